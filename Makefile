@@ -1,0 +1,50 @@
+# Velto: `make run` and `make test` do all set-up on a fresh Debian machine.
+SHELL := /bin/bash
+BUILD_DIR ?= build
+JOBS ?= $(shell nproc)
+
+# Debian packages the project needs to build, test and run.
+DEPS := build-essential cmake pkg-config libgtest-dev libgmock-dev libpam0g-dev \
+        python3 curl lftp procps
+
+# CI treats warnings as errors.
+WERROR := $(if $(CI),ON,OFF)
+
+.PHONY: all deps build build-test test run bench clean
+
+all: build
+
+deps:
+	@missing=""; for p in $(DEPS); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  SUDO=""; [ "$$(id -u)" -ne 0 ] && SUDO=sudo; \
+	  $$SUDO apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+# Optimised build, what `make run` and the benchmarks use.
+build: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DVELTO_SANITIZE=OFF -DVELTO_WERROR=$(WERROR)
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+# Test build: the same tree with AddressSanitizer and UBSan, so the unit tests
+# and the end-to-end runs of the real program are both checked.
+build-test: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTO_SANITIZE=ON -DVELTO_WERROR=$(WERROR)
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build-test
+	cd $(BUILD_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure --timeout 600 -j $(JOBS)
+
+run: build
+	./$(BUILD_DIR)/bin/velto
+
+bench: build
+	python3 bench/ftp_bench.py
+
+clean:
+	rm -rf $(BUILD_DIR)

@@ -1,0 +1,34 @@
+# One helper registers every test: nothing is built that CTest does not run,
+# and every test has a time limit.
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+set(VELTO_TEST_TIMEOUT 120 CACHE STRING "Default per-test time limit in seconds")
+
+# velto_add_gtest(<name> SOURCES <files...> LIBS <targets...> [TIMEOUT <s>])
+function(velto_add_gtest name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT ${VELTO_TEST_TIMEOUT})
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests
+                                           INSTALL_RPATH "\$ORIGIN/../bin")
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main pthread)
+  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS unit)
+endfunction()
+
+# velto_add_pytest(<name> <script> [TIMEOUT <s>]): an end-to-end test that
+# drives the real program in build/bin with real clients.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+function(velto_add_pytest name script)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  add_test(NAME ${name} COMMAND ${Python3_EXECUTABLE} -m unittest -v ${script}
+           WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS e2e
+                       ENVIRONMENT "VELTO_BIN_DIR=${VELTO_BIN_DIR};PYTHONDONTWRITEBYTECODE=1")
+endfunction()
