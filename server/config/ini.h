@@ -1,0 +1,66 @@
+// CIni: the program's own INI file store.
+//
+// The whole file is held as one text and every lookup is a plain search in
+// that text, so comments, blank lines and unknown lines survive edits exactly.
+// The matching rules are part of the file format:
+//   - the header of section S is the first "[S]" followed by CR LF anywhere in
+//     the text (case-sensitive, no blanks inside the brackets or after them);
+//   - the section ends at the first "]" followed by CR LF after its header
+//     line (normally the end of the next header), else at the end of the text;
+//   - key K is the first CR LF "K=" after the header; it belongs to the
+//     section when it starts before the section's end;
+//   - the value runs from "=" to the next CR LF or the end of the text and is
+//     not trimmed.
+// Line breaks are CR LF only; any other bytes (bare LF, NUL, binary) are plain
+// text that simply never matches.
+//
+// Not thread-safe; each owner holds its own object. Two objects on the same
+// file do not see each other's edits: the last save wins for the whole file.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+class CIni {
+ public:
+  CIni() = default;
+
+  // Stores the path and loads the file. A missing or unreadable file gives
+  // empty contents; nothing is reported.
+  void SetFileName(const std::string& path);
+  const std::string& FileName() const;
+
+  // The key's value, or defaultValue when the section or the key is missing.
+  // A key present with nothing after "=" gives "", not the default.
+  std::string GetValue(std::string_view section, std::string_view key,
+                       std::string_view defaultValue = {}) const;
+
+  // Sets the key. A new section is appended at the end of the text; a new key
+  // becomes the first line of its section; a key that exists only in a later
+  // section is added as the last line of this one.
+  void WriteValue(std::string_view section, std::string_view key, std::string_view value,
+                  bool writeToDisk = false);
+
+  // Removes the section from its header up to the next section's header line
+  // (or the end of the text).
+  void DeleteSection(std::string_view section, bool writeToDisk = false);
+
+  // Removes the key's line, line break included.
+  void DeleteKey(std::string_view section, std::string_view key, bool writeToDisk = false);
+
+  // Collapses every run of three line breaks to two (one left-to-right pass),
+  // then saves the contents followed by one CR LF. The file is replaced
+  // atomically: on any failure the old file stays as it was. True when the
+  // file was saved.
+  bool WriteToDisk();
+
+  // Forgets the file name and the contents without saving.
+  void CloseFile();
+
+  const std::string& Contents() const;
+  void SetContents(std::string text);
+
+ private:
+  std::string fileName_;
+  std::string contents_;
+};
