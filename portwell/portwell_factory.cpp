@@ -1,2 +1,5 @@
-// Placeholder until the component lands.
-extern "C" __attribute__((visibility("default"))) void* PortwellCreateObject(const char*) { return nullptr; }
+// Exported factory: the only symbols the library shows to its client.
+#include "portwell/portwell.h"
+
+extern "C" PORTWELL_API CPortwell* PortwellCreateObject(const char*) { return nullptr; }
+extern "C" PORTWELL_API void PortwellDestroyObject(CPortwell* object) { delete object; }

@@ -1,0 +1,411 @@
+// Portwell: asynchronous TCP and UDP sockets as one event-driven object, with
+// no threads of its own. This header is the whole contract between the
+// component (libportwell.so) and its client.
+//
+// Threading: everything runs on the thread that drives the process's event
+// loop (platform::EventLoop::Instance()). Events are raised synchronously from
+// socket notifications, from the component's timers, or from inside a member
+// call; a handler may call back into the component, including closing the
+// socket it is handling or pumping messages.
+//
+// Errors: socket-level failures are values (-1 results, LastSockErr, the Error
+// event, the PWL_ERROR state). Only Activate, SendData, CloseSock and the two
+// ProcessingInterval setters throw, and only PortwellError. Members that look a
+// socket up by handle throw std::out_of_range for a handle that is not
+// registered (test with ItemExists first).
+//
+// Creation: the library exports a factory by class name ("Portwell.CPortwell");
+// LoadPortwell below wraps dlopen and the factory for the program.
+#pragma once
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#define PORTWELL_API __attribute__((visibility("default")))
+
+// ---- enumerations -----------------------------------------------------------
+
+enum PWL_SOCK_STATE : std::int32_t {
+  PWL_CLOSED = 0,
+  PWL_OPEN = 1,
+  PWL_LISTENING = 2,
+  PWL_ACCEPTED_CONNECTION = 3,
+  PWL_RESOLVING_HOST = 4,
+  PWL_RESOLVED_HOST = 5,
+  PWL_CONNECTING = 6,
+  PWL_CONNECTED = 7,
+  PWL_CLOSING = 8,
+  PWL_ERROR = 9,
+  PWL_REJECTED_CONNECTION = 10,
+};
+
+enum PWL_PROTOCOL : std::int32_t {
+  PWL_TCPIP = 1,  // stream socket
+  PWL_UDP = 2,    // datagram socket
+};
+
+enum PWL_SOCK_OPTION : std::int32_t {
+  PWL_SO_DEBUG = 0,
+  PWL_SO_ACCEPTCONN = 1,
+  PWL_SO_REUSEADDR = 2,
+  PWL_SO_KEEPALIVE = 3,
+  PWL_SO_DONTROUTE = 4,
+  PWL_SO_BROADCAST = 5,
+  PWL_SO_USELOOPBACK = 6,
+  PWL_SO_LINGER = 7,
+  PWL_SO_OOBINLINE = 8,
+  PWL_SO_DONTLINGER = 9,
+  PWL_TCP_NODELAY = 10,
+  PWL_OPTIONAL_SO_SNDBUF = 11,
+  PWL_OPTIONAL_SO_RCVBUF = 12,
+  PWL_OPTIONAL_SO_SNDLOWAT = 13,
+  PWL_OPTIONAL_SO_RCVLOWAT = 14,
+  PWL_OPTIONAL_SO_SNDTIMEO = 15,
+  PWL_OPTIONAL_SO_RCVTIMEO = 16,
+  PWL_OPTIONAL_SO_ERROR = 17,
+  PWL_OPTIONAL_SO_TYPE = 18,
+};
+
+// ---- data -------------------------------------------------------------------
+
+// The payload of SendData and DataArrival: either bytes or 16-bit text.
+// Text on the wire is 8-bit: each byte is one code unit of the same value
+// (ISO-8859-1), so widening and narrowing are lossless for all 256 bytes.
+// Received blocks arrive as text (widened) unless the socket has
+// NoUnicodeConversionOnRecv set, in which case they arrive as bytes.
+class PortwellData {
+ public:
+  PortwellData() = default;
+  PortwellData(std::string bytes) : bytes_(std::move(bytes)) {}  // NOLINT: implicit by design
+  PortwellData(const char* bytes) : bytes_(bytes ? bytes : "") {}  // NOLINT
+  PortwellData(std::u16string text) : text_(std::move(text)), isText_(true) {}  // NOLINT
+
+  bool IsText() const { return isText_; }
+  // Number of bytes, or of code units for text.
+  std::size_t Size() const { return isText_ ? text_.size() : bytes_.size(); }
+  bool Empty() const { return Size() == 0; }
+
+  // The stored form; Bytes() is empty for text and Text() for bytes.
+  const std::string& Bytes() const { return bytes_; }
+  const std::u16string& Text() const { return text_; }
+  std::string& MutableBytes() { return bytes_; }
+  std::u16string& MutableText() { return text_; }
+
+  // The 8-bit form whatever is stored (text is narrowed; a code unit above
+  // 0xFF, which the 8-bit code page cannot hold, becomes '?').
+  std::string ToBytes() const {
+    if (!isText_) return bytes_;
+    std::string out(text_.size(), '\0');
+    for (std::size_t i = 0; i < text_.size(); ++i) out[i] = NarrowUnit(text_[i]);
+    return out;
+  }
+  // The 16-bit form whatever is stored (bytes are widened).
+  std::u16string ToText() const {
+    if (isText_) return text_;
+    std::u16string out(bytes_.size(), u'\0');
+    for (std::size_t i = 0; i < bytes_.size(); ++i) out[i] = static_cast<unsigned char>(bytes_[i]);
+    return out;
+  }
+
+  static char NarrowUnit(char16_t unit) { return unit <= 0xFF ? static_cast<char>(unit) : '?'; }
+
+ private:
+  std::string bytes_;
+  std::u16string text_;
+  bool isText_ = false;
+};
+
+// ---- the component error ----------------------------------------------------
+
+// Number = 0x80040000 + the inner number; Source is always "Portwell".
+// Thrown only by Activate, SendData, CloseSock and the ProcessingInterval
+// setters. Defined inline with default visibility so that it can be caught on
+// either side of the dlopen boundary.
+class PORTWELL_API PortwellError : public std::runtime_error {
+ public:
+  static constexpr std::uint32_t kBase = 0x80040000u;
+
+  PortwellError(std::int32_t innerNumber, const std::string& description)
+      : std::runtime_error(description),
+        Number(static_cast<std::int32_t>(kBase + static_cast<std::uint32_t>(innerNumber))),
+        Source("Portwell"),
+        Description(description) {}
+
+  std::int32_t Number;      // e.g. 0x800403E8 (-2147220504) for 1000
+  std::string Source;       // "Portwell"
+  std::string Description;  // e.g. "No active connections"
+};
+
+// ---- socket information (read-only snapshot) ---------------------------------
+
+// What ItemByKey / ItemByIndex report about one registered socket, taken at
+// the moment of the call.
+struct PortwellSocketInfo {
+  std::string LastRemoteHostUDP;  // sender of the datagram being delivered
+  std::string LastRemotePortUDP;  // its port, decimal text
+  std::string RemoteHostIP;
+  std::int32_t RemotePort = 0;    // accepted connections: the local (listening) port
+  std::int32_t LocalPort = 0;     // accepted connections: the peer's port
+  std::int32_t SocketHandle = 0;
+  std::int32_t ChunkSize = 0;
+  bool UseBufferToSend = false;
+  bool UseBufferToReceive = false;
+  bool NoUnicodeConversionOnRecv = false;
+  std::string LocalIP;
+  PWL_PROTOCOL Protocol = PWL_TCPIP;
+  std::int32_t LingerTime = 1000;
+  std::int32_t BytesSent = 0;
+  std::int32_t NotifyOnEmptyBytesToSend = 0;
+  std::string NotifyOnEmptySendQueID;
+  PWL_SOCK_STATE State = PWL_CLOSED;
+  std::int32_t QueSendCount = 0;     // queued send requests (chunks)
+  std::int32_t QueReceiveCount = 0;  // queued received blocks
+};
+
+// ---- events -------------------------------------------------------------------
+
+// The client's event sink. Every handler has an empty default, so a client
+// overrides only what it needs. By-reference arguments are the component's
+// questions to the client: Retrieved (preset true; false keeps the block
+// queued and offers it again later) and Accept (preset true; false rejects
+// and closes the new connection). The client may move Data out when it keeps
+// Retrieved true.
+class IPortwellEvents {
+ public:
+  virtual ~IPortwellEvents() = default;
+  virtual void DataArrival(std::int32_t /*SocketHandle*/, PortwellData& /*Data*/, bool& /*Retrieved*/) {}
+  virtual void ConnectionStatus(std::int32_t /*SocketHandle*/, PWL_SOCK_STATE /*SockState*/) {}
+  virtual void ConnectionRequest(std::int32_t /*SocketHandle*/, bool& /*Accept*/) {}
+  virtual void ConnectionEstablished(std::int32_t /*SocketHandle*/) {}
+  virtual void ConnectionTerminated(std::int32_t /*SocketHandle*/) {}
+  virtual void EmptySendQue(std::int32_t /*SocketHandle*/, const std::string& /*EventID*/) {}
+  virtual void Error(std::int32_t /*SocketHandle*/, std::int32_t /*ErrorNum*/) {}
+};
+
+// ---- the public class -------------------------------------------------------------
+
+// Socket handles are the system's descriptor numbers: int32 in some members,
+// their decimal text (the registry key) in others, as each signature says.
+class CPortwell {
+ public:
+  static constexpr std::int32_t kBaseWndMsg = 1013;
+
+  virtual ~CPortwell() = default;
+
+  // Last socket error number; reading it resets it to 0.
+  virtual std::int32_t LastSockErr() = 0;
+  // Handle of the message target on which notifications arrive (0 = none).
+  virtual std::int32_t hwnd() const = 0;
+  // Always 1013.
+  virtual std::int32_t BaseWndMsg() const = 0;
+  // Snapshot of one registered socket; std::out_of_range when absent.
+  virtual PortwellSocketInfo ItemByKey(const std::string& SocketHandle) const = 0;
+  virtual PortwellSocketInfo ItemByIndex(std::int32_t Index) const = 0;  // 1-based
+  virtual bool ItemExists(const std::string& SocketHandle) const = 0;
+  // Arms EmptySendQue: fires with EventID each time another BytesToSend bytes
+  // have been fully sent on the socket.
+  virtual void NotifyOnEmptySendQue(const std::string& SocketHandle, const std::string& EventID,
+                                    std::int32_t BytesToSend) = 0;
+  // Largest send request in bytes (default 4096); values below 1 are ignored.
+  virtual std::int32_t ChunkSize() const = 0;
+  virtual void SetChunkSize(std::int32_t Value) = 0;
+  virtual bool IsActive() const = 0;
+  // Starts or stops socket services; returns the new IsActive. Throws
+  // PortwellError.
+  virtual bool Activate(bool ActivationStatus) = 0;
+  // Queues Data in ChunkSize requests and sends at once as far as the system
+  // takes it (unless the socket uses buffered sending). Empty data sends one
+  // byte of value 0. Throws PortwellError (0x800403E8 "No active connections"
+  // before Activate(true)).
+  virtual void SendData(std::int32_t SocketHandle, const PortwellData& Data, const std::string& RemoteHostUDP = "",
+                        std::int32_t RemotePortUDP = 0) = 0;
+  // Graceful close (shutdown, drain, LingerTime ms, then removal; returns 0)
+  // or, with NoLinger, immediate removal (returns the handle). Returns 0 and
+  // does nothing when inactive or for a handle text that is not a number > 0.
+  // Throws PortwellError for a handle that is not registered.
+  virtual std::int32_t CloseSock(const std::string& SocketHandle, bool NoLinger = false) = 0;
+  // Blocking outgoing connection; raises ConnectionEstablished before it
+  // returns the handle; -1 and LastSockErr on failure. See ConnectAsync.
+  virtual std::int32_t Connect(const std::string& Host, std::int32_t Port, PWL_PROTOCOL StreamType = PWL_TCPIP,
+                               std::int32_t AdapterNumber = 0) = 0;
+  // Listening (TCP) or bound (UDP) socket; AdapterNumber -1 = all addresses,
+  // otherwise an index into LocalHostIP. Returns the handle or -1.
+  virtual std::int32_t AddListener(std::int32_t PortToListenOn, PWL_PROTOCOL Protocol = PWL_TCPIP,
+                                   std::int32_t AdapterNumber = -1, std::int32_t BackLog = 5) = 0;
+  // Counters; they wrap from 2147483647 to 0.
+  virtual std::int32_t RequestsReceived() const = 0;
+  virtual std::int32_t RequestsProcessed() const = 0;
+  virtual std::int32_t RequestsToSendReceived() const = 0;
+  virtual std::int32_t RequestsToSendProcessed() const = 0;
+  virtual std::int32_t NumberOfConnections() const = 0;
+  virtual std::vector<std::string> Aliases() const = 0;
+  virtual std::string LocalHostName() const = 0;
+  // Every IPv4 address of the host; adapter numbers index this list.
+  virtual std::vector<std::string> LocalHostIP() const = 0;
+  // One entry of that list, "" when Index is out of range.
+  virtual std::string LocalHostIP(std::int32_t Index) const = 0;
+  virtual std::int32_t LocalPort(std::int32_t SocketHandle) const = 0;
+  virtual std::string SocketInfoMaxSockets() const = 0;
+  virtual std::string SocketInfoDescription() const = 0;
+  virtual std::string SocketInfoHighVersion() const = 0;
+  virtual std::string SocketInfoMaxUdpDg() const = 0;
+  virtual std::string SocketInfoSystemStatus() const = 0;
+  virtual std::string SocketInfoVendorInfo() const = 0;
+  virtual std::string SocketInfoVersion() const = 0;
+  // Per socket: queued (timer-driven) instead of direct sending/receiving.
+  // Putting true enables, putting false disables the shared queue timer.
+  virtual bool UseBufferToSend(const std::string& SocketHandle) const = 0;
+  virtual void SetUseBufferToSend(const std::string& SocketHandle, bool Value) = 0;
+  virtual bool UseBufferToReceive(const std::string& SocketHandle) const = 0;
+  virtual void SetUseBufferToReceive(const std::string& SocketHandle, bool Value) = 0;
+  virtual std::string RemoteHostIP(const std::string& SocketHandle) const = 0;
+  // Reverse lookup ("Unknown address" when none); may block on the resolver.
+  virtual std::string RemoteHostName(const std::string& SocketHandle) const = 0;
+  virtual std::int32_t RemotePort(const std::string& SocketHandle) const = 0;
+  // Queue timer periods in ms (default 100); a running timer keeps its old
+  // period until it is next started. Setters throw PortwellError.
+  virtual std::int16_t ProcessingIntervalReceive() const = 0;
+  virtual void SetProcessingIntervalReceive(std::int16_t Value) = 0;
+  virtual std::int16_t ProcessingIntervalToSend() const = 0;
+  virtual void SetProcessingIntervalToSend(std::int16_t Value) = 0;
+
+  // ---- additions to the classic interface ----
+
+  // The sink that receives the seven events (borrowed; nullptr detaches). A
+  // deactivated object raises no events, whatever sink is set.
+  virtual void SetEventSink(IPortwellEvents* Sink) = 0;
+
+  // Sends Length bytes of the file at FilePath from Offset (Length < 0: to the
+  // end of the file) without reading it into memory: the range is queued and
+  // read (or handed to the kernel with sendfile) only when it reaches the head
+  // of the queue. It counts as the same number of ChunkSize requests as
+  // SendData of those bytes, so BytesSent, the counters and EmptySendQue
+  // behave alike. An empty range sends nothing but completes one request.
+  // Stream sockets only. Returns 0, or the inner error number: 1000 inactive,
+  // 10038 unknown socket, 10045 datagram socket, 10022 bad range, or the
+  // system's error for the file.
+  virtual std::int32_t SendFile(std::int32_t SocketHandle, const std::string& FilePath, std::int64_t Offset,
+                                std::int64_t Length) = 0;
+
+  // Non-blocking Connect: returns the new handle at once (or -1 and
+  // LastSockErr for a failure known at once). When the attempt completes the
+  // socket gets State PWL_CONNECTED and ConnectionEstablished is raised; on
+  // failure or after TimeoutMs (10060) come Error, PWL_ERROR and the graceful
+  // close (PWL_CLOSED, ConnectionTerminated, PWL_CLOSED). Data sent before
+  // the connection completes is queued. Until then State is PWL_CONNECTING.
+  virtual std::int32_t ConnectAsync(const std::string& Host, std::int32_t Port, PWL_PROTOCOL StreamType = PWL_TCPIP,
+                                    std::int32_t AdapterNumber = 0, std::int32_t TimeoutMs = 30000) = 0;
+
+  // Per-socket settings that the read-only socket snapshot cannot change.
+  // LingerTime accepts 1..60000 ms and ignores other values.
+  virtual void SetLingerTime(const std::string& SocketHandle, std::int32_t Milliseconds) = 0;
+  virtual void SetNoUnicodeConversionOnRecv(const std::string& SocketHandle, bool Value) = 0;
+  // Sets one option as a boolean; 0, or -1 when the system refuses.
+  virtual std::int32_t SetSockOption(const std::string& SocketHandle, PWL_SOCK_OPTION SockOption,
+                                     bool ActiveStatus) = 0;
+};
+
+// ---- factory and loader ---------------------------------------------------------------
+
+extern "C" {
+// Creates the object for className "Portwell.CPortwell"; nullptr otherwise.
+PORTWELL_API CPortwell* PortwellCreateObject(const char* className);
+PORTWELL_API void PortwellDestroyObject(CPortwell* object);
+}
+
+using PortwellCreateFn = CPortwell* (*)(const char*);
+using PortwellDestroyFn = void (*)(CPortwell*);
+
+// Destroys an object through the library that created it.
+struct PortwellDeleter {
+  PortwellDestroyFn destroy = nullptr;
+  void operator()(CPortwell* object) const {
+    if (object != nullptr && destroy != nullptr) destroy(object);
+  }
+};
+
+enum class PortwellLoadStatus {
+  Loaded,
+  FileAbsent,    // no file at the path
+  NotLoadable,   // present, but dlopen, the factory or the creation failed
+};
+
+// The loaded library and the one object made by it. The object goes first,
+// then the library is closed.
+class PortwellInstance {
+ public:
+  PortwellInstance() = default;
+  PortwellInstance(PortwellInstance&& other) noexcept
+      : library_(std::exchange(other.library_, nullptr)), object_(std::move(other.object_)) {}
+  PortwellInstance& operator=(PortwellInstance&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      library_ = std::exchange(other.library_, nullptr);
+      object_ = std::move(other.object_);
+    }
+    return *this;
+  }
+  PortwellInstance(const PortwellInstance&) = delete;
+  PortwellInstance& operator=(const PortwellInstance&) = delete;
+  ~PortwellInstance() { Reset(); }
+
+  CPortwell* get() const { return object_.get(); }
+  CPortwell* operator->() const { return object_.get(); }
+  CPortwell& operator*() const { return *object_; }
+  explicit operator bool() const { return object_ != nullptr; }
+
+  void Reset() {
+    object_.reset();
+    if (library_ != nullptr) ::dlclose(library_);
+    library_ = nullptr;
+  }
+
+  // Loads the library at `path` and creates "Portwell.CPortwell". On failure
+  // the result is empty, `status` says why and `detail` (if given) holds the
+  // loader's message.
+  static PortwellInstance Load(const std::string& path, PortwellLoadStatus& status, std::string* detail = nullptr) {
+    PortwellInstance result;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+      status = PortwellLoadStatus::FileAbsent;
+      if (detail) *detail = "file absent: " + path;
+      return result;
+    }
+    status = PortwellLoadStatus::NotLoadable;
+    void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+      if (detail) {
+        const char* why = ::dlerror();
+        *detail = why ? why : "dlopen failed";
+      }
+      return result;
+    }
+    result.library_ = library;
+    auto create = reinterpret_cast<PortwellCreateFn>(::dlsym(library, "PortwellCreateObject"));
+    auto destroy = reinterpret_cast<PortwellDestroyFn>(::dlsym(library, "PortwellDestroyObject"));
+    if (create == nullptr || destroy == nullptr) {
+      if (detail) *detail = "factory not exported";
+      result.Reset();
+      return result;
+    }
+    result.object_ = std::unique_ptr<CPortwell, PortwellDeleter>(create("Portwell.CPortwell"), PortwellDeleter{destroy});
+    if (!result.object_) {
+      if (detail) *detail = "object not created";
+      result.Reset();
+      return result;
+    }
+    status = PortwellLoadStatus::Loaded;
+    return result;
+  }
+
+ private:
+  void* library_ = nullptr;
+  std::unique_ptr<CPortwell, PortwellDeleter> object_;
+};
