@@ -1,0 +1,255 @@
+"""Start-up and shutdown: settings read and written, the listener's port checks,
+an aborted start, and the orderly unload on SIGTERM and SIGINT."""
+
+import signal
+import socket
+import time
+import unittest
+
+from velto_harness import NO_FILE, REPLY_NOT_LOGGED_ON, VeltoTestCase, crlf, ini_find_value
+
+PORT_RANGE_MESSAGE = "Values port values are between 1 and 65535"
+COMPONENT_MISSING_MESSAGE = ("There was error initializing the libportwell.so.  Please ensure that the "
+                             "correct version of this dll is present and registered.")
+
+# What a run without Velto.ini leaves behind: the unload step's keys with their
+# defaults, each new key put first in its section.
+DEFAULT_SETTINGS_FILE = crlf(
+    "\n"
+    "[Settings]\n"
+    "ViewRealTime=False\n"
+    "UseBuffersToSend=False\n"
+    "UseBuffersToReceive=False\n"
+    "ProcessingIntervalReceive=50\n"
+    "ProcessingIntervalToSend=50\n"
+    "\n"
+    "[FTP Settings]\n"
+    "FTPBindToIP=0\n"
+    "Timeout=600000\n"
+    "UseNTAuthentication=False\n"
+    "AllowAnonymousLogons=False\n"
+    "BannerMaxUsers=Maximum connections reached.\n"
+    "BannerExit=Goodbye.\n"
+    "BannerWelcome=\n"
+    "MaxLogonAttempts=3\n"
+    "MaxUsers=10\n"
+    "FTPPort=21\n"
+    "\n")
+
+
+def wait_alive(server, seconds):
+    """Lets the program run for a while; fails as soon as it ends."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if not server.alive():
+            raise AssertionError(f"velto ended with status {server.proc.returncode}; "
+                                 f"stderr:\n{server.stderr_text()[-4000:]}")
+        time.sleep(0.1)
+
+
+def wait_for_stderr(server, text, seconds=10.0):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if text in server.stderr_text():
+            return
+        time.sleep(0.1)
+    raise AssertionError(f"{text!r} not on standard error; got:\n{server.stderr_text()[-4000:]}")
+
+
+def connection_refused(port):
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=2.0):
+            return False
+    except ConnectionRefusedError:
+        return True
+
+
+class DefaultsTest(VeltoTestCase):
+    def test_run_without_settings_file_writes_the_defaults_at_exit(self):
+        # Without a file the program listens on port 21 of the first local
+        # address. Holding port 21 on all addresses keeps it off the network.
+        guard = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.addCleanup(guard.close)
+        try:
+            guard.bind(("0.0.0.0", 21))
+        except OSError:
+            pass  # in use by someone else, or not allowed for this user: velto cannot bind it either
+        server = self.server(ini=NO_FILE, ready=None)
+        wait_alive(server, 2.0)
+        self.assertIsNone(server.read_ini(), "Velto.ini written before the program ended")
+        self.stop_server(server)
+        self.assertEqual(server.read_ini(), DEFAULT_SETTINGS_FILE)
+
+    def test_keys_missing_from_the_file_take_their_defaults(self):
+        server = self.server(settings={"FTP Settings": {"MaxUsers": "5"}})
+        with server.client() as client:
+            self.assertEqual(client.cmd("NOOP"), REPLY_NOT_LOGGED_ON)
+        self.stop_server(server)
+        self.assertEqual(server.ini_value("FTP Settings", "MaxUsers"), "5")
+        self.assertEqual(server.ini_value("FTP Settings", "MaxLogonAttempts"), "3")
+        self.assertEqual(server.ini_value("FTP Settings", "Timeout"), "600000")
+        self.assertEqual(server.ini_value("FTP Settings", "FTPActive"), "True")
+
+
+class SettingsFileTest(VeltoTestCase):
+    HAND_WRITTEN = (
+        "; Velto settings, kept by hand\n"
+        "[Settings]\n"
+        "SupportOnlineURL=http://support.example.invalid/velto\n"
+        "ChunkSize=1024\n"
+        "HideSplashScreen=True\n"
+        "\n"
+        "[FTP Settings]\n"
+        "; the port below is the test's\n"
+        "FTPPort={port}\n"
+        "FTPBindToIP=-1\n"
+        "MaxUsers=7\n"
+        "BannerWelcome=Welcome, friend = guest\n"
+        "AnotherKey=kept as it is\n"
+        "\n"
+        "[Local notes]\n"
+        "Note=nothing here belongs to the program\n")
+
+    def test_settings_written_once_at_exit_and_hand_written_lines_kept(self):
+        server = self.server(ini=self.HAND_WRITTEN)
+        original = crlf(self.HAND_WRITTEN).replace("{port}", str(server.port))
+
+        # The listener's start saves FTPActive at once; nothing else is written
+        # while the program runs, so a hand edit now survives until exit.
+        during_run = server.read_ini()
+        self.assertEqual(ini_find_value(during_run, "FTP Settings", "FTPActive"), "True")
+        edited = during_run.replace(f"FTPPort={server.port}\r\n", "FTPPort=2121\r\n")
+        self.assertNotEqual(edited, during_run)
+        server.ini_path.write_bytes(edited.encode("latin-1"))
+        with server.client() as client:
+            self.assertEqual(client.cmd("SYST"), REPLY_NOT_LOGGED_ON)
+        self.assertEqual(server.read_ini(), edited, "Velto.ini written while the program runs")
+
+        self.stop_server(server)
+        text = server.read_ini()
+        for line in original.split("\r\n"):
+            if line:
+                self.assertIn(line + "\r\n", text)
+        # The running values overwrite the file's; nothing is doubled.
+        expected = {
+            ("FTP Settings", "FTPPort"): str(server.port),
+            ("FTP Settings", "FTPBindToIP"): "-1",
+            ("FTP Settings", "MaxUsers"): "7",
+            ("FTP Settings", "BannerWelcome"): "Welcome, friend = guest",
+            ("FTP Settings", "FTPActive"): "True",
+            ("FTP Settings", "MaxLogonAttempts"): "3",
+            ("FTP Settings", "BannerExit"): "Goodbye.",
+            ("FTP Settings", "BannerMaxUsers"): "Maximum connections reached.",
+            ("FTP Settings", "AllowAnonymousLogons"): "False",
+            ("FTP Settings", "UseNTAuthentication"): "False",
+            ("FTP Settings", "Timeout"): "600000",
+            ("Settings", "ProcessingIntervalToSend"): "50",
+            ("Settings", "ProcessingIntervalReceive"): "50",
+            ("Settings", "UseBuffersToReceive"): "False",
+            ("Settings", "UseBuffersToSend"): "False",
+            ("Settings", "ViewRealTime"): "False",
+            ("Settings", "ChunkSize"): "1024",
+            ("Settings", "HideSplashScreen"): "True",
+            ("Local notes", "Note"): "nothing here belongs to the program",
+        }
+        for (section, key), value in expected.items():
+            self.assertEqual(ini_find_value(text, section, key), value, f"[{section}] {key}")
+            self.assertEqual(text.count("\r\n" + key + "="), 1, f"{key} written more than once")
+        self.assertNotIn("FTPPort=2121", text)
+        self.assertTrue(text.endswith("\r\n"))
+        self.assertNotIn("\r\n\r\n\r\n", text)
+
+    def test_booleans_in_either_form_are_read(self):
+        server = self.server(settings={"FTP Settings": {"AllowAnonymousLogons": "1",
+                                                        "UseNTAuthentication": "true"},
+                                       "Settings": {"ViewRealTime": "0"}})
+        self.stop_server(server)
+        self.assertEqual(server.ini_value("FTP Settings", "AllowAnonymousLogons"), "True")
+        self.assertEqual(server.ini_value("FTP Settings", "UseNTAuthentication"), "True")
+        self.assertEqual(server.ini_value("Settings", "ViewRealTime"), "False")
+
+
+class ListenerTest(VeltoTestCase):
+    def _assert_runs_without_listener(self, server, port_text):
+        self.stop_server(server)
+        self.assertEqual(server.ini_value("FTP Settings", "FTPPort"), port_text)
+        self.assertIsNone(server.ini_value("FTP Settings", "FTPActive"),
+                          "FTPActive saved although the listener did not start")
+
+    def test_port_zero_shows_the_port_message_and_keeps_running(self):
+        server = self.server(settings={"FTP Settings": {"FTPPort": "0"}}, ready=None)
+        wait_for_stderr(server, PORT_RANGE_MESSAGE)
+        wait_alive(server, 1.0)
+        self._assert_runs_without_listener(server, "0")
+
+    def test_port_above_65535_shows_the_port_message_and_keeps_running(self):
+        server = self.server(settings={"FTP Settings": {"FTPPort": "70000"}}, ready=None)
+        wait_for_stderr(server, PORT_RANGE_MESSAGE)
+        wait_alive(server, 1.0)
+        self._assert_runs_without_listener(server, "70000")
+
+    def test_port_in_use_keeps_the_program_running_without_listener(self):
+        holder = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.addCleanup(holder.close)
+        holder.bind(("127.0.0.1", 0))
+        holder.listen(1)
+        port = holder.getsockname()[1]
+        server = self.server(port=port, ready=None)
+        wait_alive(server, 2.0)
+        self.assertNotIn(PORT_RANGE_MESSAGE, server.stderr_text())
+        holder.close()
+        self.assertTrue(connection_refused(port), "velto listens although the port was taken")
+        wait_alive(server, 0.5)
+        self._assert_runs_without_listener(server, str(port))
+
+    def test_listener_off_when_ftp_active_is_false(self):
+        server = self.server(settings={"FTP Settings": {"FTPActive": "False"}}, ready=None)
+        wait_alive(server, 2.0)
+        self.assertTrue(connection_refused(server.port))
+        self.stop_server(server)
+        self.assertEqual(server.ini_value("FTP Settings", "FTPActive"), "False")
+
+    def test_unknown_command_line_runs_the_server(self):
+        server = self.server(args=["-INSTALLX"])
+        with server.client() as client:
+            self.assertEqual(client.cmd("NOOP"), REPLY_NOT_LOGGED_ON)
+        self.assertFalse((server.unit_dir / "velto.service").exists())
+
+
+class AbortedStartTest(VeltoTestCase):
+    def _assert_aborted(self, server):
+        before = server.read_ini()
+        server.run_to_end(timeout=15.0)
+        self.assertIn(COMPONENT_MISSING_MESSAGE, server.stderr_text())
+        self.assertEqual(server.read_ini(), before, "an aborted start changed Velto.ini")
+
+    def test_missing_component_stops_the_start_and_writes_nothing(self):
+        server = self.server(start=False, remove_files=("libportwell.so",))
+        self._assert_aborted(server)
+
+    def test_unloadable_component_stops_the_start_and_writes_nothing(self):
+        server = self.server(start=False, remove_files=("libportwell.so",),
+                             extra_files={"libportwell.so": b"this is not a shared object\n"})
+        self._assert_aborted(server)
+
+
+class ShutdownTest(VeltoTestCase):
+    def _assert_unloads_on(self, signum):
+        server = self.server(settings={"FTP Settings": {"MaxUsers": "4", "BannerExit": "See you."}})
+        with server.client() as client:
+            client.cmd("NOOP")
+            self.stop_server(server, signum)
+        self.assertEqual(server.ini_value("FTP Settings", "MaxUsers"), "4")
+        self.assertEqual(server.ini_value("FTP Settings", "BannerExit"), "See you.")
+        self.assertEqual(server.ini_value("Settings", "ViewRealTime"), "False")
+        self.assertEqual(server.ini_value("FTP Settings", "Timeout"), "600000")
+
+    def test_sigterm_unloads_and_exits_zero(self):
+        self._assert_unloads_on(signal.SIGTERM)
+
+    def test_sigint_unloads_and_exits_zero(self):
+        self._assert_unloads_on(signal.SIGINT)
+
+
+if __name__ == "__main__":
+    unittest.main()
