@@ -1,0 +1,47 @@
+// The texts of the two logs and of the time-stamped activity lines. Pure
+// functions, so every byte of a line can be checked without a clock or a file.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <string_view>
+
+namespace velto {
+
+// "MM-DD-YYYY HH:MM:SS AM" for a broken-down local time: 12-hour clock with
+// midnight and noon shown as 12, designator "AM" or "PM".
+std::string FormatLogTime(const std::tm& when);
+
+// The current local time as FormatLogTime does.
+std::string LogTimeNow();
+
+// Time stamp, blank, text.
+std::string TimeStampText(std::string_view vsText, const std::tm& when);
+std::string TimeStampText(std::string_view vsText);
+
+// Removes line breaks so that an entry stays on one line: every CR LF pair,
+// then any CR or LF left on its own.
+std::string RemoveLineBreaks(std::string_view text);
+
+// "<stamp>,<user>,<command>,<server address>,<server port>,<client address>,<client port>".
+// Arguments come in the order user, command, server address, client address,
+// server port, client port; the line writes the ports beside their addresses.
+// Line breaks are removed from the user id and the command text, and the
+// argument of a PASS command is written as "<password>": the access log is a
+// plain text file and must not collect passwords.
+std::string AccessLogLine(std::string_view vsUserID, std::string_view vsCommand,
+                          std::string_view vsServerAddress, std::string_view vsClientAddress,
+                          std::string_view vsServerPort, std::string_view vsClientPort,
+                          const std::tm& when);
+std::string AccessLogLine(std::string_view vsUserID, std::string_view vsCommand,
+                          std::string_view vsServerAddress, std::string_view vsClientAddress,
+                          std::string_view vsServerPort, std::string_view vsClientPort);
+
+// "<stamp> <description> - Error #<number>" plus " (<context>)" when the
+// context is not empty. Line breaks are removed from the description.
+std::string ErrorLogLine(std::string_view vsNumber, std::string_view vsDescription,
+                         std::string_view vsContext, const std::tm& when);
+std::string ErrorLogLine(std::string_view vsNumber, std::string_view vsDescription,
+                         std::string_view vsContext);
+
+}  // namespace velto
