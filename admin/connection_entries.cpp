@@ -1,0 +1,132 @@
+#include "admin/connection_entries.h"
+
+#include <algorithm>
+#include <charconv>
+#include <utility>
+
+namespace velto {
+
+std::string CConnectionEntry::FitField(std::string_view value, std::size_t width) {
+  std::string out(value.substr(0, width));
+  out.resize(width, ' ');
+  return out;
+}
+
+void CConnectionEntry::SetProtocol(std::string_view value) { mProtocol = FitField(value, kProtocolWidth); }
+void CConnectionEntry::SetLocalAddress(std::string_view value) { mLocalAddress = FitField(value, kAddressWidth); }
+void CConnectionEntry::SetLocalPort(std::string_view value) { mLocalPort = FitField(value, kPortWidth); }
+void CConnectionEntry::SetForeignAddress(std::string_view value) {
+  mForeignAddress = FitField(value, kAddressWidth);
+}
+void CConnectionEntry::SetForeignPort(std::string_view value) { mForeignPort = FitField(value, kPortWidth); }
+void CConnectionEntry::SetState(std::string_view value) { mState = FitField(value, kStateWidth); }
+
+std::string CConnectionEntry::DisplayText() const {
+  std::string row;
+  row.reserve(kRowWidth);
+  row += mProtocol;
+  row += mLocalAddress;
+  row += mLocalPort;
+  row += mForeignAddress;
+  row += mForeignPort;
+  row += mState;
+  return row;
+}
+
+namespace {
+
+struct RowValues {
+  std::string_view protocol, localAddress, localPort, foreignAddress, foreignPort, state;
+};
+
+// Compared in stored form, so a value longer than its column (which is kept
+// cut) does not count as a change on every call.
+bool SameValues(const CConnectionEntry& entry, const RowValues& v) {
+  using E = CConnectionEntry;
+  return entry.protocol() == E::FitField(v.protocol, E::kProtocolWidth) &&
+         entry.LocalAddress() == E::FitField(v.localAddress, E::kAddressWidth) &&
+         entry.LocalPort() == E::FitField(v.localPort, E::kPortWidth) &&
+         entry.ForeignAddress() == E::FitField(v.foreignAddress, E::kAddressWidth) &&
+         entry.ForeignPort() == E::FitField(v.foreignPort, E::kPortWidth) &&
+         entry.State() == E::FitField(v.state, E::kStateWidth);
+}
+
+void Store(CConnectionEntry& entry, const RowValues& v) {
+  entry.SetProtocol(v.protocol);
+  entry.SetLocalAddress(v.localAddress);
+  entry.SetLocalPort(v.localPort);
+  entry.SetForeignAddress(v.foreignAddress);
+  entry.SetForeignPort(v.foreignPort);
+  entry.SetState(v.state);
+}
+
+}  // namespace
+
+std::vector<CConnectionEntries::Item>::const_iterator CConnectionEntries::Find(std::string_view key) const {
+  return std::find_if(mItems.begin(), mItems.end(), [&](const Item& item) { return item.key == key; });
+}
+
+void CConnectionEntries::pAddConnectionEntry(IListControl& vctl, std::int32_t vnEntryNumber,
+                                             std::string_view vsLocalPort, std::string_view vsProtocol,
+                                             std::string_view vsLocalAddress, std::string_view vsForeignAddress,
+                                             std::string_view vsForeignPort, std::string_view vsState) {
+  const RowValues values{vsProtocol, vsLocalAddress, vsLocalPort, vsForeignAddress, vsForeignPort, vsState};
+  const std::string key = std::to_string(vnEntryNumber);
+  const auto found = Find(key);
+  if (found == mItems.end()) {
+    auto entry = std::make_unique<CConnectionEntry>();
+    entry->SetSocketHandle(key);
+    Store(*entry, values);
+    vctl.AddRow(entry->DisplayText(), vnEntryNumber);
+    mItems.push_back(Item{key, std::move(entry)});
+    return;
+  }
+  CConnectionEntry& entry = *found->entry;
+  if (SameValues(entry, values)) return;
+  Store(entry, values);
+  const int row = vctl.FindRowByData(vnEntryNumber);
+  if (row >= 0) {
+    vctl.ReplaceRowText(row, entry.DisplayText());
+  } else {
+    vctl.AddRow(entry.DisplayText(), vnEntryNumber);
+  }
+}
+
+void CConnectionEntries::pDeleteByKey(std::string_view vsKey, IListControl& vctl) {
+  const auto found = Find(vsKey);
+  if (found != mItems.end()) mItems.erase(found);
+  std::int32_t number = 0;
+  const auto [end, error] = std::from_chars(vsKey.data(), vsKey.data() + vsKey.size(), number);
+  if (error != std::errc() || end != vsKey.data() + vsKey.size()) return;
+  const int row = vctl.FindRowByData(number);
+  if (row >= 0) vctl.RemoveRow(row);
+}
+
+bool CConnectionEntries::pExists(std::string_view vsItemKey) const { return Find(vsItemKey) != mItems.end(); }
+
+std::int32_t CConnectionEntries::Count() const { return static_cast<std::int32_t>(mItems.size()); }
+
+const CConnectionEntry& CConnectionEntries::ItemByKey(std::string_view vsKey) const {
+  const auto found = Find(vsKey);
+  if (found == mItems.end()) throw UnknownEntryError("no connection entry " + std::string(vsKey));
+  return *found->entry;
+}
+
+CConnectionEntry& CConnectionEntries::ItemByKey(std::string_view vsKey) {
+  return const_cast<CConnectionEntry&>(std::as_const(*this).ItemByKey(vsKey));
+}
+
+const CConnectionEntry& CConnectionEntries::ItemByIndex(std::int32_t vnKey) const {
+  if (vnKey < 1 || vnKey > Count()) {
+    throw UnknownEntryError("no connection entry at position " + std::to_string(vnKey));
+  }
+  return *mItems[static_cast<std::size_t>(vnKey - 1)].entry;
+}
+
+CConnectionEntry& CConnectionEntries::ItemByIndex(std::int32_t vnKey) {
+  return const_cast<CConnectionEntry&>(std::as_const(*this).ItemByIndex(vnKey));
+}
+
+void CConnectionEntries::Clear() { mItems.clear(); }
+
+}  // namespace velto

@@ -1,0 +1,73 @@
+// What the Diagnostics window shows, without the window: the host facts, the
+// connection counter and the activity log pane. The window (and the headless
+// server) own one of these per window instance; a fresh window starts with a
+// fresh log.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velto {
+
+// The socket layer's facts shown when the window loads. A value the socket
+// layer could not deliver is left empty: its label keeps the design text, or
+// its log line is left out.
+struct SocketFacts {
+  std::optional<std::string> computerName;
+  std::optional<std::string> firstAddress;
+  std::optional<std::string> description;
+  std::optional<std::string> maxSockets;
+  std::optional<std::string> maxUdpDg;
+  std::optional<std::string> systemStatus;
+};
+
+class DiagnosticsModel {
+ public:
+  // Whether the real-time feed is on (the program-wide switch lives with the
+  // server's settings); an empty function counts as off.
+  using FeedSwitch = std::function<bool()>;
+  // Puts the log time stamp in front of a line; TimeStampText by default.
+  using Stamper = std::function<std::string(std::string_view)>;
+
+  explicit DiagnosticsModel(FeedSwitch viewRealTime, Stamper stamp = {});
+
+  // Fills the labels and writes the four time-stamped socket lines, so the
+  // last of them ("Current status: ...") ends up on top.
+  void Load(const SocketFacts& facts);
+
+  // Adds `text` (used as given) to the log pane when the feed is on.
+  void ActivityFeed(std::string_view text);
+  // Adds a line unconditionally, with the pane's insert rule.
+  void AddToLog(std::string_view text);
+  const std::string& LogText() const { return mLogText; }
+
+  // Counter of connections other than the listener; maintained only while
+  // the feed is on, so it drifts when the feed is switched mid-way.
+  void ConnectionOpened();
+  void ConnectionClosed();
+  std::int32_t NumOfConnections() const { return mNumOfConnections; }
+  std::string NumOfConnectionsText() const { return std::to_string(mNumOfConnections); }
+
+  const std::string& ComputerName() const { return mComputerName; }
+  const std::string& IPAddress() const { return mIPAddress; }
+
+  // The "Show Log Window" check mark: the window starts collapsed.
+  bool LogWindowShown() const { return mLogWindowShown; }
+  void ToggleLogWindow() { mLogWindowShown = !mLogWindowShown; }
+
+ private:
+  bool FeedOn() const { return mViewRealTime && mViewRealTime(); }
+
+  FeedSwitch mViewRealTime;
+  Stamper mStamp;
+  std::string mLogText;
+  std::string mComputerName;
+  std::string mIPAddress = "0.0.0.0";
+  std::int32_t mNumOfConnections = 0;
+  bool mLogWindowShown = false;
+};
+
+}  // namespace velto

@@ -1,0 +1,52 @@
+// The rows of a list box as the models see them: a text and a 32-bit item
+// value per row, positions counted from 0. The window's list widget
+// implements it; MemoryListControl serves the headless server and the tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velto {
+
+class IListControl {
+ public:
+  virtual ~IListControl() = default;
+
+  virtual int RowCount() const = 0;
+  // Appends a row; returns its position.
+  virtual int AddRow(std::string_view text, std::int32_t itemData) = 0;
+  // Out-of-range positions are ignored (false) / read as "" and 0.
+  virtual bool ReplaceRowText(int position, std::string_view text) = 0;
+  virtual bool RemoveRow(int position) = 0;
+  virtual std::string RowText(int position) const = 0;
+  virtual std::int32_t RowData(int position) const = 0;
+
+  // Position of the first row whose item value equals `itemData`, or -1.
+  int FindRowByData(std::int32_t itemData) const;
+};
+
+class MemoryListControl final : public IListControl {
+ public:
+  struct Row {
+    std::string text;
+    std::int32_t itemData = 0;
+  };
+
+  int RowCount() const override;
+  int AddRow(std::string_view text, std::int32_t itemData) override;
+  bool ReplaceRowText(int position, std::string_view text) override;
+  bool RemoveRow(int position) override;
+  std::string RowText(int position) const override;
+  std::int32_t RowData(int position) const override;
+
+  const std::vector<Row>& Rows() const { return mRows; }
+
+ private:
+  bool Valid(int position) const;
+
+  std::vector<Row> mRows;
+};
+
+}  // namespace velto

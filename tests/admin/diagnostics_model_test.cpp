@@ -1,0 +1,98 @@
+#include "admin/diagnostics_model.h"
+
+#include <gtest/gtest.h>
+
+namespace velto {
+namespace {
+
+std::string FixedStamp(std::string_view text) { return "STAMP " + std::string(text); }
+
+TEST(DiagnosticsModel, LoadPutsTheStatusLineFirst) {
+  DiagnosticsModel model([] { return false; }, FixedStamp);
+  EXPECT_EQ(model.IPAddress(), "0.0.0.0");
+  SocketFacts facts;
+  facts.computerName = "host";
+  facts.firstAddress = "10.0.0.2";
+  facts.description = "Sockets 1.1";
+  facts.maxSockets = "32767";
+  facts.maxUdpDg = "65467";
+  facts.systemStatus = "Running";
+  model.Load(facts);
+
+  EXPECT_EQ(model.ComputerName(), "host");
+  EXPECT_EQ(model.IPAddress(), "10.0.0.2");
+  EXPECT_EQ(model.LogText(),
+            "STAMP Current status: Running\r\n"
+            "STAMP Max. Datagram size: 65467\r\n"
+            "STAMP Maximum Number of Sockets: 32767\r\n"
+            "STAMP Using Socket version Sockets 1.1\r\n");
+}
+
+TEST(DiagnosticsModel, LoadSkipsWhatTheSocketLayerCouldNotDeliver) {
+  DiagnosticsModel model([] { return false; }, FixedStamp);
+  SocketFacts facts;
+  facts.maxSockets = "10";
+  model.Load(facts);
+  EXPECT_EQ(model.ComputerName(), "");
+  EXPECT_EQ(model.IPAddress(), "0.0.0.0");
+  EXPECT_EQ(model.LogText(), "STAMP Maximum Number of Sockets: 10\r\n");
+}
+
+TEST(DiagnosticsModel, DefaultStampIsTheLogTimeStamp) {
+  DiagnosticsModel model({});
+  SocketFacts facts;
+  facts.systemStatus = "Running";
+  model.Load(facts);
+  const std::string& text = model.LogText();
+  ASSERT_EQ(text.size(), std::string("MM-DD-YYYY HH:MM:SS AM Current status: Running\r\n").size());
+  EXPECT_EQ(text.substr(23), "Current status: Running\r\n");
+}
+
+TEST(DiagnosticsModel, FeedFollowsTheSwitch) {
+  bool viewRealTime = false;
+  DiagnosticsModel model([&] { return viewRealTime; }, FixedStamp);
+  model.ActivityFeed("ignored");
+  model.ConnectionOpened();
+  EXPECT_EQ(model.LogText(), "");
+  EXPECT_EQ(model.NumOfConnections(), 0);
+
+  viewRealTime = true;
+  model.ActivityFeed("one");
+  model.ActivityFeed("two");
+  model.ConnectionOpened();
+  model.ConnectionOpened();
+  model.ConnectionClosed();
+  EXPECT_EQ(model.LogText(), "two\r\none\r\n");
+  EXPECT_EQ(model.NumOfConnectionsText(), "1");
+
+  viewRealTime = false;
+  model.ConnectionClosed();
+  EXPECT_EQ(model.NumOfConnections(), 1);
+}
+
+TEST(DiagnosticsModel, EmptySwitchCountsAsOff) {
+  DiagnosticsModel model({});
+  model.ActivityFeed("x");
+  EXPECT_EQ(model.LogText(), "");
+}
+
+TEST(DiagnosticsModel, PaneUsesTheInsertRule) {
+  DiagnosticsModel model([] { return true; }, FixedStamp);
+  // 9990 characters in the pane: 998 lines of 8 + CR LF = 9980, plus one of 8 + CR LF.
+  for (int i = 0; i < 999; ++i) model.ActivityFeed("12345678");
+  ASSERT_EQ(model.LogText().size(), 9990u);
+  model.ActivityFeed("01234567890123456789");
+  EXPECT_EQ(model.LogText(), "01234567890123456789\r\n");
+}
+
+TEST(DiagnosticsModel, LogWindowToggleReturnsToCollapsed) {
+  DiagnosticsModel model({});
+  EXPECT_FALSE(model.LogWindowShown());
+  model.ToggleLogWindow();
+  EXPECT_TRUE(model.LogWindowShown());
+  model.ToggleLogWindow();
+  EXPECT_FALSE(model.LogWindowShown());
+}
+
+}  // namespace
+}  // namespace velto
