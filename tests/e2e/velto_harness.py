@@ -325,6 +325,7 @@ class VeltoServer:
         self.returncode = None
         self.killed = False
         self.end_expected = False
+        self.command_stderr = []
         self.root = Path(tempfile.mkdtemp(prefix="velto-e2e-")).resolve()
         self.folder = self.root / "bin"
         self.cwd = self.root / "cwd"
@@ -519,6 +520,13 @@ class VeltoServer:
         self.start()
         return self.wait(timeout)
 
+    def run_command(self, args, timeout=15.0):
+        """Runs the program once more from this folder and waits (bounded) for it to end."""
+        result = subprocess.run([str(self.folder / "velto")] + list(args), cwd=self.cwd, env=self.env,
+                                stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
+        self.command_stderr.append(result.stderr.decode("latin-1"))
+        return result
+
     def cleanup(self):
         self.stop()
         shutil.rmtree(self.root, ignore_errors=True)
@@ -532,7 +540,7 @@ class VeltoServer:
     # Checks ------------------------------------------------------------------------
 
     def sanitizer_report(self):
-        text = self.stderr_text()
+        text = "\n".join([self.stderr_text()] + self.command_stderr)
         for marker in SANITIZER_MARKERS:
             index = text.find(marker)
             if index >= 0:
@@ -608,6 +616,10 @@ class VeltoTestCase(unittest.TestCase):
         problems = []
         for server in self._servers:
             if server.proc is None:
+                try:
+                    server.assert_no_sanitizer_report()
+                except AssertionError as error:
+                    problems.append(str(error))
                 continue
             was_running = server.alive()
             ended_as_expected = server.end_expected
