@@ -1,0 +1,71 @@
+// The table of live FTP sessions, keyed by the control socket handle, with
+// the server-wide FTP options the sessions read and the idle sweep.
+#pragma once
+
+#include "ftp/ftp_session.h"
+
+#include "platform/event_loop.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace velto {
+
+struct MGlobal;
+
+class CFTPSessions {
+ public:
+  CFTPSessions(MGlobal& globals, platform::EventLoop& loop);
+  ~CFTPSessions();
+  CFTPSessions(const CFTPSessions&) = delete;
+  CFTPSessions& operator=(const CFTPSessions&) = delete;
+
+  // Options.
+  std::string BannerWelcome;
+  std::string BannerExit = "Goodbye.";
+  std::string BannerMaxUsers = "Maximum connections reached.";
+  std::string MaxLogonAttempts = "3";
+  bool AllowAnonymousLogons = false;
+  bool UseNTAuthentication = false;
+  std::int32_t HwndMain = 0;
+  std::int32_t Timeout = 600000;
+  std::int32_t MaxUsers = 10;
+
+  // Adds a session under `SocketHandle`; a key already present throws
+  // std::invalid_argument.
+  void pAddFTPSession(const std::string& SocketHandle, const std::string& vsDefaultDirectory);
+  // Sessions logged on as `vsUserID` (letter case ignored, as account ids).
+  std::int32_t pnGetUserCount(const std::string& vsUserID) const;
+  bool pExists(const std::string& vsItemKey) const;
+  bool pExistsBySocketHandleData(const std::string& SocketHandleData) const;
+  void pDeleteByIndex(std::int32_t vnIndex);
+  void pDeleteByKey(const std::string& vsKey);
+  std::int32_t Count() const { return static_cast<std::int32_t>(sessions_.size()); }
+  CFTPSession& ItemByKey(const std::string& vsKey);
+  CFTPSession* ItemBySocketHandleData(std::int32_t SocketHandleData);
+  // The session making an outgoing data connection on `handle`, or nullptr.
+  CFTPSession* ItemByPendingConnect(std::int32_t handle);
+  CFTPSession& ItemByIndex(std::int32_t vnKey);
+
+  // The sweep's period while armed (0 = off): tests.
+  std::uint32_t SweepPeriod() const { return timerPeriod_; }
+  void IdleSweep();
+
+ private:
+  void ArmTimer();
+
+  MGlobal& globals_;
+  platform::EventLoop& loop_;
+  std::vector<std::pair<std::string, std::unique_ptr<CFTPSession>>> sessions_;
+  // Removed sessions live on until the current event is handled: a session
+  // that closes its own connection is removed while its code still runs.
+  std::vector<std::unique_ptr<CFTPSession>> retired_;
+  platform::TargetHandle reaper_ = 0;
+  platform::TimerId timer_ = 0;
+  std::uint32_t timerPeriod_ = 0;
+};
+
+}  // namespace velto

@@ -1,0 +1,31 @@
+// Every reply text of the command interpreter, in one place.
+#pragma once
+
+namespace velto::reply {
+
+inline constexpr const char* kCrLf = "\r\n";
+inline constexpr const char* kNotLoggedOn = "530 Invalid user ID and/or password. Cannot log in.";
+inline constexpr const char* kConcurrent = "530 User already logged in.  Concurrent logons not allowed.";
+inline constexpr const char* kNeedPassword = "331 OK need password.";
+inline constexpr const char* kNotImplemented = "504 That command is not implemented.";
+inline constexpr const char* kOk = "200 OK";
+inline constexpr const char* kSyst = "215 System is Windows_NT 4.0.";
+inline constexpr const char* kActionOk = "250 Requested file action completed successfully.";
+inline constexpr const char* kFileNotFound = "550 Requested file action not taken.  File not found.";
+inline constexpr const char* kNoAccess = "550 Requested file action not taken---user does not have access.";
+inline constexpr const char* kActionFailed = "550 Requested file action not taken---file action failed.";
+inline constexpr const char* kPathNotFound = "550 Requested file action not taken.  File or path not found.";
+inline constexpr const char* kSyntaxMissingOrIncorrect = "501 Syntax error--missing or incorrect parameters or arguments.";
+inline constexpr const char* kSyntaxMissing = "501 Syntax error--missing parameters or arguments.";
+inline constexpr const char* kPending = "350 Requested file action pending further information.";
+inline constexpr const char* kFileError = "450 Requested action not taken: File error.";
+inline constexpr const char* kOpening = "150 Opening data connection.";
+inline constexpr const char* kLocalError = "451 Requested action aborted: local error in processing.";
+inline constexpr const char* kCannotDelete = "451 Requested action aborted: unable to delete existing file.";
+inline constexpr const char* kTransferCompleted = "226 Transfer completed.";
+inline constexpr const char* kAborted = "226 File transfer aborted.";
+inline constexpr const char* kCantOpenData = "425 Can't open data connection.";
+inline constexpr const char* kIllegalPort = "500 Illegal PORT command.";
+inline constexpr const char* kLineTooLong = "500 Command line too long.";
+
+}  // namespace velto::reply

@@ -1,0 +1,44 @@
+#include "server/globals.h"
+
+#include "ftp/ftp_sessions.h"
+#include "server/log/log_lines.h"
+
+namespace velto {
+
+MGlobal::MGlobal(platform::EventLoop& eventLoop) : loop(eventLoop) {}
+MGlobal::~MGlobal() = default;
+
+void MGlobal::Feed(const std::string& line) {
+  if (diagnostics) diagnostics->ActivityFeed(line);
+}
+
+void MGlobal::LogError(std::int64_t number, const std::string& description, const std::string& context) {
+  if (gobjErrorLog) gobjErrorLog->LogData(ErrorLogLine(std::to_string(number), description, context));
+}
+
+void MGlobal::SendText(std::int32_t handle, const std::string& text, const char* context) {
+  if (!gobjPortwell) return;
+  try {
+    gobjPortwell->SendData(handle, PortwellData(text));
+  } catch (const PortwellError& e) {
+    LogError(e.Number, e.Description, context);
+  }
+}
+
+void MGlobal::CloseSocket(std::int32_t handle, bool linger) {
+  if (!gobjPortwell) return;
+  try {
+    gobjPortwell->CloseSock(std::to_string(handle), !linger);
+  } catch (const PortwellError& e) {
+    LogError(e.Number, e.Description, "CloseSock");
+  } catch (const std::exception& e) {
+    LogError(0, e.what(), "CloseSock");
+  }
+}
+
+std::string MGlobal::ServerAddress() const {
+  if (!gobjPortwell) return {};
+  return gobjPortwell->LocalHostIP(gnFTPBindToIP < 0 ? 0 : gnFTPBindToIP);
+}
+
+}  // namespace velto

@@ -1,0 +1,78 @@
+// The program-wide objects and settings, one instance each, created by the
+// start routine and the main window's load step and released by its unload
+// step in a fixed order.
+#pragma once
+
+#include "admin/connection_entries.h"
+#include "admin/diagnostics_model.h"
+#include "admin/list_control.h"
+#include "portwell/portwell.h"
+#include "server/config/ini.h"
+#include "server/log/clog.h"
+#include "server/message_queue.h"
+#include "server/runhost.h"
+#include "server/user_interface.h"
+#include "users/ftp_users.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace velto {
+
+class CFTPSessions;
+
+struct MGlobal {
+  explicit MGlobal(platform::EventLoop& eventLoop);
+  ~MGlobal();
+  MGlobal(const MGlobal&) = delete;
+  MGlobal& operator=(const MGlobal&) = delete;
+
+  platform::EventLoop& loop;
+
+  std::unique_ptr<CRunhost> gobjRunhost;
+  std::int32_t gnWinVersion = 2;
+  std::string gsAppPath;  // the executable's folder, ending in "/"
+  bool gbRunningAsService = false;
+  bool gbAbortStart = false;
+  bool gbUnloading = false;
+
+  PortwellInstance gobjPortwell;
+  std::unique_ptr<CFTPSessions> gobjFTPSessions;
+  std::unique_ptr<CConnectionEntries> gobjConnectionEntries;
+  std::unique_ptr<CFTPUsers> gobjFTPUsers;
+  std::unique_ptr<CLog> gobjAccessLog;
+  std::unique_ptr<CLog> gobjErrorLog;
+  std::unique_ptr<CMessageQueue> gobjMessageQueue;
+  std::unique_ptr<CIni> gobjIni;
+
+  std::string gsSupportOnlineURL;
+  std::int32_t gnFTPPort = 21;
+  std::int32_t gnFTPBindToIP = 0;
+  std::int32_t gnListenSocket = 0;
+  bool gbFTPActive = false;
+  bool gbUseBuffersToSend = false;
+  bool gbUseBuffersToReceive = false;
+  bool gbViewRealTime = false;
+  bool gbHideIcon = false;
+  bool gbActiveUsersOpen = false;
+
+  // Display-free parts of the windows; the views attach to them.
+  IUserInterface* ui = nullptr;              // borrowed
+  std::unique_ptr<IListControl> lstConnections;
+  std::unique_ptr<DiagnosticsModel> diagnostics;
+
+  // The real-time activity feed: `line` goes to the diagnostics log pane
+  // when the feed is on (as given; stamp it first where the line wants it).
+  void Feed(const std::string& line);
+  // Sends text on a socket; a failure is written to the error log.
+  void SendText(std::int32_t handle, const std::string& text, const char* context);
+  // Closes a socket (lingering or at once); failures are logged.
+  void CloseSocket(std::int32_t handle, bool linger);
+  // One error-log line (number, description, context).
+  void LogError(std::int64_t number, const std::string& description, const std::string& context);
+  // The server's local address as the access log and PASV show it.
+  std::string ServerAddress() const;
+};
+
+}  // namespace velto

@@ -1,0 +1,67 @@
+// The main window without its view: the load and unload steps, the listener
+// toggle, and the handlers of the socket component's seven events that route
+// network activity to the FTP sessions.
+#pragma once
+
+#include "portwell/portwell.h"
+#include "server/globals.h"
+
+#include <cstdint>
+#include <string>
+
+namespace velto {
+
+// Check marks and enabled states of the menus, for the view to show.
+struct MainMenuState {
+  bool activateFTPChecked = false;    // mnuSActivateFTP / mnuPActivateFTP
+  bool viewRealTimeChecked = false;   // mnuOViewRealTime
+  bool importNTUsersEnabled = false;  // mnuOImportNTUsers
+};
+
+class FMain final : public IPortwellEvents {
+ public:
+  explicit FMain(MGlobal& globals);
+  ~FMain() override;
+  FMain(const FMain&) = delete;
+  FMain& operator=(const FMain&) = delete;
+
+  // The load step; sets gbAbortStart when the program cannot run.
+  void Load();
+  // The unload step (runs once).
+  void Unload();
+  // Starts or stops the FTP listener.
+  void ActivateFTP();
+
+  std::int32_t Hwnd() const { return hwnd_; }
+  const std::string& Title() const { return title_; }
+  const MainMenuState& Menus() const { return menus_; }
+  bool Unloaded() const { return unloaded_; }
+
+  static std::int32_t UnsignedPort(std::int32_t port) { return port < 0 ? port + 65536 : port; }
+  static std::string SockStateText(std::int32_t state);
+
+  // Socket component events.
+  void DataArrival(std::int32_t SocketHandle, PortwellData& Data, bool& Retrieved) override;
+  void ConnectionStatus(std::int32_t SocketHandle, PWL_SOCK_STATE SockState) override;
+  void ConnectionRequest(std::int32_t SocketHandle, bool& Accept) override;
+  void ConnectionEstablished(std::int32_t SocketHandle) override;
+  void ConnectionTerminated(std::int32_t SocketHandle) override;
+  void EmptySendQue(std::int32_t SocketHandle, const std::string& EventID) override;
+  void Error(std::int32_t SocketHandle, std::int32_t ErrorNum) override;
+
+  // The work of ConnectionTerminated.
+  void gConnectionTerminated(const std::string& handleText, IListControl& list);
+
+ private:
+  bool CreateComponent();
+  void ReadSettings();
+  void AddListEntry(std::int32_t handle, std::int32_t addressIndex);
+
+  MGlobal& g_;
+  std::int32_t hwnd_ = 0;
+  std::string title_;
+  MainMenuState menus_;
+  bool unloaded_ = false;
+};
+
+}  // namespace velto
