@@ -1,0 +1,364 @@
+#include "users/ftp_users.h"
+
+#include "users/encrypt.h"
+#include "users/file_value.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace velto {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kFolder = "/srv/velto";
+
+class FTPUsersTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "velto-users-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    file_ = (dir_ / "Velto.usr").string();
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  void WriteFile(const std::string& text) { std::ofstream(file_, std::ios::binary) << text; }
+  std::string ReadFile() const {
+    std::ifstream in(file_, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  std::unique_ptr<CFTPUsers> Open(CFTPUsers::MessagePump pump = {}) {
+    auto users = std::make_unique<CFTPUsers>(std::move(pump), std::string(kFolder) + "/");
+    users->SetDataFile(file_);
+    return users;
+  }
+  static void Add(CFTPUsers& users, std::string_view id, std::string_view password = "pw") {
+    ASSERT_TRUE(users.pAddUser(id, password, "/home/x", false, true, true, true, false, true));
+  }
+
+  fs::path dir_;
+  std::string file_;
+};
+
+TEST_F(FTPUsersTest, MissingFileLoadsNoAccounts) {
+  auto users = Open();
+  EXPECT_EQ(users->DataFile(), file_);
+  EXPECT_EQ(users->Count(), 0);
+  EXPECT_FALSE(fs::exists(file_));
+}
+
+TEST_F(FTPUsersTest, LoadingStopsAtTheFirstGap) {
+  WriteFile("[User1]\r\nUserID=a\r\n[User2]\r\nUserID=b\r\n[User4]\r\nUserID=d\r\n");
+  auto users = Open();
+  ASSERT_EQ(users->Count(), 2);
+  EXPECT_EQ(users->ItemByIndex(1).UserID, "a");
+  EXPECT_EQ(users->ItemByIndex(2).UserID, "b");
+  EXPECT_FALSE(users->pExists("d"));
+}
+
+TEST_F(FTPUsersTest, EmptyUserIDEndsTheList) {
+  WriteFile("[User1]\r\nUserID=a\r\n[User2]\r\nUserID=\r\n[User3]\r\nUserID=c\r\n");
+  EXPECT_EQ(Open()->Count(), 1);
+}
+
+TEST_F(FTPUsersTest, IdsDifferingOnlyInCaseLoadOnce) {
+  WriteFile("[User1]\r\nUserID=Bob\r\nLogAccess=True\r\n[User2]\r\nUserID=BOB\r\n[User3]\r\nUserID=carl\r\n");
+  auto users = Open();
+  ASSERT_EQ(users->Count(), 2);
+  EXPECT_EQ(users->ItemByKey("bob").UserID, "Bob");
+  EXPECT_TRUE(users->ItemByKey("bob").LogAccess);
+  EXPECT_EQ(users->ItemByIndex(2).UserID, "carl");
+}
+
+TEST_F(FTPUsersTest, SectionWithOnlyUserIDGetsTheDefaults) {
+  WriteFile("[User1]\r\nUserID=guest\r\n");
+  auto users = Open();
+  ASSERT_EQ(users->Count(), 1);
+  const CFTPUser& user = users->ItemByKey("GUEST");
+  EXPECT_EQ(user.Password, "");
+  EXPECT_EQ(user.DefaultDirectory, kFolder) << "program folder without its trailing separator";
+  EXPECT_FALSE(user.AllowConcurrentLogons);
+  EXPECT_TRUE(user.LimitToDefaultDirectory);
+  EXPECT_TRUE(user.ReadAccess);
+  EXPECT_TRUE(user.WriteAccess);
+  EXPECT_FALSE(user.LogAccess);
+  EXPECT_TRUE(user.UseVirtualPaths);
+}
+
+TEST_F(FTPUsersTest, BooleansAcceptWordsAndNumbers) {
+  WriteFile(
+      "[User1]\r\nUserID=u\r\nAllowConcurrentLogons=1\r\nLimitToDefaultDirectory=0\r\n"
+      "ReadAccess=false\r\nWriteAccess=FALSE\r\nLogAccess=-1\r\nUseVirtualPaths=maybe\r\n");
+  auto users = Open();
+  const CFTPUser& user = users->ItemByKey("u");
+  EXPECT_TRUE(user.AllowConcurrentLogons);
+  EXPECT_FALSE(user.LimitToDefaultDirectory);
+  EXPECT_FALSE(user.ReadAccess);
+  EXPECT_FALSE(user.WriteAccess);
+  EXPECT_TRUE(user.LogAccess);
+  EXPECT_TRUE(user.UseVirtualPaths) << "unreadable text keeps the default";
+}
+
+TEST(TextToBool, Conversions) {
+  EXPECT_TRUE(TextToBool("True", false));
+  EXPECT_TRUE(TextToBool(" true ", false));
+  EXPECT_FALSE(TextToBool("False", true));
+  EXPECT_FALSE(TextToBool("0", true));
+  EXPECT_TRUE(TextToBool("2.5", false));
+  EXPECT_FALSE(TextToBool("", false));
+  EXPECT_TRUE(TextToBool("", true));
+  EXPECT_FALSE(TextToBool("yes", false));
+}
+
+TEST_F(FTPUsersTest, AddedAccountIsWrittenAndReadBack) {
+  {
+    auto users = Open();
+    ASSERT_TRUE(users->pAddUser("Alice", "MixedCase", "/data/alice", true, false, true, false, true, false));
+    EXPECT_TRUE(users->LastSaveSucceeded());
+  }
+  const std::string text = ReadFile();
+  EXPECT_NE(text.find("[User1]\r\n"), std::string::npos);
+  EXPECT_NE(text.find("UserID=Alice\r\n"), std::string::npos);
+  EXPECT_NE(text.find("AllowConcurrentLogons=True\r\n"), std::string::npos);
+  EXPECT_NE(text.find("WriteAccess=False\r\n"), std::string::npos);
+  EXPECT_EQ(text.find("MixedCase"), std::string::npos) << "the password is not stored in clear";
+  // The store puts each new key first, so the last written key leads.
+  EXPECT_NE(text.find("[User1]\r\nUseVirtualPaths=False\r\n"), std::string::npos);
+
+  auto again = Open();
+  ASSERT_EQ(again->Count(), 1);
+  const CFTPUser& user = again->ItemByKey("alice");
+  EXPECT_EQ(user.UserID, "Alice");
+  EXPECT_EQ(user.Password, "MixedCase");
+  EXPECT_EQ(user.DefaultDirectory, "/data/alice");
+  EXPECT_TRUE(user.AllowConcurrentLogons);
+  EXPECT_FALSE(user.LimitToDefaultDirectory);
+  EXPECT_TRUE(user.ReadAccess);
+  EXPECT_FALSE(user.WriteAccess);
+  EXPECT_TRUE(user.LogAccess);
+  EXPECT_FALSE(user.UseVirtualPaths);
+}
+
+TEST_F(FTPUsersTest, PasswordFileValueIsTheEncryptedPassword) {
+  {
+    auto users = Open();
+    Add(*users, "u", "Secret");
+  }
+  const std::string stored = EncodeFileValue(CEncrypt::Encrypt("Secret", CFTPUsers::kPassPhrase));
+  EXPECT_NE(ReadFile().find("\r\nPassword=" + stored + "\r\n"), std::string::npos);
+}
+
+TEST_F(FTPUsersTest, EmptyPasswordIsAnEmptyValue) {
+  {
+    auto users = Open();
+    Add(*users, "u", "");
+  }
+  EXPECT_NE(ReadFile().find("\r\nPassword=\r\n"), std::string::npos);
+  EXPECT_EQ(Open()->ItemByKey("u").Password, "");
+}
+
+TEST_F(FTPUsersTest, PasswordsOfAnyByteSurviveTheFile) {
+  std::string all;
+  for (int i = 1; i < 256; ++i) all += static_cast<char>(i);
+  const std::string withNul = std::string("a\0b\r\n]\r\n[User2]\r\nUserID=x", 25);
+  {
+    auto users = Open();
+    Add(*users, "one", all);
+    Add(*users, "two", withNul);
+    Add(*users, "three", "plain");
+  }
+  auto again = Open();
+  ASSERT_EQ(again->Count(), 3);
+  EXPECT_EQ(again->ItemByKey("one").Password, all);
+  EXPECT_EQ(again->ItemByKey("two").Password, withNul);
+  EXPECT_EQ(again->ItemByKey("three").Password, "plain");
+}
+
+TEST_F(FTPUsersTest, AddRefusesTakenEmptyAndMultiLineIds) {
+  auto users = Open();
+  Add(*users, "Bob");
+  EXPECT_FALSE(users->pAddUser("bob", "x", "/", false, true, true, true, false, true));
+  EXPECT_FALSE(users->pAddUser("", "x", "/", false, true, true, true, false, true));
+  EXPECT_FALSE(users->pAddUser("a\r\nb", "x", "/", false, true, true, true, false, true));
+  EXPECT_EQ(users->Count(), 1);
+  EXPECT_EQ(users->ItemByKey("BOB").Password, "pw");
+  EXPECT_EQ(Open()->Count(), 1);
+}
+
+TEST_F(FTPUsersTest, DeleteByKeyRenumbersTheFile) {
+  {
+    auto users = Open();
+    Add(*users, "a", "1");
+    Add(*users, "b", "2");
+    Add(*users, "c", "3");
+    EXPECT_TRUE(users->pDeleteByKey("B"));
+    EXPECT_EQ(users->Count(), 2);
+    EXPECT_FALSE(users->pExists("b"));
+  }
+  const std::string text = ReadFile();
+  EXPECT_NE(text.find("[User1]"), std::string::npos);
+  EXPECT_NE(text.find("[User2]"), std::string::npos);
+  EXPECT_EQ(text.find("[User3]"), std::string::npos);
+  EXPECT_EQ(text.find("UserID=b\r\n"), std::string::npos);
+  auto again = Open();
+  ASSERT_EQ(again->Count(), 2);
+  EXPECT_EQ(again->ItemByIndex(1).UserID, "a");
+  EXPECT_EQ(again->ItemByIndex(2).UserID, "c");
+  EXPECT_EQ(again->ItemByIndex(2).Password, "3");
+}
+
+TEST_F(FTPUsersTest, DeleteOfUnknownKeyChangesNothing) {
+  auto users = Open();
+  Add(*users, "a");
+  Add(*users, "b");
+  const std::string before = ReadFile();
+  EXPECT_FALSE(users->pDeleteByKey("zz"));
+  EXPECT_EQ(users->Count(), 2);
+  EXPECT_EQ(ReadFile(), before);
+}
+
+TEST_F(FTPUsersTest, DeleteByIndexTouchesMemoryOnly) {
+  auto users = Open();
+  Add(*users, "a");
+  Add(*users, "b");
+  const std::string before = ReadFile();
+  users->pDeleteByIndex(1);
+  EXPECT_EQ(users->Count(), 1);
+  EXPECT_EQ(users->ItemByIndex(1).UserID, "b");
+  EXPECT_EQ(ReadFile(), before);
+  EXPECT_THROW(users->pDeleteByIndex(2), UnknownUserError);
+}
+
+TEST_F(FTPUsersTest, UpdateSavesInPlaceEditsAndPumpsBetweenAccounts) {
+  int pumps = 0;
+  {
+    auto users = Open([&] { ++pumps; });
+    Add(*users, "a");
+    Add(*users, "b");
+    Add(*users, "c");
+    EXPECT_EQ(pumps, 0);
+    CFTPUser& b = users->ItemByKey("b");
+    b.Password = "changed";
+    b.ReadAccess = false;
+    EXPECT_TRUE(users->pUpdateUsers());
+    EXPECT_EQ(pumps, 2);
+  }
+  auto again = Open();
+  EXPECT_EQ(again->ItemByKey("b").Password, "changed");
+  EXPECT_FALSE(again->ItemByKey("b").ReadAccess);
+  EXPECT_TRUE(again->ItemByKey("a").ReadAccess);
+}
+
+TEST_F(FTPUsersTest, PumpThatRemovesAnAccountDoesNotBreakTheSave) {
+  CFTPUsers* self = nullptr;
+  auto users = Open([&] {
+    if (self != nullptr && self->Count() == 3) self->pDeleteByIndex(3);
+  });
+  Add(*users, "a");
+  Add(*users, "b");
+  Add(*users, "c");
+  self = users.get();
+  EXPECT_TRUE(users->pUpdateUsers());
+  EXPECT_EQ(users->Count(), 2);
+}
+
+TEST_F(FTPUsersTest, LoadingAddsToAccountsInMemory) {
+  WriteFile("[User1]\r\nUserID=fromfile\r\n[User2]\r\nUserID=Mem\r\n");
+  CFTPUsers users({}, kFolder);
+  users.SetDataFile((dir_ / "other.usr").string());
+  Add(users, "mem");
+  users.SetDataFile(file_);
+  ASSERT_EQ(users.Count(), 2);
+  EXPECT_EQ(users.ItemByIndex(1).UserID, "mem");
+  EXPECT_EQ(users.ItemByIndex(2).UserID, "fromfile");
+}
+
+TEST_F(FTPUsersTest, UnsavableFileIsReported) {
+  CFTPUsers users({}, kFolder);
+  users.SetDataFile((dir_ / "no-such-folder" / "Velto.usr").string());
+  EXPECT_TRUE(users.pAddUser("a", "b", "/", false, true, true, true, false, true));
+  EXPECT_FALSE(users.LastSaveSucceeded());
+  EXPECT_FALSE(users.pUpdateUsers());
+}
+
+TEST_F(FTPUsersTest, MissingAccountsAreErrorsTheCallerSees) {
+  auto users = Open();
+  Add(*users, "a");
+  EXPECT_THROW(users->ItemByKey("b"), UnknownUserError);
+  EXPECT_THROW(users->ItemByIndex(0), std::out_of_range);
+  EXPECT_THROW(users->ItemByIndex(2), std::out_of_range);
+}
+
+class ValidateUserTest : public FTPUsersTest {
+ protected:
+  void SetUp() override {
+    FTPUsersTest::SetUp();
+    users_ = Open();
+    users_->SetAnonymousSwitch([this] { return anonymous_; });
+    users_->SetSystemLogonCheck([this](const std::string& user, const std::string& password) {
+      ++systemChecks_;
+      return user == "sysuser" && password == "syspass";
+    });
+    Add(*users_, "Bob", "Secret");
+  }
+
+  std::unique_ptr<CFTPUsers> users_;
+  bool anonymous_ = false;
+  int systemChecks_ = 0;
+};
+
+TEST_F(ValidateUserTest, PasswordIsCaseSensitiveIdIsNot) {
+  EXPECT_TRUE(users_->ValidateUser("Bob", "Secret"));
+  EXPECT_TRUE(users_->ValidateUser("bOB", "Secret"));
+  EXPECT_FALSE(users_->ValidateUser("Bob", "secret"));
+  EXPECT_FALSE(users_->ValidateUser("Bob", ""));
+  EXPECT_FALSE(users_->ValidateUser("nobody", "Secret"));
+  EXPECT_FALSE(users_->ValidateUser("", ""));
+}
+
+TEST_F(ValidateUserTest, AnonymousNeedsSwitchAccountAndSomePassword) {
+  Add(*users_, "anonymous", "real");
+  anonymous_ = true;
+  EXPECT_FALSE(users_->ValidateUser("anonymous", ""));
+  EXPECT_TRUE(users_->ValidateUser("ANONYMOUS", "guest@example"));
+  anonymous_ = false;
+  EXPECT_FALSE(users_->ValidateUser("anonymous", "guest@example"));
+  EXPECT_TRUE(users_->ValidateUser("anonymous", "real"));
+}
+
+TEST_F(ValidateUserTest, AnonymousWithoutAccountUsesTheNormalCheck) {
+  anonymous_ = true;
+  EXPECT_FALSE(users_->ValidateUser("anonymous", "guest@example"));
+}
+
+TEST_F(ValidateUserTest, SystemCheckOnlyAsAServiceWithTheSwitch) {
+  EXPECT_FALSE(users_->ValidateUser("sysuser", "syspass", true));
+  EXPECT_TRUE(users_->ValidateUser("Bob", "Secret", true)) << "as an application the file decides";
+  EXPECT_EQ(systemChecks_, 0);
+
+  users_->IsRunningAsService = true;
+  EXPECT_TRUE(users_->ValidateUser("sysuser", "syspass", true));
+  EXPECT_FALSE(users_->ValidateUser("Bob", "Secret", true)) << "the file is not consulted";
+  EXPECT_EQ(systemChecks_, 2);
+  EXPECT_TRUE(users_->ValidateUser("Bob", "Secret", false));
+
+  users_->WinVersion = 1;
+  EXPECT_TRUE(users_->ValidateUser("Bob", "Secret", true));
+  EXPECT_EQ(systemChecks_, 2);
+}
+
+TEST_F(ValidateUserTest, NoSystemCheckInstalledRefuses) {
+  users_->SetSystemLogonCheck({});
+  users_->IsRunningAsService = true;
+  EXPECT_FALSE(users_->ValidateUser("sysuser", "syspass", true));
+}
+
+}  // namespace
+}  // namespace velto

@@ -1,0 +1,18 @@
+// How a password (any byte values after encryption) is kept in one line of
+// the user file: printable ASCII other than '%' and blank is written as it
+// is; every other byte becomes '%' and two upper-case hex digits. The file
+// thus never holds line breaks, NUL or 8-bit bytes inside a password value.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace velto {
+
+std::string EncodeFileValue(std::string_view raw);
+
+// Inverse of EncodeFileValue. A '%' not followed by two hex digits is kept
+// as it is.
+std::string DecodeFileValue(std::string_view stored);
+
+}  // namespace velto

@@ -1,0 +1,129 @@
+// The FTP accounts and their file (Velto.usr): loading, the log-on check and
+// writing every change back.
+#pragma once
+
+#include "server/config/ini.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace velto {
+
+// One account; a plain record the editor changes in place before calling
+// CFTPUsers::pUpdateUsers.
+class CFTPUser {
+ public:
+  std::string UserID;            // compared ignoring letter case
+  std::string Password;          // clear text in memory, encrypted in the file
+  std::string DefaultDirectory;
+  bool AllowConcurrentLogons = false;
+  bool LimitToDefaultDirectory = true;
+  bool ReadAccess = true;
+  bool WriteAccess = true;
+  bool LogAccess = false;
+  bool UseVirtualPaths = true;
+};
+
+// Thrown by ItemByKey / ItemByIndex / pDeleteByIndex for an account that is
+// not there; callers test pExists (or Count) first.
+class UnknownUserError : public std::out_of_range {
+ public:
+  using std::out_of_range::out_of_range;
+};
+
+// ASCII letters compare without case; other bytes must be equal.
+bool SameUserID(std::string_view a, std::string_view b);
+
+// The file's boolean words, also "1"/"0" and other numbers (0 is false);
+// anything else reads as `fallback`.
+bool TextToBool(std::string_view text, bool fallback);
+
+class CFTPUsers {
+ public:
+  // The key the passwords of the user file are encrypted with.
+  static constexpr std::string_view kPassPhrase = "Harbour Lantern Systems Ltd";
+
+  // Runs pending window messages once (the saving loop calls it between
+  // accounts so the windows stay responsive). Empty: nothing is pumped.
+  using MessagePump = std::function<void()>;
+  // The operating system's account check (user, password).
+  using SystemLogonCheck = std::function<bool(const std::string&, const std::string&)>;
+  // Whether the server allows anonymous log-ons (a session-table setting).
+  using AnonymousSwitch = std::function<bool()>;
+
+  // `programFolder`: where an account without "DefaultDirectory" starts;
+  // empty means the executable's folder. A trailing '/' is dropped (except
+  // for the root itself).
+  explicit CFTPUsers(MessagePump pump = {}, std::string programFolder = {});
+  CFTPUsers(const CFTPUsers&) = delete;
+  CFTPUsers& operator=(const CFTPUsers&) = delete;
+
+  // Platform id (2 = the NT family, always so on this system) and service
+  // flag, both set by the main window; ValidateUser uses them.
+  std::int32_t WinVersion = 2;
+  bool IsRunningAsService = false;
+
+  void SetSystemLogonCheck(SystemLogonCheck check) { mSystemLogonCheck = std::move(check); }
+  void SetAnonymousSwitch(AnonymousSwitch allowed) { mAnonymousAllowed = std::move(allowed); }
+
+  // Stores the path, binds the file to it and loads its accounts in
+  // addition to those already in memory.
+  void SetDataFile(const std::string& vsPathAndFileName);
+  const std::string& DataFile() const { return mDataFile; }
+
+  // The credential check of the log-on.
+  bool ValidateUser(std::string_view vsUserID, std::string_view vsPassword,
+                    bool vbUseNTAuthentication = false) const;
+
+  // False when the id is taken (ignoring case), empty or holds a line break;
+  // otherwise appends the account and writes its section to disk.
+  bool pAddUser(std::string_view vsUserID, std::string_view vsPassword, std::string_view vsDefaultDirectory,
+                bool vbAllowConcurrentLogons, bool vbLimitToDefaultDirectory, bool vbReadAccess,
+                bool vbWriteAccess, bool vbLogAccess, bool vbUseVirtualPaths);
+
+  bool pExists(std::string_view vsItemKey) const;
+
+  // Removes the account at the 1-based position from memory only.
+  void pDeleteByIndex(std::int32_t vnIndex);
+
+  // Removes the account and rewrites the file so it holds exactly the
+  // remaining accounts, numbered from 1. An unknown key changes nothing and
+  // returns false; otherwise true when the file was saved.
+  bool pDeleteByKey(std::string_view vsKey);
+
+  // Writes every account to its section and saves the file once; true when
+  // the file was saved.
+  bool pUpdateUsers();
+
+  // Whether the last write to disk (add, delete or update) succeeded.
+  bool LastSaveSucceeded() const { return mLastSaveSucceeded; }
+
+  std::int32_t Count() const;
+  CFTPUser& ItemByKey(std::string_view vsKey);
+  const CFTPUser& ItemByKey(std::string_view vsKey) const;
+  CFTPUser& ItemByIndex(std::int32_t vnKey);
+  const CFTPUser& ItemByIndex(std::int32_t vnKey) const;
+
+ private:
+  void Load();
+  void WriteSection(std::int32_t number, const CFTPUser& user);
+  bool Save();
+  const CFTPUser* Find(std::string_view key) const;
+
+  MessagePump mPump;
+  std::string mProgramFolder;
+  SystemLogonCheck mSystemLogonCheck;
+  AnonymousSwitch mAnonymousAllowed;
+  std::string mDataFile;
+  CIni mFile;
+  std::vector<std::unique_ptr<CFTPUser>> mUsers;
+  bool mLastSaveSucceeded = true;
+};
+
+}  // namespace velto
