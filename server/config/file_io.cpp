@@ -101,6 +101,10 @@ bool ReplaceFile(const std::string& path, std::string_view bytes, mode_t newFile
   // Renaming over a folder fails anyway; over a device it would replace the
   // device node. Only regular files are ever replaced.
   if (existed && !S_ISREG(old.st_mode)) return false;
+  // A file this process may not write (made read-only on purpose) stays as it
+  // is, exactly as if it were rewritten in place; the rename alone would only
+  // need the folder's permission and would replace it.
+  if (existed && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return false;
 
   // The temporary file lives in the same folder so that the rename stays on
   // one file system and is atomic.

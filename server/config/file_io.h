@@ -17,7 +17,8 @@ std::optional<std::string> ReadWholeFile(const std::string& path);
 // bytes go to a temporary file in the same folder, which is flushed and then
 // renamed over the old one. An existing file keeps its permission bits (and,
 // where the process may, its owner); a new file gets `newFileMode`. A path
-// that is a symbolic link replaces the link's target, not the link. True when
+// that is a symbolic link replaces the link's target, not the link. An
+// existing file the process may not write is left alone (false). True when
 // the new file is in place; on false the old file is untouched and no
 // temporary file remains.
 bool ReplaceFile(const std::string& path, std::string_view bytes, mode_t newFileMode);

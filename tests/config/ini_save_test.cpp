@@ -229,6 +229,23 @@ TEST_F(IniFileTest, FailedSaveLeavesTheOldFileIntact_UnwritableFolder) {
   EXPECT_EQ(Entries(), std::vector<std::string>{"Velto.ini"});
 }
 
+TEST_F(IniFileTest, ReadOnlyFileIsNotReplaced) {
+  // Write permission on the folder would let a rename replace the file; a
+  // read-only file must stay as unwritable as it would be rewritten in place.
+  if (::geteuid() == 0) GTEST_SKIP() << "file permissions do not bind a privileged user";
+  const std::string path = PathOf("Velto.ini");
+  const std::string old = "[S]\r\nK=old\r\n";
+  WriteFile(path, old);
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  CIni ini;
+  ini.SetFileName(path);
+  ini.WriteValue("S", "K", "new");
+  EXPECT_FALSE(ini.WriteToDisk());
+  EXPECT_EQ(ReadFile(path), old);
+  EXPECT_EQ(ModeOf(path), 0444u);
+  EXPECT_EQ(Entries(), std::vector<std::string>{"Velto.ini"});
+}
+
 TEST_F(IniFileTest, SaveRefusesWhatIsNotARegularFile) {
   CIni missingFolder;
   missingFolder.SetFileName(PathOf("no/such/folder/Velto.ini"));
