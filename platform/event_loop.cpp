@@ -482,6 +482,13 @@ void EventLoop::Unwatch(int fd) {
   impl_->watches.erase(it);
 }
 
+void EventLoop::MarkConnecting(int fd) {
+  auto it = impl_->watches.find(fd);
+  if (it == impl_->watches.end()) return;
+  it->second.connecting = true;
+  it->second.writePending = true;
+}
+
 long EventLoop::Recv(int fd, void* buffer, std::size_t length, int flags) {
   const long n = ::recv(fd, buffer, length, flags | MSG_DONTWAIT);
   const int saved = errno;

@@ -119,6 +119,10 @@ class VELTO_PLATFORM_EXPORT EventLoop {
   bool AsyncSelect(int fd, TargetHandle target, std::uint32_t number, std::uint32_t mask);
   // Forgets a descriptor (call before closing it).
   void Unwatch(int fd);
+  // Marks a watched socket whose non-blocking connect is in progress: its
+  // completion is posted as the connect event (error in the high bits),
+  // followed by write readiness when it succeeded.
+  void MarkConnecting(int fd);
 
   // Socket calls that keep the notification re-enabling rules: a read is
   // re-armed by the next receive, write readiness is posted again only after
