@@ -1,0 +1,663 @@
+#include "portwell/winsock.h"
+
+#include "portwell/debug_log.h"
+#include "portwell/resolver.h"
+#include "portwell/winsocks.h"
+#include "platform/event_loop.h"
+#include "platform/winsock_errors.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+
+namespace portwell {
+
+namespace {
+
+constexpr std::size_t kReceiveLimit = 32767;
+// Bytes one sendfile call may move (the kernel's own limit per call).
+constexpr std::int64_t kSendFileMax = 0x7FFFF000;
+// Gather entries per writev: the system's limit.
+constexpr int kMaxVectors = 1024;
+// The close-time drain reads at most this many blocks; anything behind them
+// arrives through read notifications while the socket lingers, so a peer
+// that keeps sending cannot hold the thread.
+constexpr int kMaxDrainReads = 64;
+
+platform::EventLoop& Loop() { return platform::EventLoop::Instance(); }
+
+bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
+
+std::int64_t RequestCount(const std::vector<CompletionRun>& runs) {
+  std::int64_t n = 0;
+  for (const auto& r : runs) n += r.count;
+  return n;
+}
+
+}  // namespace
+
+CWinsock::CWinsock() = default;
+
+CWinsock::~CWinsock() {
+  receiveQueue_.Clear();
+  sendQueue_.Clear();
+  mobjLingerTimer.reset();
+  connectTimer_.reset();
+  PWL_DEBUG("CWinsock::ClassTerminate - Closed socket " + std::to_string(SocketHandle) + " and destroyed class");
+  CloseSock();
+}
+
+void CWinsock::RegisterCWinsocks(CWinsocks* registry) {
+  registry_ = registry;
+  if (registry_ != nullptr) ChunkSize = registry_->ChunkSize();
+}
+
+void CWinsock::UnRegisterCWinsocks() { registry_ = nullptr; }
+
+void CWinsock::Adopt(platform::UniqueFd fd) {
+  fd_ = std::move(fd);
+  SocketHandle = fd_.get();
+}
+
+std::string CWinsock::LocalIP() {
+  if (!localIpKnown_ && fd_) {
+    localIp_ = LocalAddressText(fd_.get());
+    localIpKnown_ = !localIp_.empty();
+  }
+  return localIp_;
+}
+
+void CWinsock::SetProtocol(PWL_PROTOCOL value) {
+  if (!added_) protocol_ = value;
+}
+
+void CWinsock::SetLingerTime(std::int32_t milliseconds) {
+  if (milliseconds >= 1 && milliseconds <= 60000) lingerTime_ = milliseconds;
+}
+
+std::string CWinsock::RemoteHostName() const { return ReverseName(RemoteHostIP); }
+
+void CWinsock::SetState(PWL_SOCK_STATE value) {
+  state_ = value;
+  if (registry_ != nullptr) registry_->RaiseEventConnectionStatus(SocketHandle, value);
+}
+
+std::int32_t CWinsock::QueSendCount() const {
+  return static_cast<std::int32_t>(std::min<std::int64_t>(sendQueue_.Count(), INT32_MAX));
+}
+
+void CWinsock::CloseSock() {
+  if (fd_) {
+    Loop().Unwatch(fd_.get());
+    ::shutdown(fd_.get(), SHUT_RDWR);
+    fd_.reset();
+  }
+  const auto life = Life();
+  SetState(PWL_CLOSED);
+  if (life.expired()) return;
+  SocketHandle = 0;
+}
+
+std::int32_t CWinsock::Listen(std::int32_t port, int socketType, std::int32_t adapterNumber, std::int32_t backLog) {
+  int error = 0;
+  platform::UniqueFd s;
+  std::int32_t boundPort = port;
+  bool ok = false;
+  do {
+    if (port < 0 || port >= 65535 || registry_ == nullptr) break;
+    std::uint32_t address = htonl(INADDR_ANY);
+    if (adapterNumber >= 0) {
+      address = DottedAddress(registry_->LocalHostIPAt(adapterNumber));
+      if (address == kInvalidAddress) break;
+    }
+    s = platform::UniqueFd(::socket(AF_INET, socketType | SOCK_CLOEXEC, 0));
+    if (!s) {
+      error = LastSystemError();
+      break;
+    }
+    if (socketType == SOCK_STREAM) {
+      // A restarted listener takes its port back while old connections of it
+      // still wait out their close, as the classic stack allows.
+      int one = 1;
+      ::setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    }
+    const sockaddr_in a = MakeAddress(address, static_cast<std::uint16_t>(port));
+    if (::bind(s.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
+      error = LastSystemError();
+      break;
+    }
+    // listen comes before the registration with the loop, which tells a
+    // listening socket from a connected one when it registers it.
+    if (socketType == SOCK_STREAM && ::listen(s.get(), backLog) != 0) {
+      error = LastSystemError();
+      break;
+    }
+    if (!Loop().AsyncSelect(s.get(), registry_->HwndMsgs(), platform::kSocketMessage,
+                            platform::kFdRead | platform::kFdWrite | platform::kFdAccept | platform::kFdClose)) {
+      error = LastSystemError();
+      break;
+    }
+    if (port == 0) boundPort = LocalPortOf(s.get());
+    ok = true;
+  } while (false);
+
+  if (!ok) {
+    PWL_DEBUG("CWinsock::Listen - Error " + std::to_string(error) + " (" + platform::SocketErrorText(error) +
+              ") on port " + std::to_string(port));
+    if (s) Loop().Unwatch(s.get());
+    s.reset();
+    CWinsocks* registry = registry_;
+    const auto life = Life();
+    SetState(PWL_ERROR);
+    if (!life.expired() && registry != nullptr) registry->SetLastSockErr(error);
+    return -1;
+  }
+  LocalPort = boundPort;
+  PWL_DEBUG("CWinsock::Listen - Created listening socket (local port " + std::to_string(port) + ", socket handle " +
+            std::to_string(s.get()) + ")");
+  Adopt(std::move(s));
+  return SocketHandle;
+}
+
+// ---- sending ------------------------------------------------------------------
+
+void CWinsock::SendDataWhenReady(const PortwellData& data, const std::string& remoteHostUDP,
+                                 std::int32_t remotePortUDP) {
+  CWinsocks* registry = registry_;
+  if (registry == nullptr) return;
+  const bool straight = protocol_ == PWL_TCPIP && sendQueue_.Empty() && !connecting_ && !writeBlocked_ &&
+                        !shutdownPending_ && fd_ && !data.Empty();
+  if (!straight) {
+    WrapAdd(registry->RequestsToSendReceived, sendQueue_.AddRequests(data, ChunkSize, remoteHostUDP, remotePortUDP));
+    SendQueued(SendPath::Direct);
+    return;
+  }
+  // Nothing waits before this data: the system takes what it can straight
+  // from the caller's memory and only the rest is copied into the queue.
+  long taken = 0;
+  if (data.IsText()) {
+    std::string bytes = data.ToBytes();
+    taken = Loop().Send(fd_.get(), bytes.data(), bytes.size());
+    const int error = errno;
+    WrapAdd(registry->RequestsToSendReceived, sendQueue_.AddOwnedBytes(std::move(bytes), ChunkSize));
+    if (taken < 0 && WouldBlock(error)) writeBlocked_ = true;
+  } else {
+    taken = Loop().Send(fd_.get(), data.Bytes().data(), data.Bytes().size());
+    const int error = errno;
+    WrapAdd(registry->RequestsToSendReceived,
+            sendQueue_.AddRequests(data, ChunkSize, remoteHostUDP, remotePortUDP, std::max<long>(taken, 0)));
+    if (taken < 0 && WouldBlock(error)) writeBlocked_ = true;
+  }
+  if (taken > 0) {
+    std::vector<CompletionRun> runs;
+    sendQueue_.Advance(taken, runs);
+    if (DebugOn()) {
+      for (const auto& r : runs) {
+        for (std::int64_t i = 0; i < r.count; ++i) LogSent(SendPath::Direct, r.length);
+      }
+      if (!sendQueue_.Empty()) {
+        const SendSegment& head = sendQueue_.Head();
+        LogPartial(SendPath::Direct, head.sent % head.chunkSize, head.RequestLength(head.completed));
+      }
+    }
+    if (!Complete(runs)) return;
+  }
+  SendQueued(SendPath::Direct);
+}
+
+void CWinsock::QueueFile(platform::UniqueFd file, std::int64_t offset, std::int64_t length, std::int32_t chunkSize) {
+  CWinsocks* registry = registry_;
+  if (registry == nullptr) return;
+  WrapAdd(registry->RequestsToSendReceived, sendQueue_.AddFileRange(std::move(file), offset, length, chunkSize));
+}
+
+SendOutcome CWinsock::SendAllDataForConnection() {
+  writeBlocked_ = false;
+  if (sendQueue_.Empty()) return SendOutcome::Idle;
+  return SendQueued(SendPath::WriteReady);
+}
+
+SendOutcome CWinsock::SendQueued(SendPath path) {
+  if (sendQueue_.Empty()) return SendOutcome::Idle;
+  const std::int64_t budget = sendQueue_.Count();
+  const auto life = Life();
+  const SendOutcome outcome =
+      protocol_ == PWL_TCPIP ? SendStream(path, budget) : SendDatagrams(path, budget);
+  if (life.expired()) return SendOutcome::Destroyed;
+  if (shutdownPending_ && sendQueue_.Empty() && fd_) {
+    shutdownPending_ = false;
+    ::shutdown(fd_.get(), SHUT_WR);
+  }
+  return outcome;
+}
+
+SendOutcome CWinsock::SendStream(SendPath path, std::int64_t budget) {
+  std::int64_t done = 0;
+  std::vector<CompletionRun> runs;
+  while (true) {
+    if (sendQueue_.Empty()) return SendOutcome::Done;
+    if (done >= budget) return SendOutcome::Done;
+    if (!fd_ || connecting_) return SendOutcome::Blocked;
+    runs.clear();
+    if (sendQueue_.Head().Remaining() == 0) {
+      // A request of no bytes (an empty file range) completes on its own.
+      sendQueue_.Advance(0, runs);
+      done += RequestCount(runs);
+      if (!Complete(runs)) return SendOutcome::Destroyed;
+      continue;
+    }
+    if (writeBlocked_) {
+      LogBlocked(path);
+      return SendOutcome::Blocked;
+    }
+    const SendSegment& head = sendQueue_.Head();
+    const std::int64_t headRequestLeft = head.HeadRequestEnd() - head.sent;
+    const std::int64_t headRequestLength = head.RequestLength(head.completed);
+    std::int64_t attempted = 0;
+    long n = 0;
+    if (head.isFile) {
+      attempted = std::min(head.Remaining(), kSendFileMax);
+      std::int64_t offset = head.fileOffset + head.sent;
+      n = Loop().SendFile(fd_.get(), head.file.get(), &offset, static_cast<std::size_t>(attempted));
+      if (n == 0) {
+        // The file ended before the range: what was promised cannot be sent.
+        return SendFailed(EIO);
+      }
+    } else {
+      iovec vectors[kMaxVectors];
+      const int count = sendQueue_.GatherHead(vectors, kMaxVectors);
+      for (int i = 0; i < count; ++i) attempted += static_cast<std::int64_t>(vectors[i].iov_len);
+      n = count == 1 ? Loop().Send(fd_.get(), vectors[0].iov_base, vectors[0].iov_len)
+                     : Loop().SendV(fd_.get(), vectors, count);
+    }
+    if (n < 0) {
+      const int error = errno;
+      if (WouldBlock(error)) {
+        writeBlocked_ = true;
+        LogBlocked(path);
+        return SendOutcome::Blocked;
+      }
+      return SendFailed(error);
+    }
+    sendQueue_.Advance(n, runs);
+    if (DebugOn()) {
+      for (const auto& r : runs) {
+        for (std::int64_t i = 0; i < r.count; ++i) LogSent(path, r.length);
+      }
+      if (n < attempted && !sendQueue_.Empty()) {
+        const SendSegment& now = sendQueue_.Head();
+        const std::int64_t inHead = runs.empty() ? n : now.sent % now.chunkSize;
+        LogPartial(path, inHead, runs.empty() ? headRequestLeft : now.RequestLength(now.completed));
+      }
+    }
+    (void)headRequestLength;
+    done += RequestCount(runs);
+    if (!Complete(runs)) return SendOutcome::Destroyed;
+    // A partial send: what is left of the head request is tried again at
+    // once (the system usually answers "would block").
+  }
+}
+
+SendOutcome CWinsock::SendDatagrams(SendPath path, std::int64_t budget) {
+  std::int64_t done = 0;
+  std::vector<CompletionRun> runs;
+  while (true) {
+    if (sendQueue_.Empty()) return SendOutcome::Done;
+    if (done >= budget) return SendOutcome::Done;
+    if (!fd_) return SendOutcome::Blocked;
+    const SendSegment& head = sendQueue_.Head();
+    const std::string& host = !head.remoteHostUDP.empty() ? head.remoteHostUDP : RemoteHostIP;
+    const std::int32_t port = head.remotePortUDP != 0 ? head.remotePortUDP : RemotePort;
+    const sockaddr_in to = MakeAddress(DottedAddress(host), static_cast<std::uint16_t>(port));
+    const std::int64_t length = head.HeadRequestEnd() - head.sent;
+    const long n = Loop().SendTo(fd_.get(), head.Next(), static_cast<std::size_t>(length), &to, sizeof to);
+    if (n < 0) {
+      const int error = errno;
+      if (WouldBlock(error)) {
+        writeBlocked_ = true;
+        LogBlocked(path);
+        return SendOutcome::Blocked;
+      }
+      return SendFailed(error);
+    }
+    if (n < length) {
+      LogBlocked(path);
+      return SendOutcome::Blocked;
+    }
+    runs.clear();
+    sendQueue_.Advance(n, runs);
+    if (DebugOn()) LogSent(path, n);
+    done += RequestCount(runs);
+    if (!Complete(runs)) return SendOutcome::Destroyed;
+  }
+}
+
+bool CWinsock::Complete(const std::vector<CompletionRun>& runs) {
+  for (const auto& r : runs) {
+    if (!pendingRuns_.empty() && pendingRuns_.back().length == r.length) {
+      pendingRuns_.back().count += r.count;
+    } else {
+      pendingRuns_.push_back(r);
+    }
+  }
+  // Completions found while an EmptySendQue handler runs (it may send on
+  // this socket) wait behind the ones already due, so events keep the order
+  // of the requests.
+  if (completing_) return true;
+  completing_ = true;
+  const auto life = Life();
+  try {
+    if (!CompleteDue()) return false;
+  } catch (...) {
+    // A handler failed: the rest stays due for the next round.
+    if (!life.expired()) completing_ = false;
+    throw;
+  }
+  completing_ = false;
+  return true;
+}
+
+bool CWinsock::CompleteDue() {
+  const auto life = Life();
+  while (!pendingRuns_.empty()) {
+    CompletionRun& run = pendingRuns_.front();
+    CWinsocks* registry = registry_;
+    if (registry == nullptr) {
+      pendingRuns_.clear();
+      break;
+    }
+    if (notifyId_.empty()) {
+      // Nothing armed: the same arithmetic in one go.
+      WrapAdd(registry->RequestsToSendProcessed, run.count);
+      for (std::int64_t i = 0; i < run.count; ++i) {
+        const std::int64_t sum = static_cast<std::int64_t>(bytesSent_) + run.length;
+        bytesSent_ = sum >= INT32_MAX ? 0 : static_cast<std::int32_t>(sum);
+      }
+      pendingRuns_.pop_front();
+      continue;
+    }
+    WrapAdd(registry->RequestsToSendProcessed, 1);
+    const std::int64_t sum = static_cast<std::int64_t>(bytesSent_) + run.length;
+    bytesSent_ = sum >= INT32_MAX ? 0 : static_cast<std::int32_t>(sum);
+    if (--run.count == 0) pendingRuns_.pop_front();
+    if (!notifyId_.empty() && bytesSent_ >= notifyBytes_) {
+      registry->RaiseEventEmptySendQue(SocketHandle, notifyId_);
+      if (life.expired()) return false;
+    }
+  }
+  return true;
+}
+
+SendOutcome CWinsock::SendFailed(int error) {
+  const int number = platform::WinsockErrorFromErrno(error);
+  const std::int32_t handle = SocketHandle;
+  PWL_DEBUG("CWinsock::SendData - send error " + std::to_string(number) + " (" + platform::SocketErrorText(number) +
+            ") (socket handle " + std::to_string(handle) + ")");
+  sendQueue_.Clear();
+  pendingRuns_.clear();
+  CWinsocks* registry = registry_;
+  if (registry == nullptr) return SendOutcome::Failed;
+  const auto life = Life();
+  registry->RaiseEventError(handle, number);
+  if (life.expired()) return SendOutcome::Destroyed;
+  SetState(PWL_ERROR);
+  if (life.expired()) return SendOutcome::Destroyed;
+  // A stream that failed cannot carry anything more: close it the way a
+  // failed read notification does. A datagram socket stays open.
+  if (protocol_ == PWL_TCPIP) {
+    const std::string key = std::to_string(handle);
+    if (registry->ItemExists(key)) registry->CloseSock(key);
+    if (life.expired()) return SendOutcome::Destroyed;
+  }
+  return SendOutcome::Failed;
+}
+
+void CWinsock::LogSent(SendPath path, std::int64_t count) const {
+  const std::string tail = std::to_string(count) + " bytes on local port " + std::to_string(LocalPort);
+  switch (path) {
+    case SendPath::Direct:
+      DebugLine("CWinsock::SendDataWhenReady - Sent " + tail);
+      break;
+    case SendPath::WriteReady:
+      DebugLine("Sent " + tail);
+      break;
+    case SendPath::Tick:
+      DebugLine("mobjQueToSendTimer::IntervalReached - Sent " + tail);
+      break;
+  }
+}
+
+void CWinsock::LogPartial(SendPath path, std::int64_t count, std::int64_t length) const {
+  const std::string tail = std::to_string(count) + " of " + std::to_string(length) + " bytes";
+  switch (path) {
+    case SendPath::Direct:
+      DebugLine("CWinsock::SendDataWhenReady - buffers full (0), Partial Request Sent: " + tail);
+      break;
+    case SendPath::WriteReady:
+      DebugLine("CWinsock::SendAllDataForConnection - buffers full (0), Partial Request Sent: " + tail);
+      break;
+    case SendPath::Tick:
+      DebugLine("mobjQueToSendTimer::IntervalReached - Partial Request Sent: " + tail);
+      break;
+  }
+}
+
+void CWinsock::LogBlocked(SendPath path) const {
+  if (!DebugOn()) return;
+  switch (path) {
+    case SendPath::Direct:
+      DebugLine("CWinsock::SendDataWhenReady - buffers full, waiting for FD_WRITE event");
+      break;
+    case SendPath::WriteReady:
+      DebugLine("CWinsock::SendAllDataForConnection - buffers full, waiting for FD_WRITE event 0(" +
+                platform::SocketErrorText(0) + ")");
+      break;
+    case SendPath::Tick:
+      DebugLine("mobjQueToSendTimer::IntervalReached - Send buffer full...waiting for FD_WRITE event to finish send");
+      break;
+  }
+}
+
+// ---- closing ------------------------------------------------------------------------
+
+bool CWinsock::CloseSockWithLinger() {
+  const auto life = Life();
+  CWinsocks* registry = registry_;
+  const std::int32_t handle = SocketHandle;
+  if (fd_) {
+    if (protocol_ == PWL_TCPIP) {
+      // A zero linger (set on outgoing connections) would make the final
+      // close discard what the peer has not read yet; a graceful close lets
+      // the system deliver it.
+      linger off{0, 0};
+      ::setsockopt(fd_.get(), SOL_SOCKET, SO_LINGER, &off, sizeof off);
+    }
+    // Data still queued here goes out first; the sending direction is shut
+    // when the queue is empty.
+    if (protocol_ == PWL_TCPIP && !sendQueue_.Empty()) {
+      shutdownPending_ = true;
+    } else {
+      ::shutdown(fd_.get(), SHUT_WR);
+    }
+  }
+
+  // Drain input that is already waiting.
+  for (int reads = 0; fd_ && reads < kMaxDrainReads; ++reads) {
+    char buffer[kReceiveLimit + 1];
+    sockaddr_in from{};
+    unsigned fromLength = sizeof from;
+    const long n = protocol_ == PWL_UDP ? Loop().RecvFrom(fd_.get(), buffer, kReceiveLimit, &from, &fromLength)
+                                        : Loop().Recv(fd_.get(), buffer, kReceiveLimit);
+    if (n < 0) {
+      if (reads == 0) {
+        PWL_DEBUG("CWinsock::CloseSockWithLinger - (recv returned INVALID_SOCKET---no remaining data)");
+      } else {
+        PWL_DEBUG("CWinsock::CloseSockWithLinger - (recv returned INVALID_SOCKET) - " +
+                  platform::SystemErrorText(LastSystemError()));
+      }
+      break;
+    }
+    if (n == 0) break;
+    PortwellData block;
+    if (NoUnicodeConversionOnRecv) {
+      block.MutableBytes().assign(buffer, static_cast<std::size_t>(n));
+    } else {
+      std::u16string text(static_cast<std::size_t>(n), u'\0');
+      for (long i = 0; i < n; ++i) text[static_cast<std::size_t>(i)] = static_cast<unsigned char>(buffer[i]);
+      block = PortwellData(std::move(text));
+    }
+    PWL_DEBUG("CWinsock::CloseSockWithLinger - Received " + std::to_string(n) + " bytes");
+    if (registry == nullptr || !registry->Exists(std::to_string(handle))) {
+      PWL_DEBUG("CWinsock::CloseSockWithLinger - Received " + std::to_string(n) +
+                " bytes but socket object has been destroyed---data has been descarded");
+      break;
+    }
+    const std::string senderHost = protocol_ == PWL_UDP ? AddressText(from.sin_addr.s_addr) : std::string();
+    const std::int32_t senderPort = protocol_ == PWL_UDP ? ntohs(from.sin_port) : 0;
+    registry->RaiseEventDataArrival(*this, block, false, senderHost, senderPort);
+    // The handler removed the socket: there is nothing left to close.
+    if (life.expired()) return true;
+  }
+
+  auto timer = std::make_unique<CTimer>();
+  timer->SetInterval(lingerTime_);
+  timer->Tag = std::to_string(handle);
+  timer->IntervalReached = [this] { OnLingerTick(); };
+  mobjLingerTimer = std::move(timer);  // replaces (and so stops) an earlier one
+  if (mobjLingerTimer->EnableTimer()) {
+    PWL_DEBUG("CWinsock::CloseSockWithLinger - Started timer (ID: " + std::to_string(handle) + ")");
+    return true;
+  }
+  PWL_DEBUG("CWinsock::CloseSockWithLinger - Set timer for SocketHandle " + std::to_string(handle) + " failed");
+  mobjLingerTimer.reset();
+  return false;
+}
+
+void CWinsock::OnLingerTick() {
+  mobjLingerTimer.reset();
+  CWinsocks* registry = registry_;
+  if (registry == nullptr) return;
+  const auto life = Life();
+  const auto registryLife = registry->Life();
+  const std::string key = std::to_string(SocketHandle);
+  SetState(PWL_CLOSED);
+  if (life.expired() || registryLife.expired()) return;
+  if (registry->ItemExists(key)) registry->CloseSockDown(key);
+}
+
+void CWinsock::StartConnecting(std::int32_t timeoutMs) {
+  connecting_ = true;
+  auto timer = std::make_unique<CTimer>();
+  timer->SetInterval(std::max<std::int32_t>(1, timeoutMs));
+  timer->Tag = std::to_string(SocketHandle);
+  timer->IntervalReached = [this] { OnConnectTimeout(); };
+  connectTimer_ = std::move(timer);
+  connectTimer_->EnableTimer();
+}
+
+void CWinsock::StopConnecting() {
+  connecting_ = false;
+  connectTimer_.reset();
+}
+
+void CWinsock::OnConnectTimeout() {
+  StopConnecting();
+  CWinsocks* registry = registry_;
+  if (registry == nullptr) return;
+  const std::int32_t handle = SocketHandle;
+  PWL_DEBUG("CWinsocks::ConnectAsync - Connect timed out (socket handle " + std::to_string(handle) + ")");
+  sendQueue_.Clear();
+  const auto life = Life();
+  const int number = 10060;
+  registry->RaiseEventError(handle, number);
+  if (life.expired()) return;
+  SetState(PWL_ERROR);
+  if (life.expired()) return;
+  const std::string key = std::to_string(handle);
+  if (registry->ItemExists(key)) registry->CloseSock(key);
+}
+
+// ---- options ------------------------------------------------------------------------
+
+std::int32_t CWinsock::SetSockOption(PWL_SOCK_OPTION option, bool activeStatus) {
+  int level = SOL_SOCKET;
+  int name = -1;
+  bool lingerStyle = false;
+  bool inverted = false;
+  bool timeStyle = false;
+  switch (option) {
+    case PWL_SO_DEBUG: name = SO_DEBUG; break;
+    case PWL_SO_ACCEPTCONN: name = SO_ACCEPTCONN; break;
+    case PWL_SO_REUSEADDR: name = SO_REUSEADDR; break;
+    case PWL_SO_KEEPALIVE: name = SO_KEEPALIVE; break;
+    case PWL_SO_DONTROUTE: name = SO_DONTROUTE; break;
+    case PWL_SO_BROADCAST: name = SO_BROADCAST; break;
+    case PWL_SO_USELOOPBACK: name = -1; break;  // no counterpart on this system
+    case PWL_SO_LINGER: name = SO_LINGER; lingerStyle = true; break;
+    case PWL_SO_OOBINLINE: name = SO_OOBINLINE; break;
+    case PWL_SO_DONTLINGER: name = SO_LINGER; lingerStyle = true; inverted = true; break;
+    case PWL_TCP_NODELAY: level = IPPROTO_TCP; name = TCP_NODELAY; break;
+    case PWL_OPTIONAL_SO_SNDBUF: name = SO_SNDBUF; break;
+    case PWL_OPTIONAL_SO_RCVBUF: name = SO_RCVBUF; break;
+    case PWL_OPTIONAL_SO_SNDLOWAT: name = SO_SNDLOWAT; break;
+    case PWL_OPTIONAL_SO_RCVLOWAT: name = SO_RCVLOWAT; break;
+    case PWL_OPTIONAL_SO_SNDTIMEO: name = SO_SNDTIMEO; timeStyle = true; break;
+    case PWL_OPTIONAL_SO_RCVTIMEO: name = SO_RCVTIMEO; timeStyle = true; break;
+    case PWL_OPTIONAL_SO_ERROR: name = SO_ERROR; break;
+    case PWL_OPTIONAL_SO_TYPE: name = SO_TYPE; break;
+  }
+  int result = -1;
+  int error = 10042;  // protocol not available
+  if (name >= 0 && fd_) {
+    if (lingerStyle) {
+      // The option takes a structure here; only on/off is given, with no
+      // wait (a wait would block the thread in close).
+      linger value{(activeStatus != inverted) ? 1 : 0, 0};
+      result = ::setsockopt(fd_.get(), level, name, &value, sizeof value);
+    } else if (timeStyle) {
+      timeval value{0, activeStatus ? 1000 : 0};
+      result = ::setsockopt(fd_.get(), level, name, &value, sizeof value);
+    } else {
+      int value = activeStatus ? 1 : 0;
+      result = ::setsockopt(fd_.get(), level, name, &value, sizeof value);
+    }
+    if (result != 0) error = LastSystemError();
+  }
+  if (result != 0) {
+    PWL_DEBUG("CWinsocks::SetSockOption - Error setting value: " + std::to_string(error));
+    return -1;
+  }
+  bool readBack = false;
+  int got = -1;
+  if (lingerStyle) {
+    linger value{};
+    socklen_t len = sizeof value;
+    got = ::getsockopt(fd_.get(), level, name, &value, &len);
+    readBack = (value.l_onoff != 0) != inverted;
+  } else if (timeStyle) {
+    timeval value{};
+    socklen_t len = sizeof value;
+    got = ::getsockopt(fd_.get(), level, name, &value, &len);
+    readBack = value.tv_sec != 0 || value.tv_usec != 0;
+  } else {
+    int value = 0;
+    socklen_t len = sizeof value;
+    got = ::getsockopt(fd_.get(), level, name, &value, &len);
+    readBack = value != 0;
+  }
+  if (got != 0) {
+    PWL_DEBUG("CWinsocks::SetSockOption - Getsockopt confirmation failed---error value: " +
+              std::to_string(LastSystemError()));
+    return -1;
+  }
+  PWL_DEBUG(std::string("CWinsocks::SetSockOption - Active: ") + (readBack ? "True" : "False"));
+  return 0;
+}
+
+}  // namespace portwell

@@ -1,0 +1,738 @@
+#include "portwell/winsocks.h"
+
+#include "portwell/debug_log.h"
+#include "portwell/resolver.h"
+#include "platform/host_info.h"
+#include "platform/winsock_errors.h"
+
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+
+namespace portwell {
+
+namespace {
+
+constexpr std::size_t kReceiveLimit = 32767;
+
+using WindowTableMap = std::unordered_map<platform::TargetHandle, CWinsocks*>;
+
+std::unique_ptr<WindowTableMap>& WindowTable() {
+  static std::unique_ptr<WindowTableMap> table;
+  return table;
+}
+
+platform::EventLoop& Loop() { return platform::EventLoop::Instance(); }
+
+bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
+
+std::string ErrorAndText(std::uint32_t error) {
+  return std::to_string(error) + " (" + platform::SocketErrorText(static_cast<int>(error)) + ")";
+}
+
+// One receive buffer for every read notification; each block is copied out
+// of it before any event can run.
+char gReceiveBuffer[kReceiveLimit + 1];
+
+}  // namespace
+
+std::optional<std::int32_t> ParseKey(const std::string& key) {
+  if (key.empty() || key.size() > 10) return std::nullopt;
+  std::int32_t value = 0;
+  const auto [end, ec] = std::from_chars(key.data(), key.data() + key.size(), value);
+  if (ec != std::errc() || end != key.data() + key.size()) return std::nullopt;
+  if (std::to_string(value) != key) return std::nullopt;
+  return value;
+}
+
+CWinsocks::CWinsocks()
+    : mobjQueReceiveTimer(std::make_unique<CTimer>()), mobjQueToSendTimer(std::make_unique<CTimer>()) {
+  mobjQueReceiveTimer->IntervalReached = [this] { QueReceiveTick(); };
+  mobjQueToSendTimer->IntervalReached = [this] { QueToSendTick(); };
+}
+
+CWinsocks::~CWinsocks() {
+  UnRegisterPortwell();
+  Clear();
+  mobjQueReceiveTimer.reset();
+  mobjQueToSendTimer.reset();
+  if (hwndMsgs_ != 0) WndDestroy();
+  const auto& table = WindowTable();
+  if (!table || table->empty()) StopWinsockServices();
+}
+
+// ---- message target -----------------------------------------------------------
+
+platform::TargetHandle CWinsocks::WndCreate() {
+  if (hwndMsgs_ != 0) {
+    const platform::TargetHandle old = hwndMsgs_;
+    if (!WndDestroy()) PWL_DEBUG("MPortwell::WndCreate - DestroyWindow on " + std::to_string(old) + " failed");
+  }
+  const platform::TargetHandle hwnd = Loop().CreateTarget(
+      [](const platform::Message& m) { WindowProc(m.target, m.number, m.wParam, m.lParam); });
+  if (hwnd == 0) {
+    PWL_DEBUG("MPortwell::WndCreate - CreateWindowEx failed");
+    return 0;
+  }
+  Loop().SetVisible(hwnd, false);
+  hwndMsgs_ = hwnd;
+  auto& table = WindowTable();
+  if (!table) table = std::make_unique<WindowTableMap>();
+  (*table)[hwnd] = this;
+  return hwnd;
+}
+
+bool CWinsocks::WndDestroy() {
+  if (hwndMsgs_ == 0) return false;
+  const bool destroyed = Loop().DestroyTarget(hwndMsgs_);
+  auto& table = WindowTable();
+  if (table) table->erase(hwndMsgs_);
+  hwndMsgs_ = 0;
+  return destroyed;
+}
+
+// ---- services --------------------------------------------------------------------
+
+bool CWinsocks::StartWinsockServices() {
+  if (started_) return true;
+  started_ = true;
+  rlimit files{};
+  std::uint64_t maxSockets = 65535;
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY) {
+    maxSockets = std::min<std::uint64_t>(files.rlim_cur, 65535);
+  }
+  SocketInfoMaxSockets = std::to_string(maxSockets);
+  SocketInfoMaxUdpDg = "65507";  // largest IPv4 datagram payload
+  SocketInfoDescription = "Linux BSD sockets (IPv4 stream and datagram, non-blocking, epoll notifications)";
+  SocketInfoSystemStatus = "Running";
+  SocketInfoHighVersion = "1.1";
+  SocketInfoVersion = "1.1";
+  SocketInfoVendorInfo.clear();
+  LocalHostName = LocalHostNameText();
+  Aliases = HostAliases(LocalHostName);
+  LocalHostIP = platform::LocalAddresses();
+  return true;
+}
+
+bool CWinsocks::StopWinsockServices() {
+  started_ = false;
+  return false;
+}
+
+std::string CWinsocks::LocalHostIPAt(std::int32_t index) const {
+  if (index < 0 || static_cast<std::size_t>(index) >= LocalHostIP.size()) return {};
+  return LocalHostIP[static_cast<std::size_t>(index)];
+}
+
+// ---- opening sockets -------------------------------------------------------------------
+
+std::optional<std::uint32_t> CWinsocks::ConnectTarget(const std::string& host, std::int32_t port,
+                                                      std::int32_t adapterNumber) {
+  if (port < 0 || port >= 65535) {
+    lastSockErr_ = 0;
+    return std::nullopt;
+  }
+  const std::vector<std::uint32_t> addresses = HostAddressList(host, true);
+  if (adapterNumber > static_cast<std::int32_t>(addresses.size()) - 1) {
+    lastSockErr_ = 0;
+    return std::nullopt;
+  }
+  if (addresses.front() == kInvalidAddress) {
+    lastSockErr_ = 10049;
+    return std::nullopt;
+  }
+  return addresses.front();
+}
+
+std::int32_t CWinsocks::SetSockLinger(int fd, bool on, std::int32_t seconds) {
+  linger value{on ? 1 : 0, static_cast<int>(static_cast<std::uint16_t>(seconds))};
+  if (::setsockopt(fd, SOL_SOCKET, SO_LINGER, &value, sizeof value) != 0) {
+    PWL_DEBUG("CWinsocks::SetSockLinger - Error setting linger info: " + std::to_string(LastSystemError()));
+    return -1;
+  }
+  linger readBack{};
+  socklen_t length = sizeof readBack;
+  if (::getsockopt(fd, SOL_SOCKET, SO_LINGER, &readBack, &length) != 0) {
+    PWL_DEBUG("CWinsocks::SetSockLinger - Error getting linger info: " + std::to_string(LastSystemError()));
+    return -1;
+  }
+  PWL_DEBUG("CWinsocks::SetSockLinger - Linger is on if nonzero: " + std::to_string(readBack.l_onoff));
+  PWL_DEBUG("CWinsocks::SetSockLinger - Linger time if linger is on: " + std::to_string(readBack.l_linger));
+  return 0;
+}
+
+std::int32_t CWinsocks::Connect(const std::string& host, std::int32_t port, PWL_PROTOCOL streamType,
+                                std::int32_t adapterNumber) {
+  const auto address = ConnectTarget(host, port, adapterNumber);
+  if (!address) return -1;
+  int error = 0;
+  platform::UniqueFd s(::socket(AF_INET, static_cast<int>(streamType) | SOCK_CLOEXEC, 0));
+  if (!s) {
+    error = LastSystemError();
+  } else if (streamType == PWL_TCPIP && SetSockLinger(s.get(), true, 0) == -1) {
+    // No lingering in the system after close: a closed connection is reset.
+    error = LastSystemError();
+    s.reset();
+  } else {
+    const sockaddr_in a = MakeAddress(*address, static_cast<std::uint16_t>(port));
+    int r;
+    do {
+      r = ::connect(s.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a);
+    } while (r != 0 && errno == EINTR);
+    if (r != 0) {
+      lastSockErr_ = LastSystemError();
+      PWL_DEBUG("CWinsocks::Connect - Connect (" + std::to_string(lastSockErr_) + ")");
+      return -1;
+    }
+    if (hwndMsgs_ == 0) {
+      PWL_DEBUG("CWinsocks::Connect - HwndMsgs is invalid (0)");
+      lastSockErr_ = 0;
+      return -1;
+    }
+    if (!Loop().AsyncSelect(s.get(), hwndMsgs_, platform::kSocketMessage,
+                            platform::kFdRead | platform::kFdWrite | platform::kFdConnect | platform::kFdClose)) {
+      return -1;
+    }
+  }
+  if (!s) {
+    lastSockErr_ = error;
+    PWL_DEBUG("CWinsocks::Connect - Connect (" + std::to_string(error) + ")");
+    return -1;
+  }
+  auto socket = std::make_unique<CWinsock>();
+  socket->RegisterCWinsocks(this);
+  socket->RemoteHostIP = AddressText(*address);
+  socket->RemotePort = port;
+  socket->Adopt(std::move(s));
+  socket->SetProtocol(streamType);
+  if (streamType == PWL_TCPIP) socket->LocalPort = LocalPortOf(socket->Fd());
+  const std::int32_t handle = socket->SocketHandle;
+  Add(std::move(socket), std::to_string(handle));
+  RaiseEventConnectionEstablished(handle);
+  return handle;
+}
+
+std::int32_t CWinsocks::ConnectAsync(const std::string& host, std::int32_t port, PWL_PROTOCOL streamType,
+                                     std::int32_t adapterNumber, std::int32_t timeoutMs) {
+  // A datagram "connection" completes at once.
+  if (streamType != PWL_TCPIP) return Connect(host, port, streamType, adapterNumber);
+  const auto address = ConnectTarget(host, port, adapterNumber);
+  if (!address) return -1;
+  if (hwndMsgs_ == 0) {
+    PWL_DEBUG("CWinsocks::Connect - HwndMsgs is invalid (0)");
+    lastSockErr_ = 0;
+    return -1;
+  }
+  platform::UniqueFd s(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  int error = 0;
+  if (!s || SetSockLinger(s.get(), true, 0) == -1 ||
+      !Loop().AsyncSelect(s.get(), hwndMsgs_, platform::kSocketMessage,
+                          platform::kFdRead | platform::kFdWrite | platform::kFdConnect | platform::kFdClose)) {
+    error = LastSystemError();
+    if (s) Loop().Unwatch(s.get());
+    lastSockErr_ = error;
+    PWL_DEBUG("CWinsocks::Connect - Connect (" + std::to_string(error) + ")");
+    return -1;
+  }
+  Loop().MarkConnecting(s.get());
+  const sockaddr_in a = MakeAddress(*address, static_cast<std::uint16_t>(port));
+  if (::connect(s.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 && errno != EINPROGRESS) {
+    lastSockErr_ = LastSystemError();
+    Loop().Unwatch(s.get());
+    PWL_DEBUG("CWinsocks::Connect - Connect (" + std::to_string(lastSockErr_) + ")");
+    return -1;
+  }
+  auto socket = std::make_unique<CWinsock>();
+  socket->SetState(PWL_CONNECTING);  // not attached yet: no event for a handle the caller does not know
+  socket->RegisterCWinsocks(this);
+  socket->RemoteHostIP = AddressText(*address);
+  socket->RemotePort = port;
+  socket->Adopt(std::move(s));
+  socket->SetProtocol(PWL_TCPIP);
+  socket->LocalPort = LocalPortOf(socket->Fd());
+  socket->StartConnecting(timeoutMs);
+  const std::int32_t handle = socket->SocketHandle;
+  Add(std::move(socket), std::to_string(handle));
+  return handle;
+}
+
+std::int32_t CWinsocks::AddListener(std::int32_t port, PWL_PROTOCOL protocol, std::int32_t adapterNumber,
+                                    std::int32_t backLog) {
+  if (protocol != PWL_TCPIP && protocol != PWL_UDP) return -1;
+  auto socket = std::make_unique<CWinsock>();
+  socket->RegisterCWinsocks(this);
+  const auto life = Life();
+  const std::int32_t handle =
+      socket->Listen(port, protocol == PWL_TCPIP ? SOCK_STREAM : SOCK_DGRAM, adapterNumber, backLog);
+  if (life.expired()) return -1;
+  if (handle == -1) {
+    socket->UnRegisterCWinsocks();
+    return -1;
+  }
+  socket->SetProtocol(protocol);
+  CWinsock* added = socket.get();
+  Add(std::move(socket), std::to_string(handle));
+  added->SetState(PWL_LISTENING);
+  return handle;
+}
+
+bool CWinsocks::AcceptConnection(std::int32_t /*listener*/, platform::UniqueFd accepted) {
+  const int fd = accepted.get();
+  auto socket = std::make_unique<CWinsock>();
+  socket->RegisterCWinsocks(this);
+  socket->RemoteHostIP = PeerAddressText(fd);
+  // As the server expects: RemotePort holds the port the connection arrived
+  // on, LocalPort the peer's port.
+  socket->RemotePort = LocalPortOf(fd);
+  socket->LocalPort = PeerPort(fd);
+  socket->SetProtocol(PWL_TCPIP);
+  Loop().AsyncSelect(fd, hwndMsgs_, platform::kSocketMessage,
+                     platform::kFdRead | platform::kFdWrite | platform::kFdAccept | platform::kFdClose);
+  socket->Adopt(std::move(accepted));
+  CWinsock* added = socket.get();
+  const auto socketLife = added->Life();
+  const auto life = Life();
+  const std::string key = std::to_string(fd);
+  Add(std::move(socket), key);
+
+  bool accept = true;
+  RaiseEventConnectionRequest(fd, accept);
+  if (life.expired() || socketLife.expired()) return false;
+  if (!accept) {
+    added->SetState(PWL_REJECTED_CONNECTION);
+    if (life.expired() || socketLife.expired()) return false;
+    DeleteByKey(key);
+  }
+  return accept;
+}
+
+// ---- closing -------------------------------------------------------------------------------
+
+std::int32_t CWinsocks::CloseSock(const std::string& key) {
+  CWinsock& socket = Item(key);
+  const auto life = socket.Life();
+  if (!socket.CloseSockWithLinger() && !life.expired() && ItemExists(key)) CloseSockDown(key);
+  return 0;
+}
+
+std::int32_t CWinsocks::CloseSockDown(const std::string& key) {
+  CWinsock& socket = Item(key);
+  const std::int32_t number = *ParseKey(key);
+  const auto life = Life();
+  const auto socketLife = socket.Life();
+  RaiseEventConnectionTerminated(number);
+  if (life.expired()) return number;
+  if (!socketLife.expired()) {
+    socket.SetState(PWL_CLOSED);
+    if (life.expired()) return number;
+  }
+  if (!socketLife.expired() && Find(key) == &socket) DeleteByKey(key);
+  return number;
+}
+
+// ---- collection -------------------------------------------------------------------------------
+
+CWinsock* CWinsocks::FindHandle(std::int32_t handle) const {
+  const auto it = byKey_.find(handle);
+  return it == byKey_.end() ? nullptr : it->second;
+}
+
+CWinsock* CWinsocks::Find(const std::string& key) const {
+  const auto handle = ParseKey(key);
+  return handle ? FindHandle(*handle) : nullptr;
+}
+
+bool CWinsocks::Exists(const std::string& handleText) const {
+  return std::any_of(items_.begin(), items_.end(),
+                     [&](const auto& s) { return std::to_string(s->SocketHandle) == handleText; });
+}
+
+CWinsock& CWinsocks::Item(const std::string& key) const {
+  CWinsock* socket = Find(key);
+  if (socket == nullptr) throw std::out_of_range("Item does not exist in collection (socket handle: " + key + ")");
+  return *socket;
+}
+
+CWinsock& CWinsocks::ItemByIndex(std::int32_t index) const {
+  if (index < 1 || index > Count()) {
+    throw std::out_of_range("Item does not exist in collection (index: " + std::to_string(index) + ")");
+  }
+  return *items_[static_cast<std::size_t>(index - 1)];
+}
+
+void CWinsocks::Add(std::unique_ptr<CWinsock> socket, const std::string& key) {
+  const auto handle = ParseKey(key);
+  if (!handle || byKey_.count(*handle) > 0) throw std::invalid_argument("Key is already associated with an element");
+  socket->MarkAdded();
+  byKey_[*handle] = socket.get();
+  items_.push_back(std::move(socket));
+}
+
+void CWinsocks::DeleteByKey(const std::string& key) {
+  CWinsock& socket = Item(key);
+  const auto it = std::find_if(items_.begin(), items_.end(), [&](const auto& s) { return s.get() == &socket; });
+  std::unique_ptr<CWinsock> removed = std::move(*it);
+  items_.erase(it);
+  byKey_.erase(*ParseKey(key));
+  removed->UnRegisterCWinsocks();
+  // Dropping the object closes its socket.
+}
+
+void CWinsocks::DeleteByIndex(std::int32_t index) {
+  CWinsock& socket = ItemByIndex(index);
+  for (auto it = byKey_.begin(); it != byKey_.end(); ++it) {
+    if (it->second == &socket) {
+      DeleteByKey(std::to_string(it->first));
+      return;
+    }
+  }
+}
+
+void CWinsocks::Clear() {
+  while (!items_.empty()) {
+    std::unique_ptr<CWinsock> removed = std::move(items_.front());
+    items_.erase(items_.begin());
+    for (auto it = byKey_.begin(); it != byKey_.end(); ++it) {
+      if (it->second == removed.get()) {
+        byKey_.erase(it);
+        break;
+      }
+    }
+    removed->UnRegisterCWinsocks();
+  }
+}
+
+// ---- events -----------------------------------------------------------------------------------------
+
+void CWinsocks::RaiseEventConnectionStatus(std::int32_t handle, PWL_SOCK_STATE state) {
+  if (sink_ != nullptr && *sink_ != nullptr) (*sink_)->ConnectionStatus(handle, state);
+}
+
+void CWinsocks::RaiseEventError(std::int32_t handle, std::int32_t number) {
+  if (sink_ != nullptr && *sink_ != nullptr) (*sink_)->Error(handle, number);
+}
+
+void CWinsocks::RaiseEventConnectionRequest(std::int32_t handle, bool& accept) {
+  if (sink_ != nullptr && *sink_ != nullptr) (*sink_)->ConnectionRequest(handle, accept);
+}
+
+void CWinsocks::RaiseEventConnectionEstablished(std::int32_t handle) {
+  if (sink_ != nullptr && *sink_ != nullptr) (*sink_)->ConnectionEstablished(handle);
+}
+
+void CWinsocks::RaiseEventConnectionTerminated(std::int32_t handle) {
+  if (sink_ != nullptr && *sink_ != nullptr) (*sink_)->ConnectionTerminated(handle);
+}
+
+void CWinsocks::RaiseEventEmptySendQue(std::int32_t handle, std::string eventId) {
+  const auto life = Life();
+  if (sink_ != nullptr && *sink_ != nullptr) (*sink_)->EmptySendQue(handle, eventId);
+  if (life.expired()) return;
+  if (CWinsock* socket = FindHandle(handle)) socket->SetBytesSent(0);
+}
+
+SendOutcome CWinsocks::RaiseEventSendAllDataForConnection(const std::string& key) {
+  CWinsock* socket = Find(key);
+  if (socket == nullptr) return SendOutcome::Idle;
+  return socket->SendAllDataForConnection();
+}
+
+bool CWinsocks::RaiseEventDataArrival(CWinsock& socket, PortwellData& block, bool fromQueue,
+                                      const std::string& senderHost, std::int32_t senderPort) {
+  const std::int32_t handle = socket.SocketHandle;
+  const bool datagram = socket.Protocol() == PWL_UDP;
+  const auto life = Life();
+  const auto socketLife = socket.Life();
+  bool retrieved = true;
+  if (fromQueue) {
+    if (datagram) {
+      socket.LastRemoteHostUDP = senderHost;
+      socket.LastRemotePortUDP = std::to_string(senderPort);
+    }
+    if (sink_ != nullptr && *sink_ != nullptr) (*sink_)->DataArrival(handle, block, retrieved);
+    if (life.expired()) return retrieved;
+    if (retrieved) {
+      WrapAdd(RequestsProcessed, 1);
+    } else if (!mobjQueReceiveTimer->Enabled()) {
+      mobjQueReceiveTimer->EnableTimer();
+    }
+    return retrieved;
+  }
+  if (socket.UseBufferToReceive) {
+    socket.ReceiveQueue().AddRequest(CQueReceiveRequest{std::move(block), handle, senderHost, senderPort});
+    WrapAdd(RequestsReceived, 1);
+    if (!mobjQueReceiveTimer->Enabled()) mobjQueReceiveTimer->EnableTimer();
+    return true;
+  }
+  if (datagram) {
+    socket.LastRemoteHostUDP = senderHost;
+    socket.LastRemotePortUDP = std::to_string(senderPort);
+  }
+  WrapAdd(RequestsReceived, 1);
+  if (sink_ != nullptr && *sink_ != nullptr) (*sink_)->DataArrival(handle, block, retrieved);
+  if (life.expired()) return retrieved;
+  if (retrieved) {
+    WrapAdd(RequestsProcessed, 1);
+  } else if (!socketLife.expired()) {
+    // Declined: kept for a later offer from the receive queue. A block
+    // declined for a socket that is gone is dropped.
+    socket.ReceiveQueue().AddRequest(CQueReceiveRequest{std::move(block), handle, senderHost, senderPort});
+    if (!mobjQueReceiveTimer->Enabled()) mobjQueReceiveTimer->EnableTimer();
+  }
+  return retrieved;
+}
+
+// ---- notifications ------------------------------------------------------------------------------------
+
+void CWinsocks::FailAndClose(CWinsock& socket, const std::string& what, std::uint32_t error, bool stateFirst) {
+  const std::int32_t handle = socket.SocketHandle;
+  const std::string key = std::to_string(handle);
+  const auto life = Life();
+  const auto socketLife = socket.Life();
+  auto gone = [&] { return life.expired() || socketLife.expired(); };
+  if (stateFirst) {
+    PWL_DEBUG("MPortwell::WindowProc - " + what + " error (" + ErrorAndText(error));
+    socket.SetState(PWL_ERROR);
+    if (gone()) return;
+    RaiseEventError(handle, static_cast<std::int32_t>(error));
+  } else {
+    PWL_DEBUG("MPortwell::WindowProc - " + what + " error " + ErrorAndText(error));
+    RaiseEventError(handle, static_cast<std::int32_t>(error));
+    if (gone()) return;
+    socket.SetState(PWL_ERROR);
+  }
+  if (gone()) return;
+  PWL_DEBUG("MPortwell::WindowProc - " + what + " error, closing socket (handle: " + key + ")");
+  if (ItemExists(key)) CloseSock(key);
+}
+
+void CWinsocks::OnSocketMessage(std::int32_t handle, std::uint32_t event, std::uint32_t error) {
+  CWinsock* socket = FindHandle(handle);
+  if (socket == nullptr) return;
+  const std::string key = std::to_string(handle);
+  const auto life = Life();
+  const auto socketLife = socket->Life();
+  switch (event) {
+    case platform::kFdRead:
+      if (error != 0) {
+        FailAndClose(*socket, "FD_READ", error, true);
+      } else {
+        OnRead(*socket);
+      }
+      break;
+    case platform::kFdWrite:
+      PWL_DEBUG("MPortwell::WindowProc - FD_WRITE (socket handle " + key + ")");
+      RaiseEventSendAllDataForConnection(key);
+      break;
+    case platform::kFdAccept:
+      if (error != 0) {
+        FailAndClose(*socket, "FD_ACCEPT", error, false);
+      } else {
+        OnAccept(*socket);
+      }
+      break;
+    case platform::kFdConnect:
+      OnConnect(*socket, error);
+      break;
+    case platform::kFdClose:
+      PWL_DEBUG("MPortwell::WindowProc - FD_CLOSE fired (socket handle " + key + ")");
+      socket->SetState(PWL_CLOSING);
+      if (life.expired() || socketLife.expired()) return;
+      if (ItemExists(key)) CloseSock(key);
+      break;
+    default:
+      break;
+  }
+}
+
+void CWinsocks::OnConnect(CWinsock& socket, std::uint32_t error) {
+  // Only a non-blocking connect waits for this; a late report after its
+  // time-out is stale.
+  if (!socket.Connecting()) return;
+  socket.StopConnecting();
+  const std::int32_t handle = socket.SocketHandle;
+  if (error != 0) {
+    socket.SendQueue().Clear();
+    FailAndClose(socket, "FD_CONNECT", error, false);
+    return;
+  }
+  PWL_DEBUG("MPortwell::WindowProc - FD_CONNECT Accepted connection (handle: " + std::to_string(handle) + ")");
+  const auto life = Life();
+  const auto socketLife = socket.Life();
+  socket.SetState(PWL_CONNECTED);
+  if (life.expired() || socketLife.expired()) return;
+  RaiseEventConnectionEstablished(handle);
+}
+
+void CWinsocks::OnRead(CWinsock& socket) {
+  const std::int32_t handle = socket.SocketHandle;
+  const bool datagram = socket.Protocol() == PWL_UDP;
+  sockaddr_in from{};
+  unsigned fromLength = sizeof from;
+  const long n = datagram ? Loop().RecvFrom(socket.Fd(), gReceiveBuffer, kReceiveLimit, &from, &fromLength)
+                          : Loop().Recv(socket.Fd(), gReceiveBuffer, kReceiveLimit);
+  if (n < 0) {
+    const int saved = errno;
+    // A notification whose data is already gone: nothing to report.
+    if (WouldBlock(saved)) return;
+    const int number = platform::WinsockErrorFromErrno(saved);
+    PWL_DEBUG("MPortwell::WindowProc - FD_READ error " + ErrorAndText(static_cast<std::uint32_t>(number)));
+    const auto life = Life();
+    const auto socketLife = socket.Life();
+    RaiseEventError(handle, number);
+    if (life.expired() || socketLife.expired()) return;
+    socket.SetState(PWL_ERROR);
+    return;
+  }
+  if (n == 0) {
+    PWL_DEBUG("MPortwell::WindowProc - FD_READ fired (0 bytes read)");
+    return;
+  }
+  PortwellData block;
+  if (socket.NoUnicodeConversionOnRecv) {
+    block.MutableBytes().assign(gReceiveBuffer, static_cast<std::size_t>(n));
+  } else {
+    std::u16string text(static_cast<std::size_t>(n), u'\0');
+    const auto* bytes = reinterpret_cast<const unsigned char*>(gReceiveBuffer);
+    for (long i = 0; i < n; ++i) text[static_cast<std::size_t>(i)] = bytes[i];
+    block = PortwellData(std::move(text));
+  }
+  PWL_DEBUG("MPortwell::WindowProc - FD_READ Received " + std::to_string(n) + " bytes (socket handle " +
+            std::to_string(handle) + ")");
+  const std::string senderHost = datagram ? AddressText(from.sin_addr.s_addr) : std::string();
+  const std::int32_t senderPort = datagram ? ntohs(from.sin_port) : 0;
+  RaiseEventDataArrival(socket, block, false, senderHost, senderPort);
+}
+
+void CWinsocks::OnAccept(CWinsock& listener) {
+  const std::int32_t listenerHandle = listener.SocketHandle;
+  const int fd = Loop().Accept(listener.Fd(), nullptr, nullptr);
+  if (fd < 0) {
+    const int saved = errno;
+    // Another notification already took the connection.
+    if (WouldBlock(saved)) return;
+    const int number = platform::WinsockErrorFromErrno(saved);
+    PWL_DEBUG("MPortwell::WindowProc - FD_ACCEPT Error " + ErrorAndText(static_cast<std::uint32_t>(number)));
+    const auto life = Life();
+    const auto listenerLife = listener.Life();
+    RaiseEventError(listenerHandle, number);
+    if (life.expired() || listenerLife.expired()) return;
+    listener.SetState(PWL_ERROR);
+    return;
+  }
+  const auto life = Life();
+  if (!AcceptConnection(listenerHandle, platform::UniqueFd(fd))) return;
+  if (life.expired()) return;
+  CWinsock* accepted = FindHandle(fd);
+  if (accepted == nullptr) return;
+  const auto acceptedLife = accepted->Life();
+  accepted->SetState(PWL_ACCEPTED_CONNECTION);
+  if (life.expired() || acceptedLife.expired()) return;
+  PWL_DEBUG("MPortwell::WindowProc - FD_ACCEPT fired (local port " + std::to_string(accepted->LocalPort) +
+            ", remote port " + std::to_string(accepted->RemotePort) + ", listening socket handle " +
+            std::to_string(listenerHandle) + ", new socket handle " + std::to_string(fd) + ")");
+}
+
+// ---- queue ticks -----------------------------------------------------------------------------------------
+
+void CWinsocks::QueReceiveTick() {
+  const auto life = Life();
+  bool idle = true;
+  if (!items_.empty() && !receiveBusy_) {
+    receiveBusy_ = true;
+    try {
+      const std::size_t count = items_.size();
+      for (std::size_t i = 0; i < count && i < items_.size(); ++i) {
+        CWinsock* socket = items_[i].get();
+        const auto socketLife = socket->Life();
+        while (socket->ReceiveQueue().Count() > 0) {
+          idle = false;
+          CQueReceiveRequest head = socket->ReceiveQueue().TakeFirst();
+          const bool retrieved =
+              RaiseEventDataArrival(*socket, head.DataReceived, true, head.RemoteHostUDP, head.RemotePortUDP);
+          if (life.expired()) return;
+          if (socketLife.expired()) break;
+          if (!retrieved) {
+            // Offered again on a later tick.
+            socket->ReceiveQueue().PutBackFirst(std::move(head));
+            break;
+          }
+        }
+      }
+    } catch (const std::exception& e) {
+      if (life.expired()) return;
+      PWL_DEBUG(std::string("mobjQueReceiveTimer::IntervalReached - ") + e.what() + ": 0");
+    }
+    receiveBusy_ = false;
+  }
+  if (idle) mobjQueReceiveTimer->DisableTimer();
+}
+
+void CWinsocks::QueToSendTick() {
+  const auto life = Life();
+  bool idle = true;
+  if (!items_.empty() && !sendBusy_) {
+    sendBusy_ = true;
+    try {
+      const std::size_t count = items_.size();
+      for (std::size_t i = 0; i < count && i < items_.size(); ++i) {
+        CWinsock* socket = items_[i].get();
+        if (socket->SendQueue().Empty()) continue;
+        idle = false;
+        if (socket->Connecting()) continue;
+        const SendOutcome outcome = socket->SendQueued(SendPath::Tick);
+        if (life.expired()) return;
+        // A full socket ends the whole tick.
+        if (outcome == SendOutcome::Blocked) break;
+      }
+    } catch (const std::exception& e) {
+      if (life.expired()) return;
+      PWL_DEBUG(std::string("mobjQueToSendTimer::IntervalReached - ") + e.what() + ": 0");
+    }
+    sendBusy_ = false;
+  }
+  if (idle) mobjQueToSendTimer->DisableTimer();
+}
+
+// ---- module ---------------------------------------------------------------------------------------------------
+
+void WindowProc(platform::TargetHandle window, std::uint32_t message, std::intptr_t wParam, std::intptr_t lParam) {
+  if (message != platform::kSocketMessage) return;
+  auto& table = WindowTable();
+  CWinsocks* registry = nullptr;
+  if (table) {
+    const auto it = table->find(window);
+    if (it != table->end()) registry = it->second;
+  }
+  const auto handle = static_cast<std::int32_t>(wParam);
+  if (registry == nullptr) {
+    PWL_DEBUG("MPortwell::WindowProc Error - Rec'd Winsock event for unknown hwnd:" + std::to_string(window) +
+              ") at " + SecondsSinceMidnight());
+    return;
+  }
+  if (registry->FindHandle(handle) == nullptr) {
+    PWL_DEBUG("MPortwell::WindowProc Error - Item does not exist in collection (socket handle:" +
+              std::to_string(handle) + ") at " + SecondsSinceMidnight());
+    return;
+  }
+  try {
+    registry->OnSocketMessage(handle, platform::SelectEvent(lParam), platform::SelectError(lParam));
+  } catch (const PortwellError& e) {
+    PWL_DEBUG("MPortwell::WindowProc Error - An error occurred in the stack somewhere above this procedure or the "
+              "component is being shut down from an event (socket handle:" +
+              std::to_string(handle) + ") at " + SecondsSinceMidnight() + " (" + std::to_string(e.Number) + ": " +
+              e.Description + ")");
+  } catch (const std::exception& e) {
+    PWL_DEBUG("MPortwell::WindowProc Error - An error occurred in the stack somewhere above this procedure or the "
+              "component is being shut down from an event (socket handle:" +
+              std::to_string(handle) + ") at " + SecondsSinceMidnight() + " (0: " + e.what() + ")");
+  }
+}
+
+void DropWindowTable() { WindowTable().reset(); }
+
+}  // namespace portwell
