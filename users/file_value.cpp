@@ -9,8 +9,24 @@ bool KeptAsIs(unsigned char c) { return c > 0x20 && c < 0x7F && c != '%'; }
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
+}
+
+bool IsEscape(std::string_view text, std::size_t at) {
+  return text[at] == '%' && at + 2 < text.size() && HexDigit(text[at + 1]) >= 0 &&
+         HexDigit(text[at + 2]) >= 0;
+}
+
+bool IsEncoded(std::string_view stored) {
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    if (stored[i] == '%') {
+      if (!IsEscape(stored, i)) return false;
+      i += 2;
+    } else if (!KeptAsIs(static_cast<unsigned char>(stored[i]))) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -33,11 +49,11 @@ std::string EncodeFileValue(std::string_view raw) {
 }
 
 std::string DecodeFileValue(std::string_view stored) {
+  if (!IsEncoded(stored)) return std::string(stored);
   std::string out;
   out.reserve(stored.size());
   for (std::size_t i = 0; i < stored.size(); ++i) {
-    if (stored[i] == '%' && i + 2 < stored.size() && HexDigit(stored[i + 1]) >= 0 &&
-        HexDigit(stored[i + 2]) >= 0) {
+    if (stored[i] == '%') {
       out += static_cast<char>(HexDigit(stored[i + 1]) * 16 + HexDigit(stored[i + 2]));
       i += 2;
     } else {

@@ -11,8 +11,10 @@ namespace velto {
 
 std::string EncodeFileValue(std::string_view raw);
 
-// Inverse of EncodeFileValue. A '%' not followed by two hex digits is kept
-// as it is.
+// Inverse of EncodeFileValue. A value EncodeFileValue cannot have produced
+// (a byte outside '!'..'~', or a '%' not followed by two upper-case hex
+// digits) is a value in the classic form, the cipher bytes written as they
+// are, and is returned unchanged.
 std::string DecodeFileValue(std::string_view stored);
 
 }  // namespace velto

@@ -23,11 +23,23 @@ TEST(FileValue, RoundTripsEveryByteValue) {
   EXPECT_EQ(DecodeFileValue(stored), all);
 }
 
-TEST(FileValue, MalformedEscapesAreKept) {
+TEST(FileValue, ValuesTheEncoderCannotWriteAreClassicRawBytes) {
   EXPECT_EQ(DecodeFileValue("100%"), "100%");
   EXPECT_EQ(DecodeFileValue("%4"), "%4");
-  EXPECT_EQ(DecodeFileValue("%zz%41"), "%zzA");
-  EXPECT_EQ(DecodeFileValue("%6a"), "j");
+  EXPECT_EQ(DecodeFileValue("%zz%41"), "%zz%41");
+  EXPECT_EQ(DecodeFileValue("%6a"), "%6a") << "the encoder writes upper-case digits only";
+  EXPECT_EQ(DecodeFileValue("a b%41"), "a b%41") << "a blank is never written as it is";
+  EXPECT_EQ(DecodeFileValue("\xB7%41"), "\xB7%41");
+  EXPECT_EQ(DecodeFileValue("%6A%41"), "jA");
+}
+
+TEST(FileValue, ClassicCipherBytesWithoutLineBreaksReadBack) {
+  // Cipher bytes written as they are: every byte value a line can hold.
+  std::string classic;
+  for (int i = 1; i < 256; ++i) {
+    if (i != '\r' && i != '\n') classic += static_cast<char>(i);
+  }
+  EXPECT_EQ(DecodeFileValue(classic), classic);
 }
 
 }  // namespace

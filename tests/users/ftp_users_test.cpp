@@ -181,6 +181,15 @@ TEST_F(FTPUsersTest, PasswordsOfAnyByteSurviveTheFile) {
   EXPECT_EQ(again->ItemByKey("three").Password, "plain");
 }
 
+TEST_F(FTPUsersTest, ClassicRawPasswordValueLoads) {
+  // "secret" encrypted and written byte for byte, as older files hold it.
+  const std::string cipher = CEncrypt::Encrypt("secret", CFTPUsers::kPassPhrase);
+  ASSERT_EQ(cipher.find_first_of(std::string("\r\n\0", 3)), std::string::npos);
+  WriteFile("[User1]\r\nUserID=old\r\nPassword=" + cipher + "\r\n");
+  auto users = Open();
+  EXPECT_TRUE(users->ValidateUser("old", "secret"));
+}
+
 TEST_F(FTPUsersTest, AddRefusesTakenEmptyAndMultiLineIds) {
   auto users = Open();
   Add(*users, "Bob");
