@@ -49,7 +49,9 @@ CFTPSession::CFTPSession(MGlobal& globals) : g_(globals), directory_(std::make_u
   lastAccessTime_ = SecondsSinceMidnight();
 }
 
-CFTPSession::~CFTPSession() = default;
+CFTPSession::~CFTPSession() {
+  if (waitTimer_ != 0) g_.loop.KillTimer(waitTimer_);
+}
 
 void CFTPSession::SetSocketHandle(const std::string& handle) {
   controlSocketHandle_ = handle;

@@ -8,6 +8,8 @@
 #pragma once
 
 #include "ftp/command_line.h"
+#include "platform/event_loop.h"
+#include "platform/fd.h"
 
 #include <chrono>
 #include <cstdint>
@@ -81,6 +83,9 @@ class CFTPSession {
   void OnDataConnectFailed(std::int32_t handle);
   void OnDataTerminated(std::int32_t handle);
   void OnTransferDone(std::int32_t handle);
+  // A part of a large download was sent (its completion is announced in
+  // parts: the component counts bytes in 32 bits).
+  void OnSendProgress(std::int32_t handle);
   // The session ends: release its listener and data connection.
   void Close();
 
@@ -131,6 +136,35 @@ class CFTPSession {
   std::string CmdLIST(const ParsedCommand&);
   std::string CmdNLST(const ParsedCommand&);
 
+  // ---- data connection and transfer state ----
+  struct Transfer {
+    enum class Kind { None, Retr, Stor, List, Nlst };
+    Kind kind = Kind::None;
+    std::string path;     // RETR: file to send
+    std::string listing;  // LIST/NLST: the text to send
+    std::int64_t offset = 0;
+    std::int64_t length = 0;
+  };
+  // Sends the preliminary reply, then starts `transfer` on the data
+  // connection, or waits for it (passive) / makes it (active).
+  void BeginTransfer(Transfer transfer, std::string_view preliminary);
+  void StartTransfer(std::int32_t handle);
+  void FailTransfer();
+  void SendNextPart(std::int32_t handle);
+  void ClosePassiveListener();
+  void CloseDataConnection();
+  void CancelWait();
+  void EndUpload();
+  bool ControlPeer(std::string& address) const;
+
+  Transfer pending_;                     // waiting for the data connection
+  Transfer::Kind active_ = Transfer::Kind::None;  // running on SocketHandleData
+  std::int64_t retrRemaining_ = 0;       // bytes not yet announced for completion
+  platform::TimerId waitTimer_ = 0;
+  platform::UniqueFd storFile_;
+  std::int64_t storOffset_ = 0;
+  bool storFailed_ = false;
+
   MGlobal& g_;
   std::unique_ptr<CDirectory> directory_;
   ControlLineFramer framer_;
@@ -147,7 +181,6 @@ class CFTPSession {
   std::int32_t pendingConnect_ = 0;
   std::chrono::steady_clock::time_point lastAccess_ = std::chrono::steady_clock::now();
 
-  friend class SessionTransfer;
 };
 
 }  // namespace velto

@@ -148,8 +148,13 @@ void FMain::DataArrival(std::int32_t SocketHandle, PortwellData& Data, bool& Ret
 }
 
 void FMain::EmptySendQue(std::int32_t SocketHandle, const std::string& EventID) {
-  if (EventID != "RETR" && EventID != "NLST" && EventID != "LIST") return;
   if (!g_.gobjFTPSessions) return;
+  if (EventID == "RETR-PART") {
+    // A part of a large download is out; the session announces the next.
+    if (CFTPSession* s = g_.gobjFTPSessions->ItemBySocketHandleData(SocketHandle)) s->OnSendProgress(SocketHandle);
+    return;
+  }
+  if (EventID != "RETR" && EventID != "NLST" && EventID != "LIST") return;
   Guarded(g_, "mobjPortwell_EmptySendQue", [&] {
     const std::string key = std::to_string(SocketHandle);
     g_.gobjPortwell->NotifyOnEmptySendQue(key, "", 0);
