@@ -37,7 +37,7 @@ std::string MaskedLine(std::string_view line) {
   while (IsBlank(line[verbEnd])) ++verbEnd;
   verbEnd += 4;
   std::string out(line.substr(0, verbEnd));
-  if (verbEnd < line.size()) out += " <password>";
+  if (verbEnd < line.size()) out += " ****";
   return out;
 }
 

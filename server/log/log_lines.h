@@ -27,7 +27,7 @@ std::string RemoveLineBreaks(std::string_view text);
 // Arguments come in the order user, command, server address, client address,
 // server port, client port; the line writes the ports beside their addresses.
 // Line breaks are removed from the user id and the command text, and the
-// argument of a PASS command is written as "<password>": the access log is a
+// argument of a PASS command is written as "****": the access log is a
 // plain text file and must not collect passwords.
 std::string AccessLogLine(std::string_view vsUserID, std::string_view vsCommand,
                           std::string_view vsServerAddress, std::string_view vsClientAddress,

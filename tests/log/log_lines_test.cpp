@@ -64,12 +64,12 @@ TEST(AccessLogLine, PasswordsNeverReachTheLog) {
   const auto line = [](std::string_view command) {
     return AccessLogLine("u", command, "s", "c", "21", "5000", At(2001, 1, 2, 3, 4, 5));
   };
-  EXPECT_EQ(line("PASS s3cret\r\n"), "01-02-2001 03:04:05 AM,u,PASS <password>,s,21,c,5000");
-  EXPECT_EQ(line("pass s3cret"), "01-02-2001 03:04:05 AM,u,pass <password>,s,21,c,5000");
-  EXPECT_EQ(line("  Pass  a b c\r\n"), "01-02-2001 03:04:05 AM,u,  Pass <password>,s,21,c,5000");
+  EXPECT_EQ(line("PASS s3cret\r\n"), "01-02-2001 03:04:05 AM,u,PASS ****,s,21,c,5000");
+  EXPECT_EQ(line("pass s3cret"), "01-02-2001 03:04:05 AM,u,pass ****,s,21,c,5000");
+  EXPECT_EQ(line("  Pass  a b c\r\n"), "01-02-2001 03:04:05 AM,u,  Pass ****,s,21,c,5000");
   EXPECT_EQ(line("PASS\r\n"), "01-02-2001 03:04:05 AM,u,PASS,s,21,c,5000");
   EXPECT_EQ(line("USER bob\r\nPASS hidden\r\nNOOP\r\n"),
-            "01-02-2001 03:04:05 AM,u,USER bobPASS <password>NOOP,s,21,c,5000");
+            "01-02-2001 03:04:05 AM,u,USER bobPASS ****NOOP,s,21,c,5000");
   // Only the verb PASS counts.
   EXPECT_EQ(line("PASSX y"), "01-02-2001 03:04:05 AM,u,PASSX y,s,21,c,5000");
   EXPECT_EQ(line("RETR PASS x"), "01-02-2001 03:04:05 AM,u,RETR PASS x,s,21,c,5000");
