@@ -93,7 +93,6 @@ int main(int argc, char** argv) {
   }
   loop.Run();
   main.Unload();
-  loop.WatchTerminationSignals(0, 0);
   loop.DestroyTarget(signals);
   return 0;
 }
