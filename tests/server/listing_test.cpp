@@ -26,7 +26,7 @@ TEST(ListingLine, FixedColumns) {
   EXPECT_EQ(velto::ListingLine(At(2001, 8, 21, 2, 36), false, 1234, "readme.txt"),
             "08-21-01  02:36AM " + std::string(16, ' ') + "1234 readme.txt\r\n");
   EXPECT_EQ(velto::ListingLine(At(2019, 12, 31, 13, 5), true, 4096, "pub"),
-            "12-31-19  01:05PM       <DIR>         pub\r\n");
+            "12-31-19  01:05PM       <DIR>" + std::string(10, ' ') + "pub\r\n");
   // Midnight and noon on the 12-hour clock.
   EXPECT_EQ(velto::ListingLine(At(2020, 1, 2, 0, 5), false, 0, "a").substr(0, 18), "01-02-20  12:05AM ");
   EXPECT_EQ(velto::ListingLine(At(2020, 1, 2, 12, 5), false, 0, "a").substr(0, 18), "01-02-20  12:05PM ");
@@ -54,7 +54,7 @@ TEST(ListFolder, EntriesAndDotDirectories) {
   EXPECT_EQ(seen, (std::set<std::string>{"file.txt", ".profile", "sub"}));
   const std::string listing = velto::ListFolder(dir, false);
   EXPECT_NE(listing.find("                   5 file.txt\r\n"), std::string::npos);
-  EXPECT_NE(listing.find("      <DIR>         sub\r\n"), std::string::npos);
+  EXPECT_NE(listing.find("      <DIR>" + std::string(10, ' ') + "sub\r\n"), std::string::npos);
   EXPECT_EQ(velto::ListFolder(dir + "/missing", false), "");
 
   std::system(("rm -rf " + dir).c_str());
