@@ -22,6 +22,8 @@ void MGlobal::SendText(std::int32_t handle, const std::string& text, const char*
     gobjPortwell->SendData(handle, PortwellData(text));
   } catch (const PortwellError& e) {
     LogError(e.Number, e.Description, context);
+  } catch (const std::exception& e) {
+    LogError(0, e.what(), context);
   }
 }
 
