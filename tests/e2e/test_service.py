@@ -1,15 +1,17 @@
 """Service mode: installing and removing the systemd unit, the stop request in
 service mode, and the operating-system log-on through PAM."""
 
+import ctypes.util
 import os
 import random
+import re
 import shutil
 import signal
 import subprocess
 import unittest
 from pathlib import Path
 
-from velto_harness import NO_FILE, REPLY_NEED_PASSWORD, REPLY_NOT_LOGGED_ON, REPLY_OK, VeltoTestCase
+from velto_harness import NO_FILE, bin_dir, REPLY_NEED_PASSWORD, REPLY_NOT_LOGGED_ON, REPLY_OK, VeltoTestCase
 
 INSTALL_FAILED = "Error---unable to install service."
 UNINSTALL_FAILED = "Unable to uninstall service (the named service may not exist)."
@@ -107,6 +109,25 @@ def _pam_tests_wanted():
     return bool(os.environ.get("CI")) or os.environ.get("VELTO_PAM_TESTS") == "1"
 
 
+def crypt_preload():
+    """LD_PRELOAD that loads libcrypt with the program when it is built with AddressSanitizer.
+
+    The sanitizer intercepts crypt_r but finds the real function only in
+    libraries loaded at start-up; pam_unix brings libcrypt in later, and its
+    call then jumps to address 0 (google/sanitizers#1365).
+    """
+    program = str(bin_dir() / "velto")
+    try:
+        listing = subprocess.run(["ldd", program], capture_output=True, timeout=30).stdout.decode()
+    except (OSError, subprocess.TimeoutExpired):
+        return {}
+    asan = re.search(r"^\s*libasan\.so\S*\s+=>\s+(\S+)", listing, re.MULTILINE)
+    crypt = ctypes.util.find_library("crypt")
+    if asan is None or crypt is None:
+        return {}
+    return {"LD_PRELOAD": f"{asan.group(1)} {crypt}"}
+
+
 @unittest.skipUnless(_pam_tests_wanted(), "needs root and CI or VELTO_PAM_TESTS=1")
 class PamLogonTest(VeltoTestCase):
     """Log-on with a throw-away system account through the "velto" PAM service."""
@@ -151,7 +172,7 @@ class PamLogonTest(VeltoTestCase):
             cls.PAM_FILE.write_bytes(cls.saved_pam_file)
 
     def _server(self, args, users):
-        return self.server(args=args, users=users,
+        return self.server(args=args, users=users, env=crypt_preload(),
                            settings={"FTP Settings": {"UseNTAuthentication": "True",
                                                       "BannerWelcome": "System account."}})
 
