@@ -1,6 +1,8 @@
 #include "ftp/directory.h"
 
+#include <cerrno>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace velto {
 
@@ -24,17 +26,32 @@ std::string Collapse(std::string path) {
   return out;
 }
 
+// Whether the text names a directory by its form: it ends with a separator,
+// or its last component is "." or "..".
+bool NamesDirectory(const std::string& collapsed) {
+  if (collapsed.empty() || collapsed.back() == '/') return true;
+  const std::string last = collapsed.substr(collapsed.rfind('/') + 1);
+  return last == "." || last == "..";
+}
+
+// Normalize, keeping the directory form of the text.
+std::string Resolve(const std::string& text) {
+  const std::string collapsed = Collapse(text);
+  const std::string path = CDirectory::Normalize(collapsed);
+  return NamesDirectory(collapsed) ? WithSlash(path) : path;
+}
+
 }  // namespace
 
 void CDirectory::SetDefaultDirectory(const std::string& directory) {
-  const std::string path = WithSlash(Collapse(directory));
+  const std::string path = WithSlash(Normalize(directory));
   if (!DirExists(path)) return;
   defaultDirectory_ = path;
   currentDirectory_ = path;
 }
 
 void CDirectory::SetCurrentDirectory(const std::string& directory) {
-  const std::string path = WithSlash(Collapse(directory));
+  const std::string path = WithSlash(Normalize(directory));
   if (DirExists(path)) currentDirectory_ = path;
 }
 
@@ -46,8 +63,8 @@ bool CDirectory::DirExists(const std::string& path, const std::string&) const {
 
 std::vector<std::string> CDirectory::Candidates(const std::string& argument) const {
   const std::string arg = Collapse(argument);
-  if (!arg.empty() && arg.front() == '/') return {arg};
-  return {Collapse(currentDirectory_ + arg), Collapse("/" + arg)};
+  if (!arg.empty() && arg.front() == '/') return {Resolve(arg)};
+  return {Resolve(currentDirectory_ + arg), Resolve("/" + arg)};
 }
 
 std::string CDirectory::Normalize(const std::string& path) {
@@ -71,11 +88,45 @@ std::string CDirectory::Normalize(const std::string& path) {
 }
 
 bool CDirectory::InsideDefault(const std::string& path) const {
+  if (defaultDirectory_.empty()) return false;
   const std::string root = Normalize(defaultDirectory_);
   const std::string target = Normalize(path);
   if (root == "/") return true;
   return target == root || (target.size() > root.size() && target.compare(0, root.size(), root) == 0 &&
                             target[root.size()] == '/');
+}
+
+bool CDirectory::BelowDefault(const std::string& path) const {
+  return InsideDefault(path) && Normalize(path) != Normalize(defaultDirectory_);
+}
+
+bool CDirectory::MakeDir(const std::string& vsDirStringToCreate) const {
+  const std::string path = Normalize(vsDirStringToCreate);
+  if (DirExists(path)) return true;
+  // Each prefix in turn, from the root down; the root itself always exists.
+  std::size_t end = 0;
+  while (end != std::string::npos) {
+    end = path.find('/', end + 1);
+    const std::string prefix = path.substr(0, end);
+    if (DirExists(prefix)) continue;
+    if (::mkdir(prefix.c_str(), 0777) != 0 && !(errno == EEXIST && DirExists(prefix))) return false;
+  }
+  return DirExists(path);
+}
+
+bool CDirectory::RemoveDir(const std::string& vsDirStringToRemove) const {
+  const std::string path = Normalize(vsDirStringToRemove);
+  return path != "/" && ::rmdir(path.c_str()) == 0;
+}
+
+bool CDirectory::RenameDir(const std::string& vsExistingPathAndFile, const std::string& vsNewFileAndPath) const {
+  return DirExists(Normalize(vsExistingPathAndFile)) && file_.RenameFile(vsExistingPathAndFile, vsNewFileAndPath);
+}
+
+CFileInfo& CDirectory::pobjFile() {
+  file_.UseVirtualPaths = UseVirtualPaths;
+  file_.VirtualPathBase.clear();  // no drive: the virtual base is always empty
+  return file_;
 }
 
 }  // namespace velto

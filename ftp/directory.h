@@ -7,6 +7,8 @@
 // client sees is the physical path.
 #pragma once
 
+#include "ftp/file_info.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,13 +20,15 @@ class CDirectory {
   std::int32_t HwndMain = 0;
   bool UseVirtualPaths = true;
 
-  // The default directory as set, ending in "/".
+  // The default directory, ending in "/" ("" until one was set).
   const std::string& DefaultDirectory() const { return defaultDirectory_; }
   // Only an existing directory is taken; it also becomes the current one.
+  // Stored as Normalize gives it, with a trailing "/".
   void SetDefaultDirectory(const std::string& directory);
   // The current directory, ending in "/".
   const std::string& CurrentDirectory() const { return currentDirectory_; }
-  // Only an existing directory is taken.
+  // Only an existing directory is taken, stored as Normalize gives it with a
+  // trailing "/" (so "/ftp/pub/.." becomes "/ftp/").
   void SetCurrentDirectory(const std::string& directory);
 
   // True when `path` names an existing directory (the pattern is kept for
@@ -33,9 +37,10 @@ class CDirectory {
 
   // The paths an argument names, in lookup order: an absolute argument
   // ("/..." or "\...") names exactly that path; a relative one is tried
-  // joined to the current directory first, then taken from the root.
-  // Separators are "/" with runs collapsed; "." and ".." are left for the
-  // system to resolve.
+  // joined to the current directory first, then taken from the root. Each
+  // is absolute with "." and ".." resolved and runs of separators collapsed
+  // (as Normalize), ending in "/" when the argument ends with a separator,
+  // "." or "..": the path checked is the path the system is handed.
   std::vector<std::string> Candidates(const std::string& argument) const;
 
   // `path` with "." and ".." resolved and runs of separators collapsed
@@ -45,7 +50,24 @@ class CDirectory {
   // Whether `path` lies inside the default directory, compared component by
   // component after Normalize ("/srv/ftp/bob" does not contain
   // "/srv/ftp/bobby").
+  // An empty default directory contains nothing.
   bool InsideDefault(const std::string& path) const;
+  // Inside the default directory and not the default directory itself: what
+  // a limited account may remove or rename (the default directory's own
+  // entry lives in a folder outside it).
+  bool BelowDefault(const std::string& path) const;
+
+  // Creates the directory and every missing parent; true when it exists
+  // afterwards (also when it existed before). May leave parents it created.
+  bool MakeDir(const std::string& vsDirStringToCreate) const;
+  // Removes an empty directory; true on success.
+  bool RemoveDir(const std::string& vsDirStringToRemove) const;
+  // Moves a directory; both paths are converted first and an existing entry
+  // at the new path is never replaced. True on success.
+  bool RenameDir(const std::string& vsExistingPathAndFile, const std::string& vsNewFileAndPath) const;
+
+  // The owned file object (existence tests and file operations).
+  CFileInfo& pobjFile();
 
   // The listing of `dirPath` in the server's fixed-column format.
   std::string GetDir(const std::string& dirPath, const std::string& fileSpec = "*.*") const;
@@ -53,6 +75,7 @@ class CDirectory {
  private:
   std::string defaultDirectory_;
   std::string currentDirectory_;
+  CFileInfo file_;
 };
 
 }  // namespace velto
