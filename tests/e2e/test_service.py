@@ -1,10 +1,8 @@
 """Service mode: installing and removing the systemd unit, the stop request in
 service mode, and the operating-system log-on through PAM."""
 
-import ctypes.util
 import os
 import random
-import re
 import shutil
 import signal
 import subprocess
@@ -109,25 +107,6 @@ def _pam_tests_wanted():
     return bool(os.environ.get("CI")) or os.environ.get("VELTO_PAM_TESTS") == "1"
 
 
-def crypt_preload():
-    """LD_PRELOAD that loads libcrypt with the program when it is built with AddressSanitizer.
-
-    The sanitizer intercepts crypt_r but finds the real function only in
-    libraries loaded at start-up; pam_unix brings libcrypt in later, and its
-    call then jumps to address 0 (google/sanitizers#1365).
-    """
-    program = str(bin_dir() / "velto")
-    try:
-        listing = subprocess.run(["ldd", program], capture_output=True, timeout=30).stdout.decode()
-    except (OSError, subprocess.TimeoutExpired):
-        return {}
-    asan = re.search(r"^\s*libasan\.so\S*\s+=>\s+(\S+)", listing, re.MULTILINE)
-    crypt = ctypes.util.find_library("crypt")
-    if asan is None or crypt is None:
-        return {}
-    return {"LD_PRELOAD": f"{asan.group(1)} {crypt}"}
-
-
 @unittest.skipUnless(_pam_tests_wanted(), "needs root and CI or VELTO_PAM_TESTS=1")
 class PamLogonTest(VeltoTestCase):
     """Log-on with a throw-away system account through the "velto" PAM service."""
@@ -172,7 +151,7 @@ class PamLogonTest(VeltoTestCase):
             cls.PAM_FILE.write_bytes(cls.saved_pam_file)
 
     def _server(self, args, users):
-        return self.server(args=args, users=users, env=crypt_preload(),
+        return self.server(args=args, users=users,
                            settings={"FTP Settings": {"UseNTAuthentication": "True",
                                                       "BannerWelcome": "System account."}})
 
