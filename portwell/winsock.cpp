@@ -573,6 +573,8 @@ void CWinsock::OnConnectTimeout() {
   const std::int32_t handle = SocketHandle;
   PWL_DEBUG("CWinsocks::ConnectAsync - Connect timed out (socket handle " + std::to_string(handle) + ")");
   sendQueue_.Clear();
+  // Abandoned: later reports about the attempt are of no interest.
+  if (fd_) platform::EventLoop::Instance().Unwatch(fd_.get());
   const auto life = Life();
   const int number = 10060;
   registry->RaiseEventError(handle, number);

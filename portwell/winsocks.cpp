@@ -539,6 +539,15 @@ void CWinsocks::OnSocketMessage(std::int32_t handle, std::uint32_t event, std::u
       OnConnect(*socket, error);
       break;
     case platform::kFdClose:
+      if (error != 0 && !socket->SendQueue().Empty()) {
+        // Reset while data still waited to go out: that data is lost, which
+        // the client must learn of, not see as an orderly end.
+        socket->SendQueue().Clear();
+        RaiseEventError(handle, static_cast<std::int32_t>(error));
+        if (life.expired() || socketLife.expired()) return;
+        socket->SetState(PWL_ERROR);
+        if (life.expired() || socketLife.expired()) return;
+      }
       PWL_DEBUG("MPortwell::WindowProc - FD_CLOSE fired (socket handle " + key + ")");
       socket->SetState(PWL_CLOSING);
       if (life.expired() || socketLife.expired()) return;
@@ -557,6 +566,8 @@ void CWinsocks::OnConnect(CWinsock& socket, std::uint32_t error) {
   const std::int32_t handle = socket.SocketHandle;
   if (error != 0) {
     socket.SendQueue().Clear();
+    // The attempt is over: nothing more will be reported for this socket.
+    Loop().Unwatch(socket.Fd());
     FailAndClose(socket, "FD_CONNECT", error, false);
     return;
   }

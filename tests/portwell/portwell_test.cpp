@@ -1,1 +1,716 @@
-int x;
+// The component from end to end, loaded the way the program loads it.
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using pwtest::Peer;
+using pwtest::PumpFor;
+using pwtest::PumpUntil;
+using pwtest::Recorder;
+
+std::string Key(std::int32_t handle) { return std::to_string(handle); }
+
+class PortwellTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    PortwellLoadStatus status{};
+    std::string detail;
+    pw = PortwellInstance::Load(PORTWELL_LIBRARY_PATH, status, &detail);
+    ASSERT_EQ(status, PortwellLoadStatus::Loaded) << detail;
+    pw->SetEventSink(&rec);
+  }
+  void TearDown() override { pw.Reset(); }
+
+  void Activate() { ASSERT_TRUE(pw->Activate(true)); }
+
+  // A listener on a free loopback port; returns its handle, sets `port`.
+  std::int32_t Listen(int* port) {
+    const std::int32_t h = pw->AddListener(0);
+    EXPECT_GT(h, 0);
+    *port = pw->ItemByKey(Key(h)).LocalPort;
+    return h;
+  }
+
+  // Listens, connects a peer and accepts it; returns the accepted handle.
+  std::int32_t Accepted(Peer* peer, int* listenPort = nullptr) {
+    int port = 0;
+    const std::int32_t listener = Listen(&port);
+    const std::size_t before = rec.log.size();
+    *peer = Peer::ConnectTo(port);
+    EXPECT_TRUE(peer->valid());
+    std::int32_t accepted = -1;
+    EXPECT_TRUE(PumpUntil([&] {
+      for (std::size_t i = before; i < rec.log.size(); ++i) {
+        if (rec.log[i].rfind("status ", 0) == 0 && rec.log[i].size() > 2 &&
+            rec.log[i].substr(rec.log[i].size() - 2) == " 3") {
+          accepted = std::stoi(rec.log[i].substr(7));
+          return true;
+        }
+      }
+      return false;
+    }));
+    if (listenPort) *listenPort = port;
+    (void)listener;
+    return accepted;
+  }
+
+  Recorder rec;
+  PortwellInstance pw;
+};
+
+// ---- creation, activation, component errors ----------------------------------------------
+
+TEST(PortwellLoading, FactoryKnowsOnlyItsClassAndMissingFilesAreTold) {
+  PortwellLoadStatus status{};
+  auto absent = PortwellInstance::Load("/nonexistent/libportwell.so", status);
+  EXPECT_EQ(status, PortwellLoadStatus::FileAbsent);
+  EXPECT_FALSE(absent);
+  const auto junk = std::filesystem::temp_directory_path() / ("libjunk-" + std::to_string(::getpid()) + ".so");
+  std::ofstream(junk) << "not a library";
+  auto broken = PortwellInstance::Load(junk.string(), status);
+  EXPECT_EQ(status, PortwellLoadStatus::NotLoadable);
+  EXPECT_FALSE(broken);
+  std::filesystem::remove(junk);
+
+  void* lib = ::dlopen(PORTWELL_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(lib, nullptr);
+  auto create = reinterpret_cast<PortwellCreateFn>(::dlsym(lib, "PortwellCreateObject"));
+  ASSERT_NE(create, nullptr);
+  EXPECT_EQ(create("Portwell.Other"), nullptr);
+  EXPECT_EQ(create(nullptr), nullptr);
+  ::dlclose(lib);
+}
+
+TEST_F(PortwellTest, SendDataBeforeActivateIsTheComponentError) {
+  EXPECT_EQ(pw->BaseWndMsg(), 1013);
+  EXPECT_FALSE(pw->IsActive());
+  try {
+    pw->SendData(5, std::string("x"));
+    FAIL() << "no error";
+  } catch (const PortwellError& e) {
+    EXPECT_EQ(e.Number, static_cast<std::int32_t>(0x800403E8u));
+    EXPECT_EQ(e.Number, -2147220504);
+    EXPECT_EQ(e.Source, "Portwell");
+    EXPECT_EQ(e.Description, "No active connections");
+  }
+  EXPECT_EQ(pw->CloseSock("7"), 0);  // inactive: nothing happens
+  Activate();
+  EXPECT_EQ(pw->BaseWndMsg(), 1013);
+  EXPECT_TRUE(pw->Activate(true));
+  EXPECT_EQ(pw->CloseSock("0"), 0);
+  EXPECT_EQ(pw->CloseSock(""), 0);
+  EXPECT_EQ(pw->CloseSock("abc"), 0);
+  // A handle that is not registered: the lookup failure is a component error.
+  EXPECT_THROW(pw->SendData(999999, std::string("x")), PortwellError);
+  EXPECT_THROW(pw->CloseSock("999999"), PortwellError);
+  EXPECT_THROW(pw->RemotePort("999999"), std::out_of_range);
+  EXPECT_THROW(pw->ItemByKey("999999"), std::out_of_range);
+  EXPECT_FALSE(pw->ItemExists("999999"));
+  EXPECT_TRUE(rec.log.empty());
+}
+
+TEST_F(PortwellTest, ServicesReportHonestValues) {
+  Activate();
+  EXPECT_NE(pw->hwnd(), 0);
+  EXPECT_EQ(pw->SocketInfoSystemStatus(), "Running");
+  EXPECT_EQ(pw->SocketInfoVersion(), "1.1");
+  EXPECT_EQ(pw->SocketInfoVendorInfo(), "");
+  EXPECT_FALSE(pw->SocketInfoDescription().empty());
+  EXPECT_GT(std::stoi(pw->SocketInfoMaxSockets()), 0);
+  EXPECT_LE(std::stoi(pw->SocketInfoMaxSockets()), 65535);
+  EXPECT_EQ(pw->SocketInfoMaxUdpDg(), "65507");
+  const auto ips = pw->LocalHostIP();
+  ASSERT_FALSE(ips.empty());
+  EXPECT_EQ(pw->LocalHostIP(0), ips[0]);
+  EXPECT_EQ(pw->LocalHostIP(static_cast<std::int32_t>(ips.size())), "");
+  EXPECT_FALSE(pw->LocalHostName().empty());
+  EXPECT_EQ(pw->ChunkSize(), 4096);
+  pw->SetChunkSize(0);  // ignored: a chunk holds at least one byte
+  EXPECT_EQ(pw->ChunkSize(), 4096);
+  EXPECT_EQ(pw->ProcessingIntervalReceive(), 100);
+  EXPECT_EQ(pw->ProcessingIntervalToSend(), 100);
+}
+
+TEST_F(PortwellTest, LastSockErrClearsWhenRead) {
+  Activate();
+  EXPECT_EQ(pw->Connect("127.0.0.1", pwtest::ClosedPort()), -1);
+  EXPECT_EQ(pw->LastSockErr(), 10061);
+  EXPECT_EQ(pw->LastSockErr(), 0);
+}
+
+// ---- listening and accepting ----------------------------------------------------------------
+
+TEST_F(PortwellTest, ListenAcceptAndTheReversedPorts) {
+  Activate();
+  const std::int32_t listener = pw->AddListener(0);
+  ASSERT_GT(listener, 0);
+  // The listening state is reported before AddListener returns.
+  ASSERT_EQ(rec.log, (std::vector<std::string>{"status " + Key(listener) + " 2"}));
+  const int port = pw->ItemByKey(Key(listener)).LocalPort;
+  EXPECT_GT(port, 0);
+  EXPECT_EQ(pw->ItemByKey(Key(listener)).State, PWL_LISTENING);
+
+  Peer peer = Peer::ConnectTo(port);
+  ASSERT_TRUE(PumpUntil([&] { return pw->NumberOfConnections() == 2 && rec.log.size() >= 3; }));
+  const std::int32_t accepted = pw->ItemByIndex(2).SocketHandle;
+  EXPECT_EQ(rec.For(accepted), (std::vector<std::string>{"request " + Key(accepted), "status " + Key(accepted) + " 3"}));
+  EXPECT_EQ(pw->RemotePort(Key(accepted)), port);              // the listening port
+  EXPECT_EQ(pw->LocalPort(accepted), peer.LocalPort());        // the peer's port
+  EXPECT_EQ(pw->RemoteHostIP(Key(accepted)), "127.0.0.1");
+  EXPECT_EQ(pw->ItemByKey(Key(accepted)).LocalIP, "127.0.0.1");
+}
+
+TEST_F(PortwellTest, RejectedConnectionIsReportedOnceAndNeverTerminated) {
+  Activate();
+  int port = 0;
+  Listen(&port);
+  rec.accept = false;
+  Peer peer = Peer::ConnectTo(port);
+  ASSERT_TRUE(PumpUntil([&] { return rec.log.size() >= 3; }));
+  PumpFor(50ms);
+  const std::int32_t rejected = std::stoi(rec.log[1].substr(8));
+  EXPECT_EQ(rec.For(rejected), (std::vector<std::string>{"request " + Key(rejected), "status " + Key(rejected) + " 10"}));
+  EXPECT_EQ(rec.terminated.count(rejected), 0u);
+  EXPECT_EQ(pw->NumberOfConnections(), 1);
+  EXPECT_TRUE(peer.WaitEnd());
+}
+
+TEST_F(PortwellTest, ManySocketsAtOnce) {
+  Activate();
+  const std::int32_t listener = pw->AddListener(0, PWL_TCPIP, -1, 1024);
+  ASSERT_GT(listener, 0);
+  const int port = pw->ItemByKey(Key(listener)).LocalPort;
+  rec.recordData = false;
+  // Echo every block back.
+  rec.onData = [&](std::int32_t s, PortwellData& d, bool&) { pw->SendData(s, d); };
+  constexpr int kPeers = 500;
+  std::vector<Peer> peers;
+  for (int i = 0; i < kPeers; ++i) {
+    peers.push_back(Peer::ConnectTo(port));
+    ASSERT_TRUE(peers.back().valid());
+    if (i % 20 == 19) PumpFor(1ms);
+  }
+  ASSERT_TRUE(PumpUntil([&] { return pw->NumberOfConnections() == kPeers + 1; }, 20000ms));
+  for (int i = 0; i < kPeers; ++i) peers[static_cast<std::size_t>(i)].Send("peer " + std::to_string(i));
+  ASSERT_TRUE(PumpUntil([&] { return rec.received.size() == kPeers; }, 20000ms));
+  for (int i = 0; i < kPeers; ++i) {
+    const std::string want = "peer " + std::to_string(i);
+    EXPECT_EQ(peers[static_cast<std::size_t>(i)].Read(want.size()), want);
+  }
+  for (auto& p : peers) p.Close();
+  ASSERT_TRUE(PumpUntil([&] { return pw->NumberOfConnections() == 1; }, 20000ms));
+  EXPECT_EQ(static_cast<int>(rec.terminated.size()), kPeers);
+}
+
+// ---- receiving ------------------------------------------------------------------------------------
+
+TEST_F(PortwellTest, ReceivedBytesAreWidenedUnlessTurnedOff) {
+  Activate();
+  Peer peer;
+  const std::int32_t s = Accepted(&peer);
+  std::string all(256, '\0');
+  for (int i = 0; i < 256; ++i) all[static_cast<std::size_t>(i)] = static_cast<char>(i);
+  std::vector<PortwellData> blocks;
+  rec.onData = [&](std::int32_t, PortwellData& d, bool&) { blocks.push_back(d); };
+  peer.Send(all);
+  ASSERT_TRUE(PumpUntil([&] { return rec.received[s].size() == 256; }));
+  ASSERT_FALSE(blocks.empty());
+  EXPECT_TRUE(blocks[0].IsText());
+  std::u16string widened;
+  for (const auto& b : blocks) widened += b.Text();
+  ASSERT_EQ(widened.size(), 256u);
+  for (int i = 0; i < 256; ++i) EXPECT_EQ(widened[static_cast<std::size_t>(i)], static_cast<char16_t>(i));
+
+  blocks.clear();
+  pw->SetNoUnicodeConversionOnRecv(Key(s), true);
+  peer.Send(all);
+  ASSERT_TRUE(PumpUntil([&] { return rec.received[s].size() == 512; }));
+  std::string raw;
+  for (const auto& b : blocks) {
+    EXPECT_FALSE(b.IsText());
+    raw += b.Bytes();
+  }
+  EXPECT_EQ(raw, all);
+  EXPECT_EQ(pw->RequestsProcessed(), pw->RequestsReceived());
+}
+
+TEST_F(PortwellTest, DeclinedBlockComesBackWithTheSameBytes) {
+  Activate();
+  Peer peer;
+  const std::int32_t s = Accepted(&peer);
+  pw->SetProcessingIntervalReceive(10);
+  std::vector<std::pair<bool, std::string>> offers;
+  int offered = 0;
+  rec.onData = [&](std::int32_t, PortwellData& d, bool& retrieved) {
+    ++offered;
+    offers.emplace_back(offered == 1, d.ToBytes());
+    retrieved = offered > 1;
+    EXPECT_LE(pw->RequestsProcessed(), pw->RequestsReceived());
+  };
+  peer.Send("declined once");
+  ASSERT_TRUE(PumpUntil([&] { return offered == 2; }));
+  EXPECT_EQ(offers[0].second, "declined once");
+  EXPECT_EQ(offers[1].second, "declined once");
+  EXPECT_EQ(pw->RequestsReceived(), 1);
+  EXPECT_EQ(pw->RequestsProcessed(), 1);
+  EXPECT_EQ(pw->ItemByKey(Key(s)).QueReceiveCount, 0);
+}
+
+TEST_F(PortwellTest, BufferedReceiveDeliversFromTheTick) {
+  Activate();
+  Peer peer;
+  const std::int32_t s = Accepted(&peer);
+  pw->SetProcessingIntervalReceive(10);
+  pw->SetUseBufferToReceive(Key(s), true);
+  EXPECT_TRUE(pw->UseBufferToReceive(Key(s)));
+  peer.Send("queued");
+  ASSERT_TRUE(PumpUntil([&] { return rec.received[s] == "queued"; }));
+  EXPECT_EQ(pw->RequestsReceived(), 1);
+  EXPECT_EQ(pw->RequestsProcessed(), 1);
+}
+
+TEST_F(PortwellTest, UdpDatagramsBothWays) {
+  Activate();
+  const std::int32_t udp = pw->AddListener(0, PWL_UDP);
+  ASSERT_GT(udp, 0);
+  const int port = pw->ItemByKey(Key(udp)).LocalPort;
+  int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in self{};
+  self.sin_family = AF_INET;
+  self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&self), sizeof self);
+  socklen_t len = sizeof self;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&self), &len);
+  sockaddr_in to = self;
+  to.sin_port = htons(static_cast<std::uint16_t>(port));
+  const std::string big(40000, 'b');
+  ::sendto(fd, big.data(), big.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  std::string lastHost;
+  rec.onData = [&](std::int32_t s, PortwellData&, bool&) { lastHost = pw->ItemByKey(Key(s)).LastRemoteHostUDP; };
+  ASSERT_TRUE(PumpUntil([&] { return !rec.received[udp].empty(); }));
+  EXPECT_EQ(rec.received[udp].size(), 32767u);  // a datagram is cut at 32767 bytes
+  EXPECT_EQ(lastHost, "127.0.0.1");
+  EXPECT_EQ(pw->ItemByKey(Key(udp)).LastRemotePortUDP, std::to_string(ntohs(self.sin_port)));
+
+  pw->SendData(udp, std::string("reply"), "127.0.0.1", ntohs(self.sin_port));
+  char buffer[64];
+  pollfd p{fd, POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 5000), 1);
+  const long n = ::recv(fd, buffer, sizeof buffer, 0);
+  EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(std::max(0L, n))), "reply");
+  ::close(fd);
+}
+
+// ---- sending --------------------------------------------------------------------------------------
+
+TEST_F(PortwellTest, ChunkCountsAndEmptySends) {
+  Activate();
+  Peer peer;
+  const std::int32_t s = Accepted(&peer);
+  pw->SendData(s, std::string(8192, 'a'));
+  EXPECT_EQ(pw->RequestsToSendReceived(), 2);
+  pw->SendData(s, std::string(8193, 'b'));
+  EXPECT_EQ(pw->RequestsToSendReceived(), 5);
+  pw->SetChunkSize(2);
+  // The socket keeps the chunk size it was attached with; a new socket takes
+  // the new one.
+  pw->SendData(s, std::u16string(u"ABCDE"));
+  EXPECT_EQ(pw->RequestsToSendReceived(), 6);
+  EXPECT_EQ(pw->RequestsToSendProcessed(), 6);
+  pw->SendData(s, std::string());
+  EXPECT_EQ(pw->RequestsToSendReceived(), 7);
+  const std::string want = std::string(8192, 'a') + std::string(8193, 'b') + "ABCDE" + std::string(1, '\0');
+  EXPECT_EQ(peer.Read(want.size()), want);
+  EXPECT_EQ(pw->ItemByKey(Key(s)).BytesSent, static_cast<std::int32_t>(want.size()));
+
+  Peer second;
+  const std::int32_t t = Accepted(&second);
+  EXPECT_EQ(pw->ItemByKey(Key(t)).ChunkSize, 2);
+  pw->SendData(t, std::u16string(u"ABCDE"));  // "AB", "CD", "E"
+  EXPECT_EQ(pw->RequestsToSendReceived(), 10);
+  EXPECT_EQ(second.Read(5), "ABCDE");
+}
+
+TEST_F(PortwellTest, BufferedEmptySendIsOneZeroByteFromTheTick) {
+  Activate();
+  Peer peer;
+  const std::int32_t s = Accepted(&peer);
+  pw->SetProcessingIntervalToSend(10);
+  pw->SetUseBufferToSend(Key(s), true);
+  pw->NotifyOnEmptySendQue(Key(s), "EMPTY", 1);
+  pw->SendData(s, std::u16string());
+  EXPECT_EQ(pw->ItemByKey(Key(s)).QueSendCount, 1);
+  ASSERT_TRUE(PumpUntil([&] { return rec.empties.size() == 1; }));
+  EXPECT_EQ(pw->ItemByKey(Key(s)).QueSendCount, 0);
+  EXPECT_EQ(peer.Read(1), std::string(1, '\0'));
+}
+
+TEST_F(PortwellTest, EmptySendQueFiresOncePerArmedCount) {
+  Activate();
+  Peer peer;
+  const std::int32_t s = Accepted(&peer);
+  pw->NotifyOnEmptySendQue(Key(s), "RETR", 8192);
+  pw->SendData(s, std::string(4096, 'x'));
+  EXPECT_TRUE(rec.empties.empty());
+  pw->SendData(s, std::string(4096, 'x'));
+  ASSERT_EQ(rec.empties.size(), 1u);
+  EXPECT_EQ(rec.empties[0], std::make_pair(s, std::string("RETR")));
+  EXPECT_EQ(pw->ItemByKey(Key(s)).BytesSent, 0);
+  pw->SendData(s, std::string(8192, 'x'));  // two more requests: fires again
+  EXPECT_EQ(rec.empties.size(), 2u);
+  EXPECT_EQ(peer.Read(16384).size(), 16384u);
+}
+
+TEST_F(PortwellTest, EventsKeepRequestOrderWhenAHandlerSendsMore) {
+  Activate();
+  Peer peer;
+  const std::int32_t s = Accepted(&peer);
+  pw->NotifyOnEmptySendQue(Key(s), "X", 4096);
+  int fired = 0;
+  rec.onEmpty = [&](std::int32_t h, const std::string&) {
+    if (++fired <= 3) pw->SendData(h, std::string(4096, static_cast<char>('0' + fired)));
+  };
+  pw->SendData(s, std::string(8192, 'a'));
+  ASSERT_TRUE(PumpUntil([&] { return fired == 5; }));
+  const std::string want = std::string(8192, 'a') + std::string(4096, '1') + std::string(4096, '2') +
+                           std::string(4096, '3');
+  EXPECT_EQ(peer.Read(want.size()), want);
+}
+
+TEST_F(PortwellTest, LargeSendWaitsForWriteReadinessAndArrivesWhole) {
+  Activate();
+  Peer peer;
+  const std::int32_t s = Accepted(&peer);
+  std::string big(32 * 1024 * 1024, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i ^ (i >> 9)) & 0xFF);
+  pw->NotifyOnEmptySendQue(Key(s), "BIG", static_cast<std::int32_t>(big.size()));
+  pw->SendData(s, big);
+  EXPECT_GT(pw->ItemByKey(Key(s)).QueSendCount, 0);  // the system did not take it all at once
+  std::string got;
+  std::thread reader([&] { got = peer.Read(big.size(), 20000ms); });
+  EXPECT_TRUE(PumpUntil([&] { return rec.empties.size() == 1; }, 20000ms));
+  reader.join();
+  EXPECT_TRUE(got == big);
+  EXPECT_EQ(pw->RequestsToSendProcessed(), 8192);
+}
+
+TEST_F(PortwellTest, SendTickStopsAtAFullSocket) {
+  Activate();
+  Peer p1, p2, p3;
+  const std::int32_t s1 = Accepted(&p1);
+  const std::int32_t s2 = Accepted(&p2);
+  const std::int32_t s3 = Accepted(&p3);
+  PumpFor(20ms);  // the first write readiness of each new socket is spent
+  // Fill the second socket: small buffers, and its peer does not read.
+  pw->SetSockOption(Key(s2), PWL_OPTIONAL_SO_SNDBUF, true);
+  p2.ShrinkReceiveBuffer();
+  pw->SendData(s2, std::string(4 * 1024 * 1024, 'f'));
+  ASSERT_GT(pw->ItemByKey(Key(s2)).QueSendCount, 0);
+  pw->SetProcessingIntervalToSend(10);
+  for (auto s : {s1, s2, s3}) pw->SetUseBufferToSend(Key(s), true);
+  pw->SendData(s1, std::string(10000, '1'));
+  pw->SendData(s3, std::string(10000, '3'));
+  ASSERT_TRUE(PumpUntil([&] { return pw->ItemByKey(Key(s1)).QueSendCount == 0; }));
+  PumpFor(100ms);
+  EXPECT_EQ(pw->ItemByKey(Key(s3)).QueSendCount, 3);  // waits behind the full socket
+  EXPECT_EQ(p1.Read(10000), std::string(10000, '1'));
+  // Once the second peer reads, everything moves.
+  std::string drained;
+  std::thread drain([&] { drained = p2.Read(4 * 1024 * 1024, 20000ms); });
+  EXPECT_TRUE(PumpUntil(
+      [&] { return pw->ItemByKey(Key(s2)).QueSendCount == 0 && pw->ItemByKey(Key(s3)).QueSendCount == 0; },
+      20000ms));
+  drain.join();
+  EXPECT_EQ(drained.size(), 4u * 1024 * 1024);
+  EXPECT_EQ(p3.Read(10000), std::string(10000, '3'));
+}
+
+TEST_F(PortwellTest, SendFileCountsLikeSendDataAndSendsTheRange) {
+  Activate();
+  Peer peer;
+  const std::int32_t s = Accepted(&peer);
+  const auto path = std::filesystem::temp_directory_path() / ("pwfile-" + std::to_string(::getpid()));
+  std::string content(100000, '\0');
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
+  std::ofstream(path, std::ios::binary).write(content.data(), static_cast<std::streamsize>(content.size()));
+  pw->SetChunkSize(512);
+  Peer second;
+  const std::int32_t t = Accepted(&second);
+  pw->NotifyOnEmptySendQue(Key(t), "FILE", 1000);
+  EXPECT_EQ(pw->SendFile(t, path.string(), 10, 1000), 0);
+  EXPECT_EQ(pw->RequestsToSendReceived(), 2);  // 512 + 488
+  EXPECT_EQ(second.Read(1000), content.substr(10, 1000));
+  ASSERT_TRUE(PumpUntil([&] { return rec.empties.size() == 1; }));
+  // The whole file, then an empty range: no bytes, but one request completes.
+  pw->NotifyOnEmptySendQue(Key(t), "REST", static_cast<std::int32_t>(content.size()));
+  EXPECT_EQ(pw->SendFile(t, path.string(), 0, -1), 0);
+  EXPECT_EQ(second.Read(content.size()), content);
+  ASSERT_TRUE(PumpUntil([&] { return rec.empties.size() == 2; }));
+  pw->NotifyOnEmptySendQue(Key(t), "NONE", 0);
+  EXPECT_EQ(pw->SendFile(t, path.string(), 5, 0), 0);
+  ASSERT_TRUE(PumpUntil([&] { return rec.empties.size() == 3; }));
+  EXPECT_EQ(rec.empties.back().second, "NONE");
+  EXPECT_EQ(second.Read(1, 100ms), "");
+
+  EXPECT_EQ(pw->SendFile(t, path.string() + ".missing", 0, -1), ENOENT);
+  EXPECT_EQ(pw->SendFile(t, path.string(), 0, 100001), 10022);
+  EXPECT_EQ(pw->SendFile(999999, path.string(), 0, -1), 10038);
+  std::filesystem::remove(path);
+  (void)s;
+}
+
+// ---- closing --------------------------------------------------------------------------------------
+
+TEST_F(PortwellTest, PeerCloseThenLingerThenTermination) {
+  Activate();
+  Peer peer;
+  const std::int32_t s = Accepted(&peer);
+  pw->SetLingerTime(Key(s), 0);
+  pw->SetLingerTime(Key(s), 60001);
+  EXPECT_EQ(pw->ItemByKey(Key(s)).LingerTime, 1000);
+  pw->SetLingerTime(Key(s), 60000);
+  EXPECT_EQ(pw->ItemByKey(Key(s)).LingerTime, 60000);
+  pw->SetLingerTime(Key(s), 50);
+  peer.Send("last words");
+  peer.Close();
+  ASSERT_TRUE(PumpUntil([&] { return rec.terminated.count(s) > 0; }));
+  PumpFor(20ms);
+  EXPECT_EQ(rec.For(s, true), (std::vector<std::string>{"request " + Key(s), "status " + Key(s) + " 3",
+                                                         "data " + Key(s) + " 10", "status " + Key(s) + " 8",
+                                                         "status " + Key(s) + " 0", "terminated " + Key(s),
+                                                         "status " + Key(s) + " 0"}));
+  EXPECT_EQ(rec.received[s], "last words");
+  EXPECT_FALSE(pw->ItemExists(Key(s)));
+}
+
+TEST_F(PortwellTest, GracefulCloseDeliversPendingInputFirst) {
+  Activate();
+  Peer peer;
+  const std::int32_t s = Accepted(&peer);
+  pw->SetLingerTime(Key(s), 50);
+  peer.Send(std::string(3000, 'p'));
+  std::this_thread::sleep_for(50ms);  // the bytes wait in the system, not yet read
+  EXPECT_EQ(pw->CloseSock(Key(s)), 0);
+  EXPECT_EQ(rec.received[s].size(), 3000u);  // drained inside CloseSock
+  EXPECT_EQ(rec.terminated.count(s), 0u);
+  EXPECT_TRUE(peer.WaitEnd());  // the sending direction is shut
+  ASSERT_TRUE(PumpUntil([&] { return rec.terminated.count(s) > 0; }));
+  EXPECT_EQ(rec.terminated[s], 1);
+}
+
+TEST_F(PortwellTest, CloseWithoutLingerRemovesAtOnce) {
+  Activate();
+  Peer peer;
+  const std::int32_t s = Accepted(&peer);
+  const std::size_t before = rec.log.size();
+  EXPECT_EQ(pw->CloseSock(Key(s), true), s);
+  EXPECT_EQ(std::vector<std::string>(rec.log.begin() + static_cast<long>(before), rec.log.end()),
+            (std::vector<std::string>{"terminated " + Key(s), "status " + Key(s) + " 0"}));
+  EXPECT_FALSE(pw->ItemExists(Key(s)));
+  EXPECT_TRUE(peer.WaitEnd());
+}
+
+TEST_F(PortwellTest, HandlerMayCloseItsSocketInsideEvents) {
+  Activate();
+  Peer peer;
+  const std::int32_t s = Accepted(&peer);
+  rec.onData = [&](std::int32_t h, PortwellData&, bool&) { pw->CloseSock(Key(h), true); };
+  peer.Send("bye");
+  ASSERT_TRUE(PumpUntil([&] { return !pw->ItemExists(Key(s)); }));
+  Peer second;
+  const std::int32_t t = Accepted(&second);
+  rec.onData = nullptr;
+  pw->NotifyOnEmptySendQue(Key(t), "X", 1);
+  rec.onEmpty = [&](std::int32_t h, const std::string&) { pw->CloseSock(Key(h), true); };
+  pw->SendData(t, std::string(100000, 'z'));
+  ASSERT_TRUE(PumpUntil([&] { return !pw->ItemExists(Key(t)); }));
+  EXPECT_EQ(rec.empties.size(), 1u);
+}
+
+TEST_F(PortwellTest, PeerResetMidSendEndsInErrorAndTermination) {
+  Activate();
+  Peer peer;
+  const std::int32_t s = Accepted(&peer);
+  pw->SetLingerTime(Key(s), 50);
+  peer.ShrinkReceiveBuffer();
+  pw->SetSockOption(Key(s), PWL_OPTIONAL_SO_SNDBUF, true);
+  pw->SendData(s, std::string(16 * 1024 * 1024, 'r'));
+  ASSERT_GT(pw->ItemByKey(Key(s)).QueSendCount, 0);
+  peer.Read(100000);
+  peer.Reset();
+  ASSERT_TRUE(PumpUntil([&] { return rec.terminated.count(s) > 0; }));
+  bool sawError = false;
+  for (const auto& [h, n] : rec.errors) sawError |= h == s && (n == 10054 || n == 10053);
+  EXPECT_TRUE(sawError);
+  EXPECT_GE(rec.Count("status " + Key(s) + " 9") + rec.Count("status " + Key(s) + " 8"), 1);
+  EXPECT_FALSE(pw->ItemExists(Key(s)));
+  // Nothing keeps running: the loop goes quiet.
+  PumpFor(50ms);
+  EXPECT_EQ(platform::EventLoop::Instance().PendingCount(), 0u);
+}
+
+// ---- connecting -------------------------------------------------------------------------------
+
+TEST_F(PortwellTest, ConnectRefusals) {
+  Activate();
+  EXPECT_EQ(pw->Connect("127.0.0.1", 65535), -1);
+  EXPECT_EQ(pw->LastSockErr(), 0);
+  int port = 0;
+  const int plain = pwtest::PlainListener(&port);
+  EXPECT_EQ(pw->Connect("127.0.0.1", port, PWL_TCPIP, 1), -1);  // only adapter 0 exists for a host
+  EXPECT_EQ(pw->LastSockErr(), 0);
+  ::close(plain);
+  EXPECT_EQ(pw->Connect("127.0.0.1", pwtest::ClosedPort()), -1);
+  EXPECT_EQ(pw->LastSockErr(), 10061);
+  EXPECT_EQ(pw->NumberOfConnections(), 0);
+  EXPECT_TRUE(rec.log.empty());
+}
+
+TEST_F(PortwellTest, ConnectEstablishesBeforeItReturns) {
+  Activate();
+  int port = 0;
+  const int plain = pwtest::PlainListener(&port);
+  std::int32_t seen = -1;
+  rec.onEstablished = [&](std::int32_t h) { seen = h; };
+  const std::int32_t h = pw->Connect("127.0.0.1", port);
+  ASSERT_GT(h, 0);
+  EXPECT_EQ(seen, h);
+  EXPECT_EQ(pw->RemotePort(Key(h)), port);
+  EXPECT_EQ(pw->RemoteHostIP(Key(h)), "127.0.0.1");
+  Peer server(::accept(plain, nullptr, nullptr));
+  EXPECT_EQ(pw->SetSockOption(Key(h), PWL_TCP_NODELAY, true), 0);
+  // Closed as the server closes a data connection (when everything was
+  // handed over): the peer, reading slowly, still gets every byte although
+  // the connection's system linger is zero.
+  pw->SetLingerTime(Key(h), 20);
+  const std::string data(4 * 1024 * 1024, 'c');
+  std::size_t got = 0;
+  std::thread reader([&] {
+    while (true) {
+      const std::string part = server.Read(64 * 1024, 2000ms);
+      if (part.empty()) break;
+      got += part.size();
+      std::this_thread::sleep_for(2ms);
+    }
+  });
+  pw->NotifyOnEmptySendQue(Key(h), "DONE", static_cast<std::int32_t>(data.size()));
+  rec.onEmpty = [&](std::int32_t s, const std::string&) { pw->CloseSock(Key(s)); };
+  pw->SendData(h, data);
+  ASSERT_TRUE(PumpUntil([&] { return rec.terminated.count(h) > 0; }, 20000ms));
+  reader.join();
+  EXPECT_EQ(got, data.size());
+  ::close(plain);
+}
+
+TEST_F(PortwellTest, ConnectAsyncCompletesLater) {
+  Activate();
+  int port = 0;
+  const int plain = pwtest::PlainListener(&port);
+  const std::int32_t h = pw->ConnectAsync("127.0.0.1", port);
+  ASSERT_GT(h, 0);
+  EXPECT_TRUE(rec.log.empty());
+  EXPECT_EQ(pw->ItemByKey(Key(h)).State, PWL_CONNECTING);
+  pw->SendData(h, std::string("early"));  // queued until connected
+  ASSERT_TRUE(PumpUntil([&] { return rec.Count("established " + Key(h)) == 1; }));
+  EXPECT_EQ(rec.For(h), (std::vector<std::string>{"status " + Key(h) + " 7", "established " + Key(h)}));
+  Peer server(::accept(plain, nullptr, nullptr));
+  EXPECT_EQ(server.Read(5), "early");
+  ::close(plain);
+}
+
+TEST_F(PortwellTest, ConnectAsyncRefusedEndsInErrorAndTermination) {
+  Activate();
+  const std::int32_t h = pw->ConnectAsync("127.0.0.1", pwtest::ClosedPort(), PWL_TCPIP, 0, 5000);
+  ASSERT_GT(h, 0);
+  pw->SetLingerTime(Key(h), 20);
+  ASSERT_TRUE(PumpUntil([&] { return rec.terminated.count(h) > 0; }));
+  EXPECT_EQ(rec.For(h), (std::vector<std::string>{"error " + Key(h) + " 10061", "status " + Key(h) + " 9",
+                                                  "status " + Key(h) + " 0", "terminated " + Key(h),
+                                                  "status " + Key(h) + " 0"}));
+}
+
+TEST_F(PortwellTest, ConnectAsyncUnansweredTimesOut) {
+  Activate();
+  int port = 0;
+  // A listener whose backlog is full leaves further attempts unanswered.
+  const int plain = pwtest::PlainListener(&port, 0);
+  std::vector<Peer> fill;
+  for (int i = 0; i < 4; ++i) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    fill.emplace_back(fd);
+  }
+  std::this_thread::sleep_for(50ms);
+  const std::int32_t h = pw->ConnectAsync("127.0.0.1", port, PWL_TCPIP, 0, 300);
+  ASSERT_GT(h, 0);
+  pw->SetLingerTime(Key(h), 20);
+  ASSERT_TRUE(PumpUntil([&] { return rec.terminated.count(h) > 0; }));
+  ASSERT_FALSE(rec.errors.empty());
+  EXPECT_EQ(rec.errors.front(), std::make_pair(h, 10060));
+  EXPECT_EQ(rec.Count("established " + Key(h)), 0);
+  ::close(plain);
+}
+
+// ---- deactivation and the debug log -----------------------------------------------------------------
+
+TEST_F(PortwellTest, AfterDeactivationSocketsWorkButRaiseNothing) {
+  Activate();
+  int port = 0;
+  Listen(&port);
+  EXPECT_FALSE(pw->Activate(false));
+  EXPECT_EQ(pw->NumberOfConnections(), 0);  // emptied without events
+  EXPECT_EQ(rec.log.size(), 1u);
+  EXPECT_FALSE(pw->Activate(false));
+  Activate();
+  const std::int32_t listener = pw->AddListener(0);
+  ASSERT_GT(listener, 0);
+  Peer peer = Peer::ConnectTo(pw->ItemByKey(Key(listener)).LocalPort);
+  ASSERT_TRUE(PumpUntil([&] { return pw->NumberOfConnections() == 2; }));
+  const std::int32_t s = pw->ItemByIndex(2).SocketHandle;
+  pw->SendData(s, std::string("still works"));
+  EXPECT_EQ(peer.Read(11), "still works");
+  EXPECT_EQ(rec.log.size(), 1u);
+}
+
+TEST(PortwellDebugLog, MarkerFileSwitchesTheLogOnAndOff) {
+  const auto folder = std::filesystem::path(PORTWELL_LIBRARY_PATH).parent_path();
+  const auto marker = folder / "Portwell.dbg";
+  std::filesystem::remove(marker);
+  auto run = [] {
+    PortwellLoadStatus status{};
+    auto pw = PortwellInstance::Load(PORTWELL_LIBRARY_PATH, status);
+    ASSERT_TRUE(pw);
+    ASSERT_TRUE(pw->Activate(true));
+    const std::int32_t h = pw->AddListener(0);
+    ASSERT_GT(h, 0);
+    EXPECT_EQ(pw->Connect("127.0.0.1", 65535), -1);
+  };
+  run();
+  EXPECT_FALSE(std::filesystem::exists(marker));
+  std::ofstream(marker).close();
+  run();
+  std::ifstream in(marker, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::filesystem::remove(marker);
+  EXPECT_NE(text.find("CWinsock::Listen - Created listening socket (local port 0, socket handle "), std::string::npos);
+  EXPECT_NE(text.find("\r\nBefore: Set mobjWinsocks = Nothing\r\n"), std::string::npos);
+  EXPECT_NE(text.find("After: Set pcolTimers = Nothing, Before: Set gobjPortwellDbg = Nothing (LAST EXECUTABLE LINE "
+                      "OF CODE)\r\n"),
+            std::string::npos);
+}
+
+}  // namespace

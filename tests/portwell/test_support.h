@@ -177,6 +177,11 @@ class Peer {
     Read(SIZE_MAX, limit, &eof);
     return eof;
   }
+  // A small receive buffer, so that a sender fills it quickly.
+  void ShrinkReceiveBuffer() const {
+    int size = 256 * 1024;
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+  }
   void Reset() {
     linger l{1, 0};
     ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
