@@ -224,6 +224,22 @@ class LimitedAccountTest(NavigationCase):
         self.assertTrue(os.path.isdir(self.home))
         self.assertFalse(self.exists("ftp/bob/sub/stolen.txt"))
 
+    def test_dotdot_after_a_link_is_taken_off_the_text_before_the_check(self):
+        # The system would read link/.. as the link target's parent (outside).
+        (self.top / "outside/sub").mkdir()
+        os.symlink(self.path("outside/sub"), self.path("ftp/bob/link"))
+        before = self.snapshot()
+        client = self.raw()
+        self.assertEqual(client.cmd("DELE link/../secret.txt"), NOT_FOUND)
+        self.assertEqual(client.cmd("RNFR link/../secret.txt"), PENDING)
+        self.assertEqual(client.cmd("RNTO got.txt"), PATH_NOT_FOUND)
+        self.assertEqual(client.cmd("MKD link/../made"), created_reply(self.home + "made"))
+        f = self.ftp()
+        with self.assertRaisesRegex(ftplib.error_perm, "^550 "):
+            f.retrbinary("RETR link/../secret.txt", lambda data: None)
+        self.assertEqual(self.snapshot(), before)
+        self.assertTrue(os.path.isdir(self.path("ftp/bob/made")))
+
     def test_file_management_inside_the_tree_with_ftplib(self):
         f = self.ftp()
         os.makedirs(self.path("ftp/bob/a"))

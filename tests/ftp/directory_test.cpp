@@ -209,11 +209,14 @@ TEST_F(FileInfoTest, DeleteReadOnlyFileButNotADirectory) {
   EXPECT_EQ(file.FullPathNamePhysical(), tree.Path("ftp/bob/"));
   EXPECT_EQ(file.FileName(), "");
 
+  // A directory is neither deleted nor made writable.
+  ASSERT_EQ(::chmod(tree.Path("ftp/bob/sub").c_str(), 0555), 0);
   file.SetFullPathName(tree.Path("ftp/bob/sub"));
   EXPECT_EQ(file.Delete(), 0);
   EXPECT_TRUE(tree.IsDir("ftp/bob/sub"));
   struct stat st{};
   ASSERT_EQ(::stat(tree.Path("ftp/bob/sub").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0555u);
 
   file.SetFullPathName(tree.Path("ftp/bob/nope"));
   EXPECT_EQ(file.Delete(), 0);

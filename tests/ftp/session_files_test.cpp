@@ -306,6 +306,24 @@ TEST_F(SessionFilesTest, DeleOutsideTheTreeIsRefused) {
   EXPECT_TRUE(tree.Exists("outside/secret.txt"));
 }
 
+// ".." is taken off the text before anything is checked, and the resolved
+// path is what the system gets: a link inside the tree cannot turn "..", as
+// the system would read it, into a step outside.
+TEST_F(SessionFilesTest, DotDotAfterALinkIsResolvedOnTheTextAsChecked) {
+  tree.Dir("outside/sub");
+  ASSERT_EQ(::symlink(tree.Path("outside/sub").c_str(), tree.Path("ftp/bob/link").c_str()), 0);
+  LogOn({.limited = true});
+  EXPECT_EQ(Cmd("DELE link/../secret.txt"), kNotFound);
+  EXPECT_EQ(Cmd("RNFR link/../secret.txt"), kPending);
+  EXPECT_EQ(Cmd("RNTO mine.txt"), kPathNotFound);
+  EXPECT_TRUE(tree.Exists("outside/secret.txt"));
+  EXPECT_EQ(Cmd("CWD link/.."), kOk);
+  EXPECT_EQ(Pwd(), PwdReply(tree.Path("ftp/bob/")));
+  // The link itself is followed, as the system follows it.
+  EXPECT_EQ(Cmd("CWD link"), kOk);
+  EXPECT_EQ(Pwd(), PwdReply(tree.Path("ftp/bob/link/")));
+}
+
 TEST_F(SessionFilesTest, UnlimitedDeleAnywhereByAbsolutePath) {
   LogOn({.limited = false});
   EXPECT_EQ(Cmd("DELE " + tree.Path("outside/secret.txt")), kOk);
