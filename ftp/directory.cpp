@@ -44,6 +44,9 @@ std::string Resolve(const std::string& text) {
 }  // namespace
 
 void CDirectory::SetDefaultDirectory(const std::string& directory) {
+  // An empty text names nothing (it must not widen a limited account's tree
+  // to the root).
+  if (directory.empty()) return;
   const std::string path = WithSlash(Normalize(directory));
   if (!DirExists(path)) return;
   defaultDirectory_ = path;
@@ -51,6 +54,7 @@ void CDirectory::SetDefaultDirectory(const std::string& directory) {
 }
 
 void CDirectory::SetCurrentDirectory(const std::string& directory) {
+  if (directory.empty()) return;
   const std::string path = WithSlash(Normalize(directory));
   if (DirExists(path)) currentDirectory_ = path;
 }

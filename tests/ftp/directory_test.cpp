@@ -123,6 +123,8 @@ TEST_F(DirectoryTest, BelowDefaultExcludesTheDefaultDirectoryItself) {
 
 TEST(DirectoryDefaults, EmptyDefaultContainsNothingAndRootContainsAll) {
   CDirectory none;
+  none.SetDefaultDirectory("");
+  EXPECT_EQ(none.DefaultDirectory(), "");
   EXPECT_FALSE(none.InsideDefault("/"));
   EXPECT_FALSE(none.InsideDefault("/tmp"));
   // Without a current directory a relative text is still an absolute path.
