@@ -31,8 +31,10 @@ std::string CFTPSession::CmdNLST(const ParsedCommand& command) {
   if (command.argument.empty()) {
     folder = directory_->CurrentDirectory();
   } else {
+    const bool limited = account != nullptr && account->LimitToDefaultDirectory;
     const auto candidates = directory_->Candidates(command.argument);
     for (const auto& candidate : candidates) {
+      if (limited && !directory_->InsideDefault(candidate)) continue;
       if (directory_->DirExists(candidate)) {
         folder = candidate;
         break;

@@ -179,16 +179,22 @@ std::string CFTPSession::CmdRETR(const ParsedCommand& command) {
   const CFTPUser* account = Account();
   if (account == nullptr || !account->ReadAccess) return Line(reply::kNoAccess);
   if (command.argument.empty()) return Line(reply::kSyntaxMissing);
+  // A limited account never looks outside its tree, not even to learn what
+  // exists there.
+  const bool limited = account->LimitToDefaultDirectory;
+  const auto candidates = directory_->Candidates(command.argument);
   std::string path;
   std::int64_t size = 0;
-  for (const auto& candidate : directory_->Candidates(command.argument)) {
+  for (const auto& candidate : candidates) {
+    if (limited && !directory_->InsideDefault(candidate)) continue;
     if (RegularFile(candidate, &size)) {
       path = candidate;
       break;
     }
   }
-  if (path.empty()) return Line(reply::kFileNotFound);
-  if (account->LimitToDefaultDirectory && !directory_->InsideDefault(path)) return Line(reply::kNoAccess);
+  if (path.empty()) {
+    return Line(limited && !directory_->InsideDefault(candidates.front()) ? reply::kNoAccess : reply::kFileNotFound);
+  }
   const std::int64_t offset = FilePos;
   FilePos = 0;
   if (offset > size) return Line(kBadRestart);
@@ -207,7 +213,9 @@ std::string CFTPSession::CmdSTOR(const ParsedCommand& command) {
   if (command.argument.empty()) return Line(reply::kSyntaxMissingOrIncorrect);
   std::string folder;
   std::string name;
+  const bool limited = account->LimitToDefaultDirectory;
   for (const auto& candidate : directory_->Candidates(command.argument)) {
+    if (limited && !directory_->InsideDefault(candidate)) continue;
     const auto slash = candidate.rfind('/');
     const std::string dirPart = candidate.substr(0, slash + 1);
     const std::string namePart = candidate.substr(slash + 1);
@@ -218,7 +226,6 @@ std::string CFTPSession::CmdSTOR(const ParsedCommand& command) {
     }
   }
   if (folder.empty()) return Line(reply::kNoAccess);
-  if (account->LimitToDefaultDirectory && !directory_->InsideDefault(folder + name)) return Line(reply::kNoAccess);
 
   storFilePath_ = folder + name;
   const std::int64_t restart = FilePos;
