@@ -176,7 +176,8 @@ struct PortwellSocketInfo {
 // questions to the client: Retrieved (preset true; false keeps the block
 // queued and offers it again later) and Accept (preset true; false rejects
 // and closes the new connection). The client may move Data out when it keeps
-// Retrieved true.
+// Retrieved true; a block it declines must be left as it was, since that
+// same object is offered again.
 class IPortwellEvents {
  public:
   virtual ~IPortwellEvents() = default;
