@@ -163,6 +163,8 @@ class CFTPSession {
   platform::TimerId waitTimer_ = 0;
   platform::UniqueFd storFile_;
   std::int64_t storOffset_ = 0;
+  std::string storBuffer_;  // received upload bytes not yet written
+  void FlushUpload();
   bool storFailed_ = false;
 
   MGlobal& g_;

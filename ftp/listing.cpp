@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -23,24 +22,73 @@ struct DirCloser {
 
 }  // namespace
 
-std::string ListingLine(const std::tm& written, bool directory, std::int64_t size, std::string_view name) {
+namespace {
+
+void Two(std::string& out, int value) {
+  out.push_back(static_cast<char>('0' + (value / 10) % 10));
+  out.push_back(static_cast<char>('0' + value % 10));
+}
+
+// Appends one listing line: the 18-column date and time, the 20-column size
+// or directory mark, a blank, the name and CR LF.
+void AppendLine(std::string& out, const std::tm& written, bool directory, std::int64_t size,
+                std::string_view name) {
   int hour = written.tm_hour % 12;
   if (hour == 0) hour = 12;
-  char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "%02d-%02d-%02d  %02d:%02d%s", (written.tm_mon + 1) % 100,
-                written.tm_mday % 100, written.tm_year % 100, hour, written.tm_min % 100,
-                written.tm_hour < 12 ? "AM" : "PM");
-  char sizeField[32];
+  Two(out, written.tm_mon + 1);
+  out.push_back('-');
+  Two(out, written.tm_mday);
+  out.push_back('-');
+  Two(out, written.tm_year % 100);
+  out.append("  ");
+  Two(out, hour);
+  out.push_back(':');
+  Two(out, written.tm_min);
+  out.append(written.tm_hour < 12 ? "AM " : "PM ");
   if (directory) {
-    std::snprintf(sizeField, sizeof sizeField, "%-20s", "      <DIR>");
+    out.append("      <DIR>         ");
   } else {
-    std::snprintf(sizeField, sizeof sizeField, "%20lld", static_cast<long long>(size));
+    char digits[24];
+    int n = 0;
+    // Negative sizes cannot come from the system; show them as 0.
+    std::uint64_t v = size > 0 ? static_cast<std::uint64_t>(size) : 0;
+    do {
+      digits[n++] = static_cast<char>('0' + v % 10);
+      v /= 10;
+    } while (v != 0);
+    if (n < 20) out.append(static_cast<std::size_t>(20 - n), ' ');
+    while (n > 0) out.push_back(digits[--n]);
   }
-  char head[64];
-  const int n = std::snprintf(head, sizeof head, "%-18s%s ", stamp, sizeField);
-  std::string line(head, static_cast<std::size_t>(n));
-  line.append(name);
-  line.append("\r\n");
+  out.push_back(' ');
+  out.append(name);
+  out.append("\r\n");
+}
+
+// Local time of a file time; the listing shows minutes, and every local-time
+// rule changes on a minute boundary, so one conversion serves a minute.
+class LocalMinutes {
+ public:
+  const std::tm& At(std::time_t t) {
+    const std::time_t minute = t - ((t % 60) + 60) % 60;
+    if (!valid_ || minute != minute_) {
+      ::localtime_r(&minute, &tm_);
+      minute_ = minute;
+      valid_ = true;
+    }
+    return tm_;
+  }
+
+ private:
+  std::time_t minute_ = 0;
+  std::tm tm_{};
+  bool valid_ = false;
+};
+
+}  // namespace
+
+std::string ListingLine(const std::tm& written, bool directory, std::int64_t size, std::string_view name) {
+  std::string line;
+  AppendLine(line, written, directory, size, name);
   return line;
 }
 
@@ -49,10 +97,22 @@ std::string ListFolder(const std::string& folder, bool namesOnly, const std::fun
   if (!dir) return {};
   const int dirFd = ::dirfd(dir.get());
   std::string text;
+  LocalMinutes clock;
   int sincePump = 0;
   while (dirent* entry = ::readdir(dir.get())) {
     const char* name = entry->d_name;
     if (*name == '\0') continue;
+    // "." and ".." (and every dot-directory) are left out: no need to look
+    // at them when the directory entry already says what they are.
+    if (name[0] == '.' && entry->d_type == DT_DIR) continue;
+    if (namesOnly && entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK) {
+      // Names only: the directory entry says enough.
+      if (!(entry->d_type == DT_DIR && name[0] == '.')) {
+        text.append(name);
+        text.append("\r\n");
+      }
+      continue;
+    }
     struct stat st{};
     // Links are shown as what they point to; a dangling one as itself.
     if (::fstatat(dirFd, name, &st, 0) != 0 && ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
@@ -62,10 +122,7 @@ std::string ListFolder(const std::string& folder, bool namesOnly, const std::fun
       text.append(name);
       text.append("\r\n");
     } else {
-      std::tm local{};
-      const std::time_t t = st.st_mtime;
-      ::localtime_r(&t, &local);
-      text += ListingLine(local, isDir, static_cast<std::int64_t>(st.st_size), name);
+      AppendLine(text, clock.At(st.st_mtime), isDir, static_cast<std::int64_t>(st.st_size), name);
     }
     if (pump && ++sincePump >= kPumpEvery) {
       sincePump = 0;

@@ -32,6 +32,8 @@ constexpr int kPassivePortTries = 20;
 // bytes, since the component counts sent bytes in 32 bits.
 constexpr std::int64_t kCompletionPart = std::int64_t{1} << 30;
 constexpr const char* kRetrPartId = "RETR-PART";
+// Upload bytes gathered before one write.
+constexpr std::size_t kUploadBuffer = 256 * 1024;
 constexpr const char* kAbortedByPeer = "426 Connection closed; transfer aborted.";
 constexpr const char* kBadRestart = "554 Requested action not taken: invalid REST parameter.";
 
@@ -269,6 +271,7 @@ std::string CFTPSession::CmdABOR(const ParsedCommand&) {
   CancelWait();
   pending_ = Transfer{};
   if (WaitingForSTORFile || storFile_) {
+    FlushUpload();
     WaitingForSTORFile = false;
     storFile_.reset();
     storFilePath_.clear();
@@ -282,9 +285,21 @@ std::string CFTPSession::CmdABOR(const ParsedCommand&) {
 
 void CFTPSession::pCommandSTOR(std::string_view bytData) {
   if (!storFile_ || storFailed_) return;
-  const char* data = bytData.data();
-  std::size_t left = bytData.size();
-  while (left > 0) {
+  // Arrivals are gathered and written in large pieces: one write per many
+  // arrivals, with a fixed bound on what a transfer holds in memory.
+  if (storBuffer_.empty() && bytData.size() >= kUploadBuffer) {
+    storBuffer_.assign(bytData);
+  } else {
+    if (storBuffer_.capacity() < kUploadBuffer) storBuffer_.reserve(kUploadBuffer);
+    storBuffer_.append(bytData);
+  }
+  if (storBuffer_.size() >= kUploadBuffer) FlushUpload();
+}
+
+void CFTPSession::FlushUpload() {
+  const char* data = storBuffer_.data();
+  std::size_t left = storBuffer_.size();
+  while (left > 0 && storFile_ && !storFailed_) {
     const ssize_t n = ::pwrite(storFile_.get(), data, left, static_cast<off_t>(storOffset_));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
@@ -292,19 +307,22 @@ void CFTPSession::pCommandSTOR(std::string_view bytData) {
       // end instead of a success.
       storFailed_ = true;
       g_.LogError(errno, "Write to " + storFilePath_ + " failed", "pCommandSTOR");
-      return;
+      break;
     }
     data += n;
     left -= static_cast<std::size_t>(n);
     storOffset_ += n;
   }
+  storBuffer_.clear();
 }
 
 void CFTPSession::EndUpload() {
+  FlushUpload();
   const bool failed = storFailed_;
   WaitingForSTORFile = false;
   FilePos = 0;
   storFile_.reset();
+  std::string().swap(storBuffer_);  // an idle session holds no upload buffer
   storFilePath_.clear();
   storFailed_ = false;
   active_ = Transfer::Kind::None;
@@ -391,6 +409,8 @@ void CFTPSession::OnDataConnected(std::int32_t handle) {
     pw.SetLingerTime(key, 1);
     // Uploads are written as received: no widening and narrowing back.
     pw.SetNoUnicodeConversionOnRecv(key, true);
+    // The end of a small file must not wait for the peer's delayed ack.
+    pw.SetSockOption(key, PWL_TCP_NODELAY, true);
   } catch (const std::exception&) {
   }
   if (pending_.kind != Transfer::Kind::None) {
@@ -524,6 +544,8 @@ void CFTPSession::Close() {
   pending_ = Transfer{};
   active_ = Transfer::Kind::None;
   WaitingForSTORFile = false;
+  // What arrived of an interrupted upload is kept.
+  FlushUpload();
   storFile_.reset();
   ClosePassiveListener();
   CloseDataConnection();

@@ -59,6 +59,9 @@ void FMain::ConnectionRequest(std::int32_t SocketHandle, bool& Accept) {
         return;
       }
       Guarded(g_, kContext, [&] {
+        // Replies are small and the client waits for each: send them at
+        // once instead of holding one back until the previous is acknowledged.
+        pw.SetSockOption(key, PWL_TCP_NODELAY, true);
         sessions.pAddFTPSession(key, g_.gsAppPath);
         g_.SendText(SocketHandle, sessions.ItemByKey(key).StartSession(), kContext);
       });
