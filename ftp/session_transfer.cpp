@@ -17,7 +17,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cmath>
 #include <random>
 
@@ -42,6 +44,31 @@ std::string Line(std::string_view text) { return std::string(text) + reply::kCrL
 std::mt19937& Random() {
   static std::mt19937 generator{std::random_device{}()};
   return generator;
+}
+
+// A random passive port from 1025 to 65535, outside the range the system
+// hands out to outgoing connections: a port taken by some client's
+// connection there would make the listener fail.
+int PassivePort() {
+  static const auto range = [] {
+    int low = 32768;
+    int high = 60999;
+    if (FILE* f = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "r")) {
+      if (std::fscanf(f, "%d %d", &low, &high) != 2) {
+        low = 32768;
+        high = 60999;
+      }
+      std::fclose(f);
+    }
+    low = std::clamp(low, 1025, 65536);
+    high = std::clamp(high, low - 1, 65535);
+    return std::pair<int, int>(low, high);
+  }();
+  const int below = range.first - 1025;  // ports 1025 .. low-1
+  const int above = 65535 - range.second;  // ports high+1 .. 65535
+  if (below + above <= 0) return std::uniform_int_distribution<int>(1025, 65535)(Random());
+  const int pick = std::uniform_int_distribution<int>(0, below + above - 1)(Random());
+  return pick < below ? 1025 + pick : range.second + 1 + (pick - below);
 }
 
 // A PORT field: one to three decimal digits, 0..255.
@@ -130,11 +157,10 @@ std::string CFTPSession::CmdPORT(const ParsedCommand& command) {
 std::string CFTPSession::CmdPASV(const ParsedCommand&) {
   ClosePassiveListener();
   CPortwell& pw = *g_.gobjPortwell;
-  std::uniform_int_distribution<int> ports(1025, 65535);
   std::int32_t listener = -1;
   int port = 0;
   for (int attempt = 0; attempt < kPassivePortTries && listener == -1; ++attempt) {
-    port = ports(Random());
+    port = PassivePort();
     listener = pw.AddListener(port, PWL_TCPIP, -1, 5);
   }
   pw.LastSockErr();  // a refused port is expected here; do not leave it behind

@@ -120,9 +120,12 @@ struct EventLoop::Impl {
   }
 
   // ---- timers ----
+  // The descriptor is re-armed only when a timer becomes due earlier than
+  // it is armed for; when the earliest timer goes away it is left armed,
+  // and the early wake-up re-arms it for what is due then.
   void ArmTimerFd() {
     Clock::time_point earliest = timerOrder.empty() ? Clock::time_point::max() : timerOrder.begin()->first;
-    if (earliest == armedFor) return;
+    if (earliest >= armedFor) return;
     armedFor = earliest;
     itimerspec spec{};
     if (earliest != Clock::time_point::max()) {
@@ -150,6 +153,7 @@ struct EventLoop::Impl {
       t.due = next;
       timerOrder.emplace(next, id);
     }
+    if (armedFor <= now) armedFor = Clock::time_point::max();  // that expiry has passed
     ArmTimerFd();
   }
 
@@ -247,7 +251,7 @@ struct EventLoop::Impl {
       } else if (fd == timer.get()) {
         std::uint64_t v;
         [[maybe_unused]] auto r = ::read(fd, &v, sizeof v);
-        armedFor = Clock::time_point::max() - std::chrono::nanoseconds(1);  // force re-arm
+        armedFor = Clock::time_point::max();  // expired: nothing armed now
       } else if (signals && fd == signals.get()) {
         OnSignals();
       } else {
@@ -438,9 +442,12 @@ bool EventLoop::AsyncSelect(int fd, TargetHandle target, std::uint32_t number, s
   socklen_t len = sizeof type;
   if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0) return false;
   SetNonBlocking(fd);
+  // Only a socket that asks for accept notifications can be a listener.
   int accepting = 0;
-  len = sizeof accepting;
-  ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &len);
+  if (mask & kFdAccept) {
+    len = sizeof accepting;
+    ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &len);
+  }
 
   if (existing != impl_->watches.end()) {
     Watch& w = existing->second;

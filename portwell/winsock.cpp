@@ -95,7 +95,9 @@ std::int32_t CWinsock::QueSendCount() const {
 void CWinsock::CloseSock() {
   if (fd_) {
     Loop().Unwatch(fd_.get());
-    ::shutdown(fd_.get(), SHUT_RDWR);
+    // After a graceful close the FIN is already queued; a second shutdown
+    // would only fail.
+    if (!writeShut_) ::shutdown(fd_.get(), SHUT_RDWR);
     fd_.reset();
   }
   const auto life = Life();
@@ -233,6 +235,7 @@ SendOutcome CWinsock::SendQueued(SendPath path) {
   if (shutdownPending_ && sendQueue_.Empty() && fd_) {
     shutdownPending_ = false;
     ::shutdown(fd_.get(), SHUT_WR);
+    writeShut_ = true;
   }
   return outcome;
 }
@@ -484,6 +487,7 @@ bool CWinsock::CloseSockWithLinger() {
       shutdownPending_ = true;
     } else {
       ::shutdown(fd_.get(), SHUT_WR);
+      writeShut_ = true;
     }
   }
 

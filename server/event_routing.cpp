@@ -26,14 +26,15 @@ bool Guarded(MGlobal& g, const char* context, Step step) {
 
 }  // namespace
 
-void FMain::AddListEntry(std::int32_t handle, std::int32_t addressIndex) {
+void FMain::AddListEntry(std::int32_t handle, std::int32_t addressIndex, bool accepted) {
   CPortwell& pw = *g_.gobjPortwell;
-  const std::string key = std::to_string(handle);
-  const auto info = pw.ItemByKey(key);
+  const auto info = pw.ItemByKey(std::to_string(handle));
+  // An accepted socket reports the listening (local) port as RemotePort;
+  // taking the ports from its record spares asking the system again.
+  const std::int32_t localPort = accepted ? info.RemotePort : pw.LocalPort(handle);
   g_.gobjConnectionEntries->pAddConnectionEntry(
-      *g_.lstConnections, handle, std::to_string(UnsignedPort(pw.LocalPort(handle))),
-      info.Protocol == PWL_TCPIP ? "TCP" : "UDP", pw.LocalHostIP(addressIndex), pw.RemoteHostIP(key),
-      std::to_string(UnsignedPort(pw.RemotePort(key))), "");
+      *g_.lstConnections, handle, std::to_string(UnsignedPort(localPort)), info.Protocol == PWL_TCPIP ? "TCP" : "UDP",
+      pw.LocalHostIP(addressIndex), info.RemoteHostIP, std::to_string(UnsignedPort(info.RemotePort)), "");
 }
 
 void FMain::ConnectionRequest(std::int32_t SocketHandle, bool& Accept) {
@@ -84,7 +85,7 @@ void FMain::ConnectionRequest(std::int32_t SocketHandle, bool& Accept) {
   }
   if (Accept) {
     Guarded(g_, kContext, [&] {
-      AddListEntry(SocketHandle, control ? (g_.gnFTPBindToIP < 0 ? 0 : g_.gnFTPBindToIP) : 0);
+      AddListEntry(SocketHandle, control ? (g_.gnFTPBindToIP < 0 ? 0 : g_.gnFTPBindToIP) : 0, true);
     });
   }
 }
@@ -92,7 +93,7 @@ void FMain::ConnectionRequest(std::int32_t SocketHandle, bool& Accept) {
 void FMain::ConnectionEstablished(std::int32_t SocketHandle) {
   if (!g_.gobjFTPSessions) return;
   if (g_.gbViewRealTime) g_.diagnostics->ConnectionOpened();
-  Guarded(g_, "mobjPortwell_ConnectionEstablished", [&] { AddListEntry(SocketHandle, 0); });
+  Guarded(g_, "mobjPortwell_ConnectionEstablished", [&] { AddListEntry(SocketHandle, 0, false); });
   // An outgoing (active-mode) data connection is ready.
   CFTPSession* s = g_.gobjFTPSessions->ItemByPendingConnect(SocketHandle);
   if (s != nullptr) {

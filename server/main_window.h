@@ -55,7 +55,7 @@ class FMain final : public IPortwellEvents {
  private:
   bool CreateComponent();
   void ReadSettings();
-  void AddListEntry(std::int32_t handle, std::int32_t addressIndex);
+  void AddListEntry(std::int32_t handle, std::int32_t addressIndex, bool accepted);
 
   MGlobal& g_;
   std::int32_t hwnd_ = 0;
