@@ -63,6 +63,36 @@ void CFTPSession::SetSocketHandle(const std::string& handle) {
   directory_->HwndMain = HwndMain;
 }
 
+namespace {
+std::string Lower(std::string text) {
+  for (auto& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+}  // namespace
+
+void CFTPSession::SetLoggedOn(bool on) {
+  if (loggedOn_ && table_ != nullptr) table_->NoteLoggedOn(loggedOnAs_, false);
+  loggedOn_ = on;
+  loggedOnAs_ = on ? Lower(UserID) : std::string();
+  if (loggedOn_ && table_ != nullptr) table_->NoteLoggedOn(loggedOnAs_, true);
+}
+
+bool CFTPSession::SameLoggedOnId(const std::string& id) const { return loggedOn_ && loggedOnAs_ == Lower(id); }
+
+void CFTPSession::SetSocketHandleData(std::int32_t handle) {
+  if (handle == socketHandleData_) return;
+  if (table_ != nullptr) table_->NoteDataHandle(this, socketHandleData_, handle);
+  socketHandleData_ = handle;
+}
+
+void CFTPSession::SetPendingConnect(std::int32_t handle) {
+  if (handle == pendingConnect_) return;
+  if (table_ != nullptr) table_->NotePendingConnect(this, pendingConnect_, handle);
+  pendingConnect_ = handle;
+}
+
 std::string CFTPSession::DefaultDirectory() const { return directory_->DefaultDirectory(); }
 
 void CFTPSession::SetDefaultDirectory(const std::string& directory) { directory_->SetDefaultDirectory(directory); }
@@ -83,7 +113,7 @@ std::vector<ControlLineFramer::Line> CFTPSession::pReceive(std::string_view byte
 std::string CFTPSession::pSubmitCommand(std::string_view vsCommand) {
   const ParsedCommand command = ParseCommand(vsCommand);
   std::string result;
-  if (command.verb != "USER" && command.verb != "PASS" && !LoggedOn) {
+  if (command.verb != "USER" && command.verb != "PASS" && !LoggedOn()) {
     ++logonAttempts_;
     if (logonAttempts_ >= MaxLogonAttempts()) {
       Disconnect();
@@ -146,7 +176,7 @@ std::string CFTPSession::CmdSYST(const ParsedCommand&) { return Line(reply::kSys
 std::string CFTPSession::CmdNOOP(const ParsedCommand&) { return Line(reply::kOk); }
 
 std::string CFTPSession::CmdQUIT(const ParsedCommand&) {
-  LoggedOn = false;
+  SetLoggedOn(false);
   return Line("221 " + g_.gobjFTPSessions->BannerExit);
 }
 

@@ -23,6 +23,7 @@ namespace velto {
 struct MGlobal;
 class CDirectory;
 class CFTPUser;
+class CFTPSessions;
 
 class CFTPSession {
  public:
@@ -33,16 +34,23 @@ class CFTPSession {
 
   // Public state.
   std::string UserID;
-  bool LoggedOn = false;
   std::string TypeMode = "A";
   std::string DataPortToConnectOn;
   std::string DataPortToListenOn;
-  std::int32_t SocketHandleData = 0;
   std::int32_t SocketHandleDataListener = 0;
   bool WaitingForSTORFile = false;
   std::int64_t FilePos = 0;
   std::int32_t HwndMain = 0;
   std::string ResponseBuff;
+
+  // Logged on by a successful PASS, off again after QUIT/BYE.
+  bool LoggedOn() const { return loggedOn_; }
+  void SetLoggedOn(bool on);
+  // The data connection's handle, 0 when there is none.
+  std::int32_t SocketHandleData() const { return socketHandleData_; }
+  void SetSocketHandleData(std::int32_t handle);
+  // The table this session is in (it keeps its lookups current).
+  void AttachTable(CFTPSessions* table) { table_ = table; }
 
   const std::string& SocketHandle() const { return controlSocketHandle_; }
   void SetSocketHandle(const std::string& handle);
@@ -76,7 +84,7 @@ class CFTPSession {
   // Data connection events routed by the main window.
   // Whether a connection accepted on `port` from `peer` is this session's
   // passive data connection.
-  bool AcceptsDataConnection(std::int32_t port, const std::string& peer) const;
+  bool AcceptsDataConnection(const std::string& portText, const std::string& peer) const;
   // The outgoing data connection being made, 0 when none.
   std::int32_t PendingConnect() const { return pendingConnect_; }
   void OnDataConnected(std::int32_t handle);
@@ -181,6 +189,12 @@ class CFTPSession {
   bool closed_ = false;
   std::int32_t lastAccessTime_ = 0;
   std::int32_t pendingConnect_ = 0;
+  void SetPendingConnect(std::int32_t handle);
+  bool SameLoggedOnId(const std::string& id) const;
+  bool loggedOn_ = false;
+  std::string loggedOnAs_;  // the id (lower case) it logged on with
+  std::int32_t socketHandleData_ = 0;
+  CFTPSessions* table_ = nullptr;
   std::chrono::steady_clock::time_point lastAccess_ = std::chrono::steady_clock::now();
 
 };

@@ -4,16 +4,16 @@
 #include "server/log/log_lines.h"
 
 #include <algorithm>
-#include <cctype>
 #include <stdexcept>
 
 namespace velto {
 
 namespace {
-bool SameIdIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-           return std::tolower(x) == std::tolower(y);
-         });
+std::string Lower(std::string text) {
+  for (auto& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
 }
 }  // namespace
 
@@ -24,6 +24,8 @@ CFTPSessions::CFTPSessions(MGlobal& globals, platform::EventLoop& loop) : global
 CFTPSessions::~CFTPSessions() {
   if (timer_ != 0) loop_.KillTimer(timer_);
   loop_.DestroyTarget(reaper_);
+  for (auto& s : sessions_) s->AttachTable(nullptr);
+  for (auto& s : retired_) s->AttachTable(nullptr);
 }
 
 void CFTPSessions::pAddFTPSession(const std::string& SocketHandle, const std::string& vsDefaultDirectory) {
@@ -32,7 +34,9 @@ void CFTPSessions::pAddFTPSession(const std::string& SocketHandle, const std::st
   session->HwndMain = HwndMain;
   session->SetSocketHandle(SocketHandle);
   session->SetDefaultDirectory(vsDefaultDirectory);
-  sessions_.emplace_back(SocketHandle, std::move(session));
+  session->AttachTable(this);
+  byKey_.emplace(SocketHandle, session.get());
+  sessions_.push_back(std::move(session));
   ArmTimer();
 }
 
@@ -51,7 +55,7 @@ void CFTPSessions::IdleSweep() {
   // Closing a connection only starts its termination; the session leaves
   // the table on the later termination event, so the walk stays valid.
   std::vector<std::int32_t> idle;
-  for (auto& [key, session] : sessions_) {
+  for (auto& session : sessions_) {
     if (session->IdleMilliseconds() >= static_cast<double>(Timeout)) idle.push_back(session->ControlHandle());
   }
   for (std::int32_t handle : idle) {
@@ -60,18 +64,37 @@ void CFTPSessions::IdleSweep() {
   }
 }
 
-std::int32_t CFTPSessions::pnGetUserCount(const std::string& vsUserID) const {
-  std::int32_t n = 0;
-  for (const auto& [key, session] : sessions_) {
-    if (session->LoggedOn && SameIdIgnoringCase(session->UserID, vsUserID)) ++n;
+void CFTPSessions::NoteLoggedOn(const std::string& lowerId, bool on) {
+  if (on) {
+    ++loggedOn_[lowerId];
+    return;
   }
-  return n;
+  auto it = loggedOn_.find(lowerId);
+  if (it != loggedOn_.end() && --it->second <= 0) loggedOn_.erase(it);
 }
 
-bool CFTPSessions::pExists(const std::string& vsItemKey) const {
-  return std::any_of(sessions_.begin(), sessions_.end(),
-                     [&](const auto& e) { return e.second->SocketHandle() == vsItemKey; });
+void CFTPSessions::NoteDataHandle(CFTPSession* session, std::int32_t before, std::int32_t now) {
+  if (before > 0) {
+    auto it = byData_.find(before);
+    if (it != byData_.end() && it->second == session) byData_.erase(it);
+  }
+  if (now > 0) byData_[now] = session;
 }
+
+void CFTPSessions::NotePendingConnect(CFTPSession* session, std::int32_t before, std::int32_t now) {
+  if (before > 0) {
+    auto it = byConnect_.find(before);
+    if (it != byConnect_.end() && it->second == session) byConnect_.erase(it);
+  }
+  if (now > 0) byConnect_[now] = session;
+}
+
+std::int32_t CFTPSessions::pnGetUserCount(const std::string& vsUserID) const {
+  auto it = loggedOn_.find(Lower(vsUserID));
+  return it == loggedOn_.end() ? 0 : it->second;
+}
+
+bool CFTPSessions::pExists(const std::string& vsItemKey) const { return byKey_.count(vsItemKey) > 0; }
 
 bool CFTPSessions::pExistsBySocketHandleData(const std::string& SocketHandleData) const {
   std::int32_t value = 0;
@@ -80,49 +103,54 @@ bool CFTPSessions::pExistsBySocketHandleData(const std::string& SocketHandleData
   } catch (const std::exception&) {
     return false;
   }
-  return std::any_of(sessions_.begin(), sessions_.end(),
-                     [&](const auto& e) { return e.second->SocketHandleData == value; });
+  return value > 0 && byData_.count(value) > 0;
+}
+
+void CFTPSessions::Retire(std::size_t position) {
+  std::unique_ptr<CFTPSession> session = std::move(sessions_[position]);
+  sessions_.erase(sessions_.begin() + static_cast<std::ptrdiff_t>(position));
+  byKey_.erase(session->SocketHandle());
+  NoteDataHandle(session.get(), session->SocketHandleData(), 0);
+  NotePendingConnect(session.get(), session->PendingConnect(), 0);
+  if (session->LoggedOn()) session->SetLoggedOn(false);
+  session->AttachTable(nullptr);
+  if (retired_.empty()) loop_.Post(reaper_, 1, 0, 0);
+  retired_.push_back(std::move(session));
 }
 
 void CFTPSessions::pDeleteByIndex(std::int32_t vnIndex) {
   if (vnIndex < 1 || vnIndex > Count()) throw std::out_of_range("Subscript out of range");
-  if (retired_.empty()) loop_.Post(reaper_, 1, 0, 0);
-  retired_.push_back(std::move(sessions_[static_cast<std::size_t>(vnIndex - 1)].second));
-  sessions_.erase(sessions_.begin() + (vnIndex - 1));
+  Retire(static_cast<std::size_t>(vnIndex - 1));
 }
 
 void CFTPSessions::pDeleteByKey(const std::string& vsKey) {
-  auto it = std::find_if(sessions_.begin(), sessions_.end(), [&](const auto& e) { return e.first == vsKey; });
-  if (it == sessions_.end()) throw std::out_of_range("Invalid procedure call or argument");
-  if (retired_.empty()) loop_.Post(reaper_, 1, 0, 0);
-  retired_.push_back(std::move(it->second));
-  sessions_.erase(it);
+  auto found = byKey_.find(vsKey);
+  if (found == byKey_.end()) throw std::out_of_range("Invalid procedure call or argument");
+  auto it = std::find_if(sessions_.begin(), sessions_.end(), [&](const auto& s) { return s.get() == found->second; });
+  Retire(static_cast<std::size_t>(it - sessions_.begin()));
 }
 
 CFTPSession& CFTPSessions::ItemByKey(const std::string& vsKey) {
-  auto it = std::find_if(sessions_.begin(), sessions_.end(), [&](const auto& e) { return e.first == vsKey; });
-  if (it == sessions_.end()) throw std::out_of_range("Invalid procedure call or argument");
+  auto it = byKey_.find(vsKey);
+  if (it == byKey_.end()) throw std::out_of_range("Invalid procedure call or argument");
   return *it->second;
 }
 
 CFTPSession* CFTPSessions::ItemBySocketHandleData(std::int32_t SocketHandleData) {
-  for (auto& [key, session] : sessions_) {
-    if (session->SocketHandleData == SocketHandleData) return session.get();
-  }
-  return nullptr;
+  if (SocketHandleData <= 0) return nullptr;
+  auto it = byData_.find(SocketHandleData);
+  return it == byData_.end() ? nullptr : it->second;
 }
 
 CFTPSession* CFTPSessions::ItemByPendingConnect(std::int32_t handle) {
   if (handle <= 0) return nullptr;
-  for (auto& [key, session] : sessions_) {
-    if (session->PendingConnect() == handle) return session.get();
-  }
-  return nullptr;
+  auto it = byConnect_.find(handle);
+  return it == byConnect_.end() ? nullptr : it->second;
 }
 
 CFTPSession& CFTPSessions::ItemByIndex(std::int32_t vnKey) {
   if (vnKey < 1 || vnKey > Count()) throw std::out_of_range("Subscript out of range");
-  return *sessions_[static_cast<std::size_t>(vnKey - 1)].second;
+  return *sessions_[static_cast<std::size_t>(vnKey - 1)];
 }
 
 }  // namespace velto

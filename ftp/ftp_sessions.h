@@ -1,5 +1,10 @@
 // The table of live FTP sessions, keyed by the control socket handle, with
 // the server-wide FTP options the sessions read and the idle sweep.
+//
+// Every event looks a session up, and a busy server holds thousands (a
+// closed connection keeps its session for the linger time), so the lookups
+// are indexed: by key, by data connection, by outgoing connect, and the
+// count of logged-on sessions per account id.
 #pragma once
 
 #include "ftp/ftp_session.h"
@@ -7,9 +12,9 @@
 #include "platform/event_loop.h"
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace velto {
@@ -54,12 +59,22 @@ class CFTPSessions {
   std::uint32_t SweepPeriod() const { return timerPeriod_; }
   void IdleSweep();
 
+  // Kept current by the sessions.
+  void NoteLoggedOn(const std::string& lowerId, bool on);
+  void NoteDataHandle(CFTPSession* session, std::int32_t before, std::int32_t now);
+  void NotePendingConnect(CFTPSession* session, std::int32_t before, std::int32_t now);
+
  private:
   void ArmTimer();
+  void Retire(std::size_t position);
 
   MGlobal& globals_;
   platform::EventLoop& loop_;
-  std::vector<std::pair<std::string, std::unique_ptr<CFTPSession>>> sessions_;
+  std::vector<std::unique_ptr<CFTPSession>> sessions_;  // table order
+  std::unordered_map<std::string, CFTPSession*> byKey_;
+  std::unordered_map<std::int32_t, CFTPSession*> byData_;
+  std::unordered_map<std::int32_t, CFTPSession*> byConnect_;
+  std::unordered_map<std::string, std::int32_t> loggedOn_;
   // Removed sessions live on until the current event is handled: a session
   // that closes its own connection is removed while its code still runs.
   std::vector<std::unique_ptr<CFTPSession>> retired_;

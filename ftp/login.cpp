@@ -40,13 +40,13 @@ std::string CFTPSession::CmdPASS(const ParsedCommand& command) {
   }
   // Other sessions logged on under this id, whatever its letter case.
   std::int32_t others = sessions.pnGetUserCount(UserID);
-  if (LoggedOn) --others;  // this session itself, logging on again
+  if (LoggedOn() && SameLoggedOnId(UserID)) --others;  // this session itself, logging on again
   if (others >= 1 && !account->AllowConcurrentLogons) return Line(reply::kConcurrent);
 
   directory_->UseVirtualPaths = account->UseVirtualPaths;
   // Taken only when it exists as a directory; otherwise the server default stays.
   directory_->SetDefaultDirectory(account->DefaultDirectory);
-  LoggedOn = true;
+  SetLoggedOn(true);
   return Line("230 " + sessions.BannerWelcome);
 }
 

@@ -366,8 +366,8 @@ bool CFTPSession::ControlPeer(std::string& address) const {
   }
 }
 
-bool CFTPSession::AcceptsDataConnection(std::int32_t port, const std::string& peer) const {
-  if (DataPortToListenOn.empty() || DataPortToListenOn != std::to_string(port) || !passiveMode_) return false;
+bool CFTPSession::AcceptsDataConnection(const std::string& portText, const std::string& peer) const {
+  if (!passiveMode_ || DataPortToListenOn != portText) return false;
   // Only the client of this session may connect to its passive port.
   std::string own;
   return ControlPeer(own) && own == peer;
@@ -391,11 +391,11 @@ void CFTPSession::BeginTransfer(Transfer transfer, std::string_view preliminary)
       FailTransfer();
       return;
     }
-    pendingConnect_ = handle;
+    SetPendingConnect(handle);
     return;
   }
-  if (SocketHandleData > 0 && pw.ItemExists(std::to_string(SocketHandleData))) {
-    StartTransfer(SocketHandleData);
+  if (SocketHandleData() > 0 && pw.ItemExists(std::to_string(SocketHandleData()))) {
+    StartTransfer(SocketHandleData());
     return;
   }
   if (SocketHandleDataListener <= 0) {
@@ -427,8 +427,8 @@ void CFTPSession::FailTransfer() {
 void CFTPSession::OnDataConnected(std::int32_t handle) {
   CPortwell& pw = *g_.gobjPortwell;
   const std::string key = std::to_string(handle);
-  if (handle == pendingConnect_) pendingConnect_ = 0;
-  SocketHandleData = handle;
+  if (handle == pendingConnect_) SetPendingConnect(0);
+  SetSocketHandleData(handle);
   try {
     // The end of a data connection needs no grace time: an upload is
     // complete when the client closed and its bytes are written.
@@ -447,7 +447,7 @@ void CFTPSession::OnDataConnected(std::int32_t handle) {
 
 void CFTPSession::OnDataConnectFailed(std::int32_t handle) {
   if (handle != pendingConnect_) return;
-  pendingConnect_ = 0;
+  SetPendingConnect(0);
   if (pending_.kind != Transfer::Kind::None) FailTransfer();
 }
 
@@ -528,20 +528,20 @@ void CFTPSession::SendNextPart(std::int32_t handle) {
 }
 
 void CFTPSession::OnSendProgress(std::int32_t handle) {
-  if (active_ == Transfer::Kind::Retr && handle == SocketHandleData && retrRemaining_ > 0) SendNextPart(handle);
+  if (active_ == Transfer::Kind::Retr && handle == SocketHandleData() && retrRemaining_ > 0) SendNextPart(handle);
 }
 
 void CFTPSession::OnTransferDone(std::int32_t handle) {
-  if (handle != SocketHandleData) return;
+  if (handle != SocketHandleData()) return;
   active_ = Transfer::Kind::None;
   // The connection is closing now; a next transfer must not use it.
-  SocketHandleData = 0;
+  SetSocketHandleData(0);
   SendReply(reply::kTransferCompleted);
 }
 
 void CFTPSession::OnDataTerminated(std::int32_t handle) {
-  if (handle != SocketHandleData) return;
-  SocketHandleData = 0;
+  if (handle != SocketHandleData()) return;
+  SetSocketHandleData(0);
   if (WaitingForSTORFile) {
     EndUpload();
   } else if (active_ != Transfer::Kind::None) {
@@ -558,8 +558,8 @@ void CFTPSession::ClosePassiveListener() {
 }
 
 void CFTPSession::CloseDataConnection() {
-  const std::int32_t handle = SocketHandleData;
-  SocketHandleData = 0;
+  const std::int32_t handle = SocketHandleData();
+  SetSocketHandleData(0);
   if (handle > 0 && g_.gobjPortwell && g_.gobjPortwell->ItemExists(std::to_string(handle))) {
     g_.CloseSocket(handle, true);
   }
@@ -577,7 +577,7 @@ void CFTPSession::Close() {
   CloseDataConnection();
   if (pendingConnect_ > 0) {
     const std::int32_t handle = pendingConnect_;
-    pendingConnect_ = 0;
+    SetPendingConnect(0);
     if (g_.gobjPortwell && g_.gobjPortwell->ItemExists(std::to_string(handle))) g_.CloseSocket(handle, false);
   }
 }

@@ -75,9 +75,10 @@ void FMain::ConnectionRequest(std::int32_t SocketHandle, bool& Accept) {
     // that port, and only when it comes from that session's client.
     Accept = false;
     const std::string peer = pw.RemoteHostIP(key);
+    const std::string portText = std::to_string(port);
     for (std::int32_t i = 1; i <= sessions.Count(); ++i) {
       CFTPSession& s = sessions.ItemByIndex(i);
-      if (s.AcceptsDataConnection(port, peer)) {
+      if (s.AcceptsDataConnection(portText, peer)) {
         s.OnDataConnected(SocketHandle);
         Accept = true;
       }

@@ -42,11 +42,13 @@ TEST_F(SessionsTest, KeysLookupsAndDuplicates) {
   EXPECT_TRUE(sessions.pExists("11"));
   EXPECT_FALSE(sessions.pExists("12"));
   EXPECT_THROW(sessions.ItemByKey("12"), std::out_of_range);
-  sessions.ItemByKey("11").SocketHandleData = 42;
+  sessions.ItemByKey("11").SetSocketHandleData(42);
   EXPECT_TRUE(sessions.pExistsBySocketHandleData("42"));
   EXPECT_FALSE(sessions.pExistsBySocketHandleData("x"));
   EXPECT_EQ(sessions.ItemBySocketHandleData(42), &sessions.ItemByKey("11"));
   EXPECT_EQ(sessions.ItemBySocketHandleData(43), nullptr);
+  sessions.ItemByKey("11").SetSocketHandleData(0);
+  EXPECT_FALSE(sessions.pExistsBySocketHandleData("42"));
   EXPECT_EQ(sessions.ItemByIndex(1).SocketHandle(), "10");
   EXPECT_EQ(sessions.ItemByKey("10").StartSession(),
             "220 Brightmoor Technologies' Velto FTP Server. (Version 2.0.101).\r\n");
@@ -57,12 +59,17 @@ TEST_F(SessionsTest, UserCountIgnoresCaseAndSessionsNotLoggedOn) {
   sessions.pAddFTPSession("21", "/tmp");
   sessions.pAddFTPSession("22", "/tmp");
   sessions.ItemByKey("20").UserID = "alice";
-  sessions.ItemByKey("20").LoggedOn = true;
+  sessions.ItemByKey("20").SetLoggedOn(true);
   sessions.ItemByKey("21").UserID = "ALICE";
-  sessions.ItemByKey("21").LoggedOn = true;
+  sessions.ItemByKey("21").SetLoggedOn(true);
   sessions.ItemByKey("22").UserID = "alice";  // only sent USER
   EXPECT_EQ(sessions.pnGetUserCount("Alice"), 2);
   EXPECT_EQ(sessions.pnGetUserCount("bob"), 0);
+  // Logging off and leaving the table both count down.
+  sessions.ItemByKey("20").SetLoggedOn(false);
+  EXPECT_EQ(sessions.pnGetUserCount("alice"), 1);
+  sessions.pDeleteByKey("21");
+  EXPECT_EQ(sessions.pnGetUserCount("alice"), 0);
 }
 
 TEST_F(SessionsTest, RemovedSessionStaysValidUntilTheEventIsHandled) {
