@@ -63,7 +63,14 @@ void Store(CConnectionEntry& entry, const RowValues& v) {
 }  // namespace
 
 std::vector<CConnectionEntries::Item>::const_iterator CConnectionEntries::Find(std::string_view key) const {
-  return std::find_if(mItems.begin(), mItems.end(), [&](const Item& item) { return item.key == key; });
+  const CConnectionEntry* entry = Lookup(key);
+  if (entry == nullptr) return mItems.end();
+  return std::find_if(mItems.begin(), mItems.end(), [&](const Item& item) { return item.entry.get() == entry; });
+}
+
+const CConnectionEntry* CConnectionEntries::Lookup(std::string_view key) const {
+  const auto it = mByKey.find(std::string(key));
+  return it == mByKey.end() ? nullptr : it->second;
 }
 
 void CConnectionEntries::pAddConnectionEntry(IListControl& vctl, std::int32_t vnEntryNumber,
@@ -72,16 +79,17 @@ void CConnectionEntries::pAddConnectionEntry(IListControl& vctl, std::int32_t vn
                                              std::string_view vsForeignPort, std::string_view vsState) {
   const RowValues values{vsProtocol, vsLocalAddress, vsLocalPort, vsForeignAddress, vsForeignPort, vsState};
   const std::string key = std::to_string(vnEntryNumber);
-  const auto found = Find(key);
-  if (found == mItems.end()) {
+  const CConnectionEntry* known = Lookup(key);
+  if (known == nullptr) {
     auto entry = std::make_unique<CConnectionEntry>();
     entry->SetSocketHandle(key);
     Store(*entry, values);
     vctl.AddRow(entry->DisplayText(), vnEntryNumber);
+    mByKey.emplace(key, entry.get());
     mItems.push_back(Item{key, std::move(entry)});
     return;
   }
-  CConnectionEntry& entry = *found->entry;
+  CConnectionEntry& entry = const_cast<CConnectionEntry&>(*known);
   if (SameValues(entry, values)) return;
   Store(entry, values);
   const int row = vctl.FindRowByData(vnEntryNumber);
@@ -94,7 +102,10 @@ void CConnectionEntries::pAddConnectionEntry(IListControl& vctl, std::int32_t vn
 
 void CConnectionEntries::pDeleteByKey(std::string_view vsKey, IListControl& vctl) {
   const auto found = Find(vsKey);
-  if (found != mItems.end()) mItems.erase(found);
+  if (found != mItems.end()) {
+    mByKey.erase(found->key);
+    mItems.erase(found);
+  }
   std::int32_t number = 0;
   const auto [end, error] = std::from_chars(vsKey.data(), vsKey.data() + vsKey.size(), number);
   if (error != std::errc() || end != vsKey.data() + vsKey.size()) return;
@@ -102,14 +113,14 @@ void CConnectionEntries::pDeleteByKey(std::string_view vsKey, IListControl& vctl
   if (row >= 0) vctl.RemoveRow(row);
 }
 
-bool CConnectionEntries::pExists(std::string_view vsItemKey) const { return Find(vsItemKey) != mItems.end(); }
+bool CConnectionEntries::pExists(std::string_view vsItemKey) const { return Lookup(vsItemKey) != nullptr; }
 
 std::int32_t CConnectionEntries::Count() const { return static_cast<std::int32_t>(mItems.size()); }
 
 const CConnectionEntry& CConnectionEntries::ItemByKey(std::string_view vsKey) const {
-  const auto found = Find(vsKey);
-  if (found == mItems.end()) throw UnknownEntryError("no connection entry " + std::string(vsKey));
-  return *found->entry;
+  const CConnectionEntry* entry = Lookup(vsKey);
+  if (entry == nullptr) throw UnknownEntryError("no connection entry " + std::string(vsKey));
+  return *entry;
 }
 
 CConnectionEntry& CConnectionEntries::ItemByKey(std::string_view vsKey) {
@@ -127,6 +138,9 @@ CConnectionEntry& CConnectionEntries::ItemByIndex(std::int32_t vnKey) {
   return const_cast<CConnectionEntry&>(std::as_const(*this).ItemByIndex(vnKey));
 }
 
-void CConnectionEntries::Clear() { mItems.clear(); }
+void CConnectionEntries::Clear() {
+  mItems.clear();
+  mByKey.clear();
+}
 
 }  // namespace velto

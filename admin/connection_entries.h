@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace velto {
@@ -96,8 +97,11 @@ class CConnectionEntries {
   };
 
   std::vector<Item>::const_iterator Find(std::string_view key) const;
+  const CConnectionEntry* Lookup(std::string_view key) const;
 
   std::vector<Item> mItems;
+  // Key -> entry: a busy server holds thousands of entries.
+  std::unordered_map<std::string, CConnectionEntry*> mByKey;
 };
 
 }  // namespace velto

@@ -42,3 +42,14 @@ std::int32_t MemoryListControl::RowData(int position) const {
 }
 
 }  // namespace velto
+
+namespace velto {
+
+int MemoryListControl::FindRowByData(std::int32_t itemData) const {
+  for (std::size_t i = 0; i < mRows.size(); ++i) {
+    if (mRows[i].itemData == itemData) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+}  // namespace velto

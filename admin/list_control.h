@@ -24,7 +24,7 @@ class IListControl {
   virtual std::int32_t RowData(int position) const = 0;
 
   // Position of the first row whose item value equals `itemData`, or -1.
-  int FindRowByData(std::int32_t itemData) const;
+  virtual int FindRowByData(std::int32_t itemData) const;
 };
 
 class MemoryListControl final : public IListControl {
@@ -40,6 +40,7 @@ class MemoryListControl final : public IListControl {
   bool RemoveRow(int position) override;
   std::string RowText(int position) const override;
   std::int32_t RowData(int position) const override;
+  int FindRowByData(std::int32_t itemData) const override;
 
   const std::vector<Row>& Rows() const { return mRows; }
 
