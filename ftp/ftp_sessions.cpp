@@ -113,6 +113,7 @@ void CFTPSessions::Retire(std::size_t position) {
   NoteDataHandle(session.get(), session->SocketHandleData(), 0);
   NotePendingConnect(session.get(), session->PendingConnect(), 0);
   if (session->LoggedOn()) session->SetLoggedOn(false);
+  closing_.erase(session.get());
   session->AttachTable(nullptr);
   if (retired_.empty()) loop_.Post(reaper_, 1, 0, 0);
   retired_.push_back(std::move(session));
@@ -128,6 +129,11 @@ void CFTPSessions::pDeleteByKey(const std::string& vsKey) {
   if (found == byKey_.end()) throw std::out_of_range("Invalid procedure call or argument");
   auto it = std::find_if(sessions_.begin(), sessions_.end(), [&](const auto& s) { return s.get() == found->second; });
   Retire(static_cast<std::size_t>(it - sessions_.begin()));
+}
+
+void CFTPSessions::pMarkClosing(const std::string& vsKey) {
+  auto it = byKey_.find(vsKey);
+  if (it != byKey_.end()) closing_.insert(it->second);
 }
 
 CFTPSession& CFTPSessions::ItemByKey(const std::string& vsKey) {

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace velto {
@@ -49,6 +50,12 @@ class CFTPSessions {
   void pDeleteByIndex(std::int32_t vnIndex);
   void pDeleteByKey(const std::string& vsKey);
   std::int32_t Count() const { return static_cast<std::int32_t>(sessions_.size()); }
+  // Sessions whose client has closed its control connection; they stay in
+  // the table until the connection's graceful close ends, but no longer
+  // take a place under MaxUsers.
+  void pMarkClosing(const std::string& vsKey);
+  std::int32_t ClosingCount() const { return static_cast<std::int32_t>(closing_.size()); }
+  std::int32_t OpenCount() const { return Count() - ClosingCount(); }
   CFTPSession& ItemByKey(const std::string& vsKey);
   CFTPSession* ItemBySocketHandleData(std::int32_t SocketHandleData);
   // The session making an outgoing data connection on `handle`, or nullptr.
@@ -75,6 +82,7 @@ class CFTPSessions {
   std::unordered_map<std::int32_t, CFTPSession*> byData_;
   std::unordered_map<std::int32_t, CFTPSession*> byConnect_;
   std::unordered_map<std::string, std::int32_t> loggedOn_;
+  std::unordered_set<const CFTPSession*> closing_;
   // Removed sessions live on until the current event is handled: a session
   // that closes its own connection is removed while its code still runs.
   std::vector<std::unique_ptr<CFTPSession>> retired_;

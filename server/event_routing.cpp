@@ -54,7 +54,7 @@ void FMain::ConnectionRequest(std::int32_t SocketHandle, bool& Accept) {
   const std::int32_t port = UnsignedPort(pw.RemotePort(key));
   const bool control = port == g_.gnFTPPort;
   if (control) {
-    if (sessions.Count() < sessions.MaxUsers) {
+    if (sessions.OpenCount() < sessions.MaxUsers) {
       if (sessions.pExists(key)) {
         Accept = false;
         return;
@@ -103,6 +103,8 @@ void FMain::ConnectionEstablished(std::int32_t SocketHandle) {
 }
 
 void FMain::ConnectionStatus(std::int32_t SocketHandle, PWL_SOCK_STATE SockState) {
+  // A client that closed its control connection gives up its place at once.
+  if (SockState == PWL_CLOSING && g_.gobjFTPSessions) g_.gobjFTPSessions->pMarkClosing(std::to_string(SocketHandle));
   if (!g_.gbViewRealTime || !g_.gobjPortwell) return;
   try {
     const auto info = g_.gobjPortwell->ItemByKey(std::to_string(SocketHandle));

@@ -72,6 +72,19 @@ TEST_F(SessionsTest, UserCountIgnoresCaseAndSessionsNotLoggedOn) {
   EXPECT_EQ(sessions.pnGetUserCount("alice"), 0);
 }
 
+TEST_F(SessionsTest, ClosingSessionsLeaveTheUserCount) {
+  sessions.pAddFTPSession("40", "/tmp");
+  sessions.pAddFTPSession("41", "/tmp");
+  sessions.pMarkClosing("40");
+  sessions.pMarkClosing("40");
+  sessions.pMarkClosing("99");
+  EXPECT_EQ(sessions.Count(), 2);
+  EXPECT_EQ(sessions.OpenCount(), 1);
+  sessions.pDeleteByKey("40");
+  EXPECT_EQ(sessions.OpenCount(), 1);
+  EXPECT_EQ(sessions.ClosingCount(), 0);
+}
+
 TEST_F(SessionsTest, RemovedSessionStaysValidUntilTheEventIsHandled) {
   sessions.pAddFTPSession("30", "/tmp");
   velto::CFTPSession& session = sessions.ItemByKey("30");
