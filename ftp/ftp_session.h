@@ -173,6 +173,7 @@ class CFTPSession {
   std::int64_t storOffset_ = 0;
   std::string storBuffer_;  // received upload bytes not yet written
   void FlushUpload();
+  void WriteUpload(const char* data, std::size_t size);
   bool storFailed_ = false;
 
   MGlobal& g_;

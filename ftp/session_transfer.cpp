@@ -311,20 +311,23 @@ std::string CFTPSession::CmdABOR(const ParsedCommand&) {
 
 void CFTPSession::pCommandSTOR(std::string_view bytData) {
   if (!storFile_ || storFailed_) return;
-  // Arrivals are gathered and written in large pieces: one write per many
-  // arrivals, with a fixed bound on what a transfer holds in memory.
-  if (storBuffer_.empty() && bytData.size() >= kUploadBuffer) {
-    storBuffer_.assign(bytData);
-  } else {
-    if (storBuffer_.capacity() < kUploadBuffer) storBuffer_.reserve(kUploadBuffer);
-    storBuffer_.append(bytData);
+  // Small arrivals are gathered and written in large pieces; large ones go
+  // to the file as they are. Either way a transfer holds a bounded amount.
+  if (!storBuffer_.empty() && storBuffer_.size() + bytData.size() > kUploadBuffer) FlushUpload();
+  if (bytData.size() >= kUploadBuffer / 2) {
+    WriteUpload(bytData.data(), bytData.size());
+    return;
   }
-  if (storBuffer_.size() >= kUploadBuffer) FlushUpload();
+  if (storBuffer_.capacity() < kUploadBuffer) storBuffer_.reserve(kUploadBuffer);
+  storBuffer_.append(bytData);
 }
 
 void CFTPSession::FlushUpload() {
-  const char* data = storBuffer_.data();
-  std::size_t left = storBuffer_.size();
+  WriteUpload(storBuffer_.data(), storBuffer_.size());
+  storBuffer_.clear();
+}
+
+void CFTPSession::WriteUpload(const char* data, std::size_t left) {
   while (left > 0 && storFile_ && !storFailed_) {
     const ssize_t n = ::pwrite(storFile_.get(), data, left, static_cast<off_t>(storOffset_));
     if (n < 0 && errno == EINTR) continue;
@@ -339,7 +342,6 @@ void CFTPSession::FlushUpload() {
     left -= static_cast<std::size_t>(n);
     storOffset_ += n;
   }
-  storBuffer_.clear();
 }
 
 void CFTPSession::EndUpload() {

@@ -39,8 +39,13 @@ std::string ErrorAndText(std::uint32_t error) {
 char gReceiveBuffer[kReceiveLimit + 1];
 // Stream sockets that take raw bytes (bulk data, nobody reads them as text)
 // are read in larger blocks: fewer system calls and events per byte.
+// They are received straight into the block handed to the client, whose
+// storage is taken back for the next read when the client did not keep it.
 constexpr std::size_t kRawStreamReceiveLimit = 256 * 1024;
-char gRawReceiveBuffer[kRawStreamReceiveLimit];
+std::string& RawReceiveBlock() {
+  static std::string block;
+  return block;
+}
 
 }  // namespace
 
@@ -589,9 +594,11 @@ void CWinsocks::OnRead(CWinsock& socket) {
   sockaddr_in from{};
   unsigned fromLength = sizeof from;
   const bool raw = !datagram && socket.NoUnicodeConversionOnRecv;
-  char* const buffer = raw ? gRawReceiveBuffer : gReceiveBuffer;
+  std::string& rawBlock = RawReceiveBlock();
+  if (raw && rawBlock.size() != kRawStreamReceiveLimit) rawBlock.resize(kRawStreamReceiveLimit);
   const long n = datagram ? Loop().RecvFrom(socket.Fd(), gReceiveBuffer, kReceiveLimit, &from, &fromLength)
-                          : Loop().Recv(socket.Fd(), buffer, raw ? kRawStreamReceiveLimit : kReceiveLimit);
+                 : raw    ? Loop().Recv(socket.Fd(), rawBlock.data(), kRawStreamReceiveLimit)
+                          : Loop().Recv(socket.Fd(), gReceiveBuffer, kReceiveLimit);
   if (n < 0) {
     const int saved = errno;
     // A notification whose data is already gone: nothing to report.
@@ -610,8 +617,11 @@ void CWinsocks::OnRead(CWinsock& socket) {
     return;
   }
   PortwellData block;
-  if (socket.NoUnicodeConversionOnRecv) {
-    block.MutableBytes().assign(buffer, static_cast<std::size_t>(n));
+  if (raw) {
+    rawBlock.resize(static_cast<std::size_t>(n));
+    block.MutableBytes().swap(rawBlock);
+  } else if (socket.NoUnicodeConversionOnRecv) {
+    block.MutableBytes().assign(gReceiveBuffer, static_cast<std::size_t>(n));
   } else {
     std::u16string text(static_cast<std::size_t>(n), u'\0');
     const auto* bytes = reinterpret_cast<const unsigned char*>(gReceiveBuffer);
@@ -623,6 +633,9 @@ void CWinsocks::OnRead(CWinsock& socket) {
   const std::string senderHost = datagram ? AddressText(from.sin_addr.s_addr) : std::string();
   const std::int32_t senderPort = datagram ? ntohs(from.sin_port) : 0;
   RaiseEventDataArrival(socket, block, false, senderHost, senderPort);
+  // Take the storage back unless the client kept it (or a nested read took
+  // the spare one meanwhile).
+  if (raw && RawReceiveBlock().capacity() < block.Bytes().capacity()) RawReceiveBlock().swap(block.MutableBytes());
 }
 
 void CWinsocks::OnAccept(CWinsock& listener) {
