@@ -313,8 +313,9 @@ void CFTPSession::pCommandSTOR(std::string_view bytData) {
   if (!storFile_ || storFailed_) return;
   // Small arrivals are gathered and written in large pieces; large ones go
   // to the file as they are. Either way a transfer holds a bounded amount.
-  if (!storBuffer_.empty() && storBuffer_.size() + bytData.size() > kUploadBuffer) FlushUpload();
-  if (bytData.size() >= kUploadBuffer / 2) {
+  const bool direct = bytData.size() >= kUploadBuffer / 2;
+  if (!storBuffer_.empty() && (direct || storBuffer_.size() + bytData.size() > kUploadBuffer)) FlushUpload();
+  if (direct) {
     WriteUpload(bytData.data(), bytData.size());
     return;
   }
