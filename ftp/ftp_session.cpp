@@ -18,7 +18,7 @@ constexpr int kVersionMajor = 2;
 constexpr int kVersionMinor = 0;
 constexpr int kVersionRevision = 101;
 
-std::string Line(std::string_view text) { return std::string(text) + reply::kCrLf; }
+using reply::Line;
 
 std::int32_t SecondsSinceMidnight() {
   std::timespec now{};
@@ -63,23 +63,14 @@ void CFTPSession::SetSocketHandle(const std::string& handle) {
   directory_->HwndMain = HwndMain;
 }
 
-namespace {
-std::string Lower(std::string text) {
-  for (auto& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-}  // namespace
-
 void CFTPSession::SetLoggedOn(bool on) {
   if (loggedOn_ && table_ != nullptr) table_->NoteLoggedOn(loggedOnAs_, false);
   loggedOn_ = on;
-  loggedOnAs_ = on ? Lower(UserID) : std::string();
+  loggedOnAs_ = on ? reply::LowerId(UserID) : std::string();
   if (loggedOn_ && table_ != nullptr) table_->NoteLoggedOn(loggedOnAs_, true);
 }
 
-bool CFTPSession::SameLoggedOnId(const std::string& id) const { return loggedOn_ && loggedOnAs_ == Lower(id); }
+bool CFTPSession::SameLoggedOnId(const std::string& id) const { return loggedOn_ && loggedOnAs_ == reply::LowerId(id); }
 
 void CFTPSession::SetSocketHandleData(std::int32_t handle) {
   if (handle == socketHandleData_) return;

@@ -1,5 +1,7 @@
 #include "ftp/ftp_sessions.h"
 
+#include "ftp/replies.h"
+
 #include "server/globals.h"
 #include "server/log/log_lines.h"
 
@@ -7,15 +9,6 @@
 #include <stdexcept>
 
 namespace velto {
-
-namespace {
-std::string Lower(std::string text) {
-  for (auto& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-}  // namespace
 
 CFTPSessions::CFTPSessions(MGlobal& globals, platform::EventLoop& loop) : globals_(globals), loop_(loop) {
   reaper_ = loop_.CreateTarget([this](const platform::Message&) { retired_.clear(); });
@@ -90,7 +83,7 @@ void CFTPSessions::NotePendingConnect(CFTPSession* session, std::int32_t before,
 }
 
 std::int32_t CFTPSessions::pnGetUserCount(const std::string& vsUserID) const {
-  auto it = loggedOn_.find(Lower(vsUserID));
+  auto it = loggedOn_.find(reply::LowerId(vsUserID));
   return it == loggedOn_.end() ? 0 : it->second;
 }
 

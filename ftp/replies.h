@@ -1,6 +1,9 @@
 // Every reply text of the command interpreter, in one place.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 namespace velto::reply {
 
 inline constexpr const char* kCrLf = "\r\n";
@@ -27,5 +30,18 @@ inline constexpr const char* kAborted = "226 File transfer aborted.";
 inline constexpr const char* kCantOpenData = "425 Can't open data connection.";
 inline constexpr const char* kIllegalPort = "500 Illegal PORT command.";
 inline constexpr const char* kLineTooLong = "500 Command line too long.";
+inline constexpr const char* kAbortedByPeer = "426 Connection closed; transfer aborted.";
+inline constexpr const char* kBadRestart = "554 Requested action not taken: invalid REST parameter.";
+
+// A reply line: the text and CR LF.
+inline std::string Line(std::string_view text) { return std::string(text) + kCrLf; }
+
+// Account ids compare without regard to ASCII letter case.
+inline std::string LowerId(std::string text) {
+  for (auto& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
 
 }  // namespace velto::reply

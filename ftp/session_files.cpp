@@ -16,7 +16,7 @@ namespace velto {
 
 namespace {
 
-std::string Line(std::string_view text) { return std::string(text) + reply::kCrLf; }
+using reply::Line;
 
 enum class Lookup { Found, NotFound, Refused };
 

@@ -7,9 +7,7 @@
 
 namespace velto {
 
-namespace {
-std::string Line(std::string_view text) { return std::string(text) + reply::kCrLf; }
-}  // namespace
+using reply::Line;
 
 std::string CFTPSession::CmdLIST(const ParsedCommand&) {
   // Any argument (a path or options such as -la) is ignored: LIST shows the

@@ -36,10 +36,8 @@ constexpr std::int64_t kCompletionPart = std::int64_t{1} << 30;
 constexpr const char* kRetrPartId = "RETR-PART";
 // Upload bytes gathered before one write.
 constexpr std::size_t kUploadBuffer = 256 * 1024;
-constexpr const char* kAbortedByPeer = "426 Connection closed; transfer aborted.";
-constexpr const char* kBadRestart = "554 Requested action not taken: invalid REST parameter.";
 
-std::string Line(std::string_view text) { return std::string(text) + reply::kCrLf; }
+using reply::Line;
 
 std::mt19937& Random() {
   static std::mt19937 generator{std::random_device{}()};
@@ -225,7 +223,7 @@ std::string CFTPSession::CmdRETR(const ParsedCommand& command) {
   }
   const std::int64_t offset = FilePos;
   FilePos = 0;
-  if (offset > size) return Line(kBadRestart);
+  if (offset > size) return Line(reply::kBadRestart);
   Transfer t;
   t.kind = Transfer::Kind::Retr;
   t.path = path;
@@ -550,7 +548,7 @@ void CFTPSession::OnDataTerminated(std::int32_t handle) {
   } else if (active_ != Transfer::Kind::None) {
     // The client went away before everything was sent.
     active_ = Transfer::Kind::None;
-    SendReply(kAbortedByPeer);
+    SendReply(reply::kAbortedByPeer);
   }
 }
 
