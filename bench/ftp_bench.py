@@ -46,6 +46,7 @@ BIG_SIZE = 1 << 30
 SMALL_SIZE = 4096
 SMALL_FILES = 100
 LIST_FILES = 10000
+SETTLE_SECONDS = 2.0  # pause between phases
 IDLE_SESSIONS = 500
 BIG_RUNS = 3
 
@@ -501,8 +502,15 @@ class Bench:
             elif result.get("errors"):
                 notes.append(f"{test}: {int(result['errors'])} failed operations, e.g. {result.get('error_samples')}")
 
+        # Connections a phase closes are still being torn down right after
+        # it (lingering closes, exiting session processes); a pause keeps
+        # that work out of the next phase's figures, for every server alike.
+        def settle():
+            time.sleep(SETTLE_SECONDS)
+
         log(f"  idle memory ({IDLE_SESSIONS} sessions)")
         figures.update(self.idle_memory(server, notes))
+        settle()
 
         log("  log-ons")
         r = self.run_client(server, "logon", "--clients", 20, "--duration", self.logon_seconds,
@@ -512,6 +520,7 @@ class Bench:
             figures["logons_per_s"] = r["per_s"]
         figures["logons_raw"] = r
 
+        settle()
         log(f"  LIST of {LIST_FILES} files")
         r = self.run_client(server, "list", "--file", "list10k", "--runs", 5, "--limit", 30, timeout=200)
         note_errors("LIST", r)
@@ -522,6 +531,7 @@ class Bench:
                 notes.append(f"LIST: {int(r.get('lines', 0))} lines for {LIST_FILES} files")
         figures["list_raw"] = r
 
+        settle()
         log("  4 KiB downloads")
         r = self.run_client(server, "smallget", "--file", "small", "--size", SMALL_SIZE, "--count", SMALL_FILES,
                             "--clients", 20, "--duration", self.load_seconds, "--limit", 30,
@@ -532,6 +542,7 @@ class Bench:
             figures["small_get_p99_ms"] = r["p99_ms"]
         figures["small_get_raw"] = r
 
+        settle()
         log("  4 KiB uploads")
         updir = self.data / f"up-{server.name}"
         updir.mkdir(exist_ok=True)
@@ -552,6 +563,7 @@ class Bench:
 
         # One 1 GiB transfer takes well under a second on a fast server, where
         # scheduling alone moves the figure by a third: the median of a few runs.
+        settle()
         log(f"  1 GiB download ({BIG_RUNS} runs)")
         runs = []
         for _ in range(BIG_RUNS):
@@ -565,6 +577,7 @@ class Bench:
             figures["download_mib_s"] = statistics.median(r["mib_per_s"] for r in runs)
         figures["download_raw"] = runs
 
+        settle()
         log(f"  1 GiB upload ({BIG_RUNS} runs)")
         target = self.data / f"bigup-{server.name}.bin"
         runs = []
