@@ -85,6 +85,16 @@ struct EventLoop::Impl {
   Clock::time_point armedFor = Clock::time_point::max();
 
   std::unordered_map<int, Watch> watches;
+  // How many descriptors report to each target: a target without any can
+  // only receive posted messages, so peeking at it needs no look at the
+  // descriptors.
+  std::unordered_map<TargetHandle, int> watchesPerTarget;
+
+  void CountWatch(TargetHandle target, int delta) {
+    auto& n = watchesPerTarget[target];
+    n += delta;
+    if (n <= 0) watchesPerTarget.erase(target);
+  }
 
   bool quit = false;
   int quitCode = 0;
@@ -307,9 +317,11 @@ bool EventLoop::Post(TargetHandle target, std::uint32_t number, std::intptr_t wP
 }
 
 std::optional<Message> EventLoop::Peek(TargetHandle target, bool remove) {
-  ++impl_->driving;
-  impl_->Collect(0);
-  --impl_->driving;
+  if (target == 0 || target == impl_->signalTarget || impl_->watchesPerTarget.count(target) > 0) {
+    ++impl_->driving;
+    impl_->Collect(0);
+    --impl_->driving;
+  }
   auto& q = impl_->queue;
   for (auto it = q.begin(); it != q.end(); ++it) {
     if (target == 0 || it->target == target) {
@@ -452,6 +464,8 @@ bool EventLoop::AsyncSelect(int fd, TargetHandle target, std::uint32_t number, s
   if (existing != impl_->watches.end()) {
     Watch& w = existing->second;
     impl_->PurgeSocketMessages(fd, w);
+    impl_->CountWatch(w.target, -1);
+    impl_->CountWatch(target, +1);
     w.target = target;
     w.number = number;
     w.mask = mask;
@@ -468,11 +482,13 @@ bool EventLoop::AsyncSelect(int fd, TargetHandle target, std::uint32_t number, s
     w.listening = accepting != 0;
     w.datagram = type == SOCK_DGRAM;
     impl_->watches.emplace(fd, w);
+    impl_->CountWatch(target, +1);
   }
   epoll_event ev{};
   ev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
   ev.data.fd = fd;
   if (::epoll_ctl(impl_->epoll.get(), EPOLL_CTL_ADD, fd, &ev) != 0) {
+    impl_->CountWatch(target, -1);
     impl_->watches.erase(fd);
     return false;
   }
@@ -486,6 +502,7 @@ void EventLoop::Unwatch(int fd) {
   // Notifications still queued for this descriptor would reach whatever
   // socket the system hands this number to next.
   impl_->PurgeSocketMessages(fd, it->second);
+  impl_->CountWatch(it->second.target, -1);
   impl_->watches.erase(it);
 }
 

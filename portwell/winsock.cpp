@@ -118,7 +118,7 @@ std::int32_t CWinsock::Listen(std::int32_t port, int socketType, std::int32_t ad
       address = DottedAddress(registry_->LocalHostIPAt(adapterNumber));
       if (address == kInvalidAddress) break;
     }
-    s = platform::UniqueFd(::socket(AF_INET, socketType | SOCK_CLOEXEC, 0));
+    s = platform::UniqueFd(::socket(AF_INET, socketType | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!s) {
       error = LastSystemError();
       break;
@@ -161,6 +161,8 @@ std::int32_t CWinsock::Listen(std::int32_t port, int socketType, std::int32_t ad
     return -1;
   }
   LocalPort = boundPort;
+  // A listener has no connection to shut down when it closes.
+  if (socketType == SOCK_STREAM) writeShut_ = true;
   PWL_DEBUG("CWinsock::Listen - Created listening socket (local port " + std::to_string(port) + ", socket handle " +
             std::to_string(s.get()) + ")");
   Adopt(std::move(s));

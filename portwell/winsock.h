@@ -141,7 +141,7 @@ class CWinsock {
   bool connecting_ = false;
   bool writeBlocked_ = false;
   bool shutdownPending_ = false;  // close requested while data was still queued
-  bool writeShut_ = false;        // the sending direction is already shut down
+  bool writeShut_ = false;        // nothing left to shut down (sending side shut, or a listener)
   bool completing_ = false;       // the completion rule is running
   std::deque<CompletionRun> pendingRuns_;
   CQueSendRequests sendQueue_;
