@@ -441,15 +441,7 @@ bool EventLoop::KillTimer(TimerId id) {
 bool EventLoop::TimerExists(TimerId id) const { return impl_->timers.count(id) > 0; }
 
 bool EventLoop::AsyncSelect(int fd, TargetHandle target, std::uint32_t number, std::uint32_t mask) {
-  if (fd < 0) {
-    errno = EBADF;
-    return false;
-  }
-  auto existing = impl_->watches.find(fd);
-  if (mask == 0) {
-    if (existing != impl_->watches.end()) Unwatch(fd);
-    return true;
-  }
+  if (fd < 0 || mask == 0) return AsyncSelect(fd, target, number, mask, SocketKind::Stream);
   int type = 0;
   socklen_t len = sizeof type;
   if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0) return false;
@@ -460,6 +452,25 @@ bool EventLoop::AsyncSelect(int fd, TargetHandle target, std::uint32_t number, s
     len = sizeof accepting;
     ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &len);
   }
+  const SocketKind kind = accepting != 0 ? SocketKind::Listener
+                          : type == SOCK_DGRAM ? SocketKind::Datagram
+                                               : SocketKind::Stream;
+  return AsyncSelect(fd, target, number, mask, kind);
+}
+
+bool EventLoop::AsyncSelect(int fd, TargetHandle target, std::uint32_t number, std::uint32_t mask,
+                            SocketKind kind) {
+  if (fd < 0) {
+    errno = EBADF;
+    return false;
+  }
+  auto existing = impl_->watches.find(fd);
+  if (mask == 0) {
+    if (existing != impl_->watches.end()) Unwatch(fd);
+    return true;
+  }
+  const bool listening = kind == SocketKind::Listener;
+  const bool datagram = kind == SocketKind::Datagram;
 
   if (existing != impl_->watches.end()) {
     Watch& w = existing->second;
@@ -469,7 +480,7 @@ bool EventLoop::AsyncSelect(int fd, TargetHandle target, std::uint32_t number, s
     w.target = target;
     w.number = number;
     w.mask = mask;
-    w.listening = accepting != 0;
+    w.listening = listening;
     // Re-registering reports what is due now, as the classic call does.
     ::epoll_ctl(impl_->epoll.get(), EPOLL_CTL_DEL, fd, nullptr);
     w.readArmed = w.acceptArmed = true;
@@ -479,8 +490,8 @@ bool EventLoop::AsyncSelect(int fd, TargetHandle target, std::uint32_t number, s
     w.target = target;
     w.number = number;
     w.mask = mask;
-    w.listening = accepting != 0;
-    w.datagram = type == SOCK_DGRAM;
+    w.listening = listening;
+    w.datagram = datagram;
     impl_->watches.emplace(fd, w);
     impl_->CountWatch(target, +1);
   }

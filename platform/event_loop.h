@@ -117,6 +117,10 @@ class VELTO_PLATFORM_EXPORT EventLoop {
   // made non-blocking. Like the classic asynchronous select, events that are
   // already due are posted at once.
   bool AsyncSelect(int fd, TargetHandle target, std::uint32_t number, std::uint32_t mask);
+  // The same for a socket whose kind the caller knows and which it already
+  // made non-blocking: spares asking the system.
+  enum class SocketKind { Stream, Datagram, Listener };
+  bool AsyncSelect(int fd, TargetHandle target, std::uint32_t number, std::uint32_t mask, SocketKind kind);
   // Forgets a descriptor (call before closing it).
   void Unwatch(int fd);
   // Marks a watched socket whose non-blocking connect is in progress: its

@@ -141,7 +141,9 @@ std::int32_t CWinsock::Listen(std::int32_t port, int socketType, std::int32_t ad
       break;
     }
     if (!Loop().AsyncSelect(s.get(), registry_->HwndMsgs(), platform::kSocketMessage,
-                            platform::kFdRead | platform::kFdWrite | platform::kFdAccept | platform::kFdClose)) {
+                            platform::kFdRead | platform::kFdWrite | platform::kFdAccept | platform::kFdClose,
+                            socketType == SOCK_STREAM ? platform::EventLoop::SocketKind::Listener
+                                                      : platform::EventLoop::SocketKind::Datagram)) {
       error = LastSystemError();
       break;
     }

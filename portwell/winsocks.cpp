@@ -240,7 +240,8 @@ std::int32_t CWinsocks::ConnectAsync(const std::string& host, std::int32_t port,
   int error = 0;
   if (!s || SetSockLinger(s.get(), true, 0) == -1 ||
       !Loop().AsyncSelect(s.get(), hwndMsgs_, platform::kSocketMessage,
-                          platform::kFdRead | platform::kFdWrite | platform::kFdConnect | platform::kFdClose)) {
+                          platform::kFdRead | platform::kFdWrite | platform::kFdConnect | platform::kFdClose,
+                          platform::EventLoop::SocketKind::Stream)) {
     error = LastSystemError();
     if (s) Loop().Unwatch(s.get());
     lastSockErr_ = error;
@@ -299,8 +300,10 @@ bool CWinsocks::AcceptConnection(std::int32_t /*listener*/, platform::UniqueFd a
   socket->RemotePort = LocalPortOf(fd);
   socket->LocalPort = PeerPort(fd);
   socket->SetProtocol(PWL_TCPIP);
+  // Accepted non-blocking (accept4), and a connected stream socket.
   Loop().AsyncSelect(fd, hwndMsgs_, platform::kSocketMessage,
-                     platform::kFdRead | platform::kFdWrite | platform::kFdAccept | platform::kFdClose);
+                     platform::kFdRead | platform::kFdWrite | platform::kFdAccept | platform::kFdClose,
+                     platform::EventLoop::SocketKind::Stream);
   socket->Adopt(std::move(accepted));
   CWinsock* added = socket.get();
   const auto socketLife = added->Life();
