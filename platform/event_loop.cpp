@@ -506,10 +506,10 @@ bool EventLoop::AsyncSelect(int fd, TargetHandle target, std::uint32_t number, s
   return true;
 }
 
-void EventLoop::Unwatch(int fd) {
+void EventLoop::Unwatch(int fd, bool closingNext) {
   auto it = impl_->watches.find(fd);
   if (it == impl_->watches.end()) return;
-  ::epoll_ctl(impl_->epoll.get(), EPOLL_CTL_DEL, fd, nullptr);
+  if (!closingNext) ::epoll_ctl(impl_->epoll.get(), EPOLL_CTL_DEL, fd, nullptr);
   // Notifications still queued for this descriptor would reach whatever
   // socket the system hands this number to next.
   impl_->PurgeSocketMessages(fd, it->second);

@@ -121,8 +121,9 @@ class VELTO_PLATFORM_EXPORT EventLoop {
   // made non-blocking: spares asking the system.
   enum class SocketKind { Stream, Datagram, Listener };
   bool AsyncSelect(int fd, TargetHandle target, std::uint32_t number, std::uint32_t mask, SocketKind kind);
-  // Forgets a descriptor (call before closing it).
-  void Unwatch(int fd);
+  // Forgets a descriptor (call before closing it). `closingNext` says the
+  // caller closes it at once, which removes it from the poll set anyway.
+  void Unwatch(int fd, bool closingNext = false);
   // Marks a watched socket whose non-blocking connect is in progress: its
   // completion is posted as the connect event (error in the high bits),
   // followed by write readiness when it succeeded.

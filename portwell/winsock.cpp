@@ -94,7 +94,9 @@ std::int32_t CWinsock::QueSendCount() const {
 
 void CWinsock::CloseSock() {
   if (fd_) {
-    Loop().Unwatch(fd_.get());
+    // The descriptor is closed right after: closing it also takes it out of
+    // the loop's poll set.
+    Loop().Unwatch(fd_.get(), true);
     // After a graceful close the FIN is already queued; a second shutdown
     // would only fail.
     if (!writeShut_) ::shutdown(fd_.get(), SHUT_RDWR);
@@ -477,7 +479,10 @@ bool CWinsock::CloseSockWithLinger() {
   const auto life = Life();
   CWinsocks* registry = registry_;
   const std::int32_t handle = SocketHandle;
-  if (fd_) {
+  // A second graceful close (the peer closing while ours lingers) only
+  // restarts the linger: the socket is already shut for sending.
+  if (fd_ && !lingerCloseStarted_) {
+    lingerCloseStarted_ = true;
     if (protocol_ == PWL_TCPIP) {
       // A zero linger (set on outgoing connections) would make the final
       // close discard what the peer has not read yet; a graceful close lets

@@ -141,6 +141,7 @@ class CWinsock {
   bool connecting_ = false;
   bool writeBlocked_ = false;
   bool shutdownPending_ = false;  // close requested while data was still queued
+  bool lingerCloseStarted_ = false;  // a graceful close has shut the socket down
   bool writeShut_ = false;        // nothing left to shut down (sending side shut, or a listener)
   bool completing_ = false;       // the completion rule is running
   std::deque<CompletionRun> pendingRuns_;
