@@ -317,7 +317,6 @@ void CFTPSession::pCommandSTOR(std::string_view bytData) {
     WriteUpload(bytData.data(), bytData.size());
     return;
   }
-  if (storBuffer_.capacity() < kUploadBuffer) storBuffer_.reserve(kUploadBuffer);
   storBuffer_.append(bytData);
 }
 
