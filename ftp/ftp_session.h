@@ -90,6 +90,8 @@ class CFTPSession {
   void OnDataConnected(std::int32_t handle);
   void OnDataConnectFailed(std::int32_t handle);
   void OnDataTerminated(std::int32_t handle);
+  // The client closed the data connection and every byte it sent arrived.
+  void OnDataPeerClosed(std::int32_t handle);
   void OnTransferDone(std::int32_t handle);
   // A part of a large download was sent (its completion is announced in
   // parts: the component counts bytes in 32 bits).

@@ -551,6 +551,14 @@ void CFTPSession::OnDataTerminated(std::int32_t handle) {
   }
 }
 
+void CFTPSession::OnDataPeerClosed(std::int32_t handle) {
+  if (handle != SocketHandleData() || !WaitingForSTORFile) return;
+  // The connection finishes its close on its own; this session is done
+  // with it.
+  SetSocketHandleData(0);
+  EndUpload();
+}
+
 void CFTPSession::ClosePassiveListener() {
   if (SocketHandleDataListener > 0) g_.CloseSocket(SocketHandleDataListener, false);
   SocketHandleDataListener = 0;

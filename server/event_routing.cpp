@@ -103,8 +103,19 @@ void FMain::ConnectionEstablished(std::int32_t SocketHandle) {
 }
 
 void FMain::ConnectionStatus(std::int32_t SocketHandle, PWL_SOCK_STATE SockState) {
-  // A client that closed its control connection gives up its place at once.
-  if (SockState == PWL_CLOSING && g_.gobjFTPSessions) g_.gobjFTPSessions->pMarkClosing(std::to_string(SocketHandle));
+  if (SockState == PWL_CLOSING && g_.gobjFTPSessions) {
+    // A client that closed its control connection gives up its place at once.
+    g_.gobjFTPSessions->pMarkClosing(std::to_string(SocketHandle));
+    // A client that closed the data connection of an upload has sent
+    // everything: the upload completes now, not when the close has run.
+    CFTPSession* s = g_.gobjFTPSessions->ItemBySocketHandleData(SocketHandle);
+    if (s != nullptr && s->WaitingForSTORFile) {
+      Guarded(g_, "mobjPortwell_ConnectionStatus", [&] {
+        const auto info = g_.gobjPortwell->ItemByKey(std::to_string(SocketHandle));
+        if (info.QueReceiveCount == 0) s->OnDataPeerClosed(SocketHandle);
+      });
+    }
+  }
   if (!g_.gbViewRealTime || !g_.gobjPortwell) return;
   try {
     const auto info = g_.gobjPortwell->ItemByKey(std::to_string(SocketHandle));
