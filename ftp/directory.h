@@ -43,6 +43,26 @@ class CDirectory {
   // "." or "..": the path checked is the path the system is handed.
   std::vector<std::string> Candidates(const std::string& argument) const;
 
+  // The first of Candidates(argument) for which `exists` holds. A limited
+  // account never probes a path outside its default directory: it is
+  // refused when the path the argument primarily names is outside and
+  // nothing inside was found.
+  enum class Lookup { Found, NotFound, Refused };
+  struct Located {
+    Lookup result = Lookup::NotFound;
+    std::string path;
+  };
+  template <class Exists>
+  Located Locate(const std::string& argument, bool limited, Exists exists) const {
+    const std::vector<std::string> candidates = Candidates(argument);
+    for (const std::string& candidate : candidates) {
+      if (limited && !InsideDefault(candidate)) continue;
+      if (exists(candidate)) return {Lookup::Found, candidate};
+    }
+    if (limited && !InsideDefault(candidates.front())) return {Lookup::Refused, {}};
+    return {Lookup::NotFound, {}};
+  }
+
   // `path` with "." and ".." resolved and runs of separators collapsed
   // (purely on the text; absolute; no trailing "/" except for the root).
   static std::string Normalize(const std::string& path);

@@ -18,28 +18,8 @@ namespace {
 
 using reply::Line;
 
-enum class Lookup { Found, NotFound, Refused };
-
-struct Located {
-  Lookup result = Lookup::NotFound;
-  std::string path;
-};
-
-// The first path `argument` names for which `exists` holds, in the
-// directory object's lookup order (current directory first for a relative
-// text, then from the root). A limited account never probes a path outside
-// its default directory: it is refused when the path it primarily names is
-// outside and nothing inside was found.
-template <class Exists>
-Located Locate(const CDirectory& directory, const std::string& argument, bool limited, Exists exists) {
-  const std::vector<std::string> candidates = directory.Candidates(argument);
-  for (const std::string& candidate : candidates) {
-    if (limited && !directory.InsideDefault(candidate)) continue;
-    if (exists(candidate)) return {Lookup::Found, candidate};
-  }
-  if (limited && !directory.InsideDefault(candidates.front())) return {Lookup::Refused, {}};
-  return {Lookup::NotFound, {}};
-}
+using Lookup = CDirectory::Lookup;
+using Located = CDirectory::Located;
 
 // Without an account nothing may be written and the session stays inside
 // its default directory.
@@ -52,7 +32,7 @@ std::string CFTPSession::CmdCWD(const ParsedCommand& command) {
   if (command.argument.empty()) return Line(reply::kSyntaxMissingOrIncorrect);
   const bool limited = Limited(Account());
   CDirectory& directory = *directory_;
-  const Located target = Locate(directory, command.argument, limited,
+  const Located target = directory.Locate(command.argument, limited,
                                 [&directory](const std::string& path) { return directory.DirExists(path); });
   switch (target.result) {
     case Lookup::Refused:
@@ -95,7 +75,7 @@ std::string CFTPSession::CmdRMD(const ParsedCommand& command) {
   if (command.argument.empty()) return Line(reply::kSyntaxMissing);
   const bool limited = Limited(account);
   CDirectory& directory = *directory_;
-  const Located target = Locate(directory, command.argument, limited,
+  const Located target = directory.Locate(command.argument, limited,
                                 [&directory](const std::string& path) { return directory.DirExists(path); });
   if (target.result == Lookup::Refused) return Line(reply::kNoAccess);
   if (target.result == Lookup::NotFound) return Line(reply::kFileNotFound);
@@ -117,7 +97,7 @@ std::string CFTPSession::CmdDELE(const ParsedCommand& command) {
   if (!MayWrite(account)) return Line(reply::kNoAccess);
   const bool limited = Limited(account);
   CFileInfo& file = directory_->pobjFile();
-  const Located target = Locate(*directory_, command.argument, limited, [&file](const std::string& path) {
+  const Located target = directory_->Locate(command.argument, limited, [&file](const std::string& path) {
     file.SetFullPathName(path);
     return file.FileExists();
   });
@@ -145,7 +125,7 @@ std::string CFTPSession::CmdRNTO(const ParsedCommand& command) {
   if (command.argument.empty() || from.empty()) return Line(reply::kSyntaxMissing);
   const bool limited = Limited(account);
   CFileInfo& file = directory_->pobjFile();
-  const Located source = Locate(*directory_, from, limited, [&file](const std::string& path) {
+  const Located source = directory_->Locate(from, limited, [&file](const std::string& path) {
     file.SetFullPathName(path);
     return file.FileExists();
   });

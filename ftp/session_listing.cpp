@@ -25,27 +25,17 @@ std::string CFTPSession::CmdLIST(const ParsedCommand&) {
 
 std::string CFTPSession::CmdNLST(const ParsedCommand& command) {
   const CFTPUser* account = Account();
+  const bool limited = account != nullptr && account->LimitToDefaultDirectory;
   std::string folder;
   if (command.argument.empty()) {
     folder = directory_->CurrentDirectory();
+    if (limited && !directory_->InsideDefault(folder)) return Line(reply::kNoAccess);
   } else {
-    const bool limited = account != nullptr && account->LimitToDefaultDirectory;
-    const auto candidates = directory_->Candidates(command.argument);
-    for (const auto& candidate : candidates) {
-      if (limited && !directory_->InsideDefault(candidate)) continue;
-      if (directory_->DirExists(candidate)) {
-        folder = candidate;
-        break;
-      }
-    }
-    if (account != nullptr && account->LimitToDefaultDirectory &&
-        !directory_->InsideDefault(folder.empty() ? candidates.front() : folder)) {
-      return Line(reply::kNoAccess);
-    }
-    if (folder.empty()) return Line(reply::kFileNotFound);
-  }
-  if (account != nullptr && account->LimitToDefaultDirectory && !directory_->InsideDefault(folder)) {
-    return Line(reply::kNoAccess);
+    const auto found = directory_->Locate(command.argument, limited,
+                                          [this](const std::string& path) { return directory_->DirExists(path); });
+    if (found.result == CDirectory::Lookup::Refused) return Line(reply::kNoAccess);
+    if (found.result == CDirectory::Lookup::NotFound) return Line(reply::kFileNotFound);
+    folder = found.path;
   }
   Transfer t;
   t.kind = Transfer::Kind::Nlst;

@@ -207,20 +207,12 @@ std::string CFTPSession::CmdRETR(const ParsedCommand& command) {
   if (command.argument.empty()) return Line(reply::kSyntaxMissing);
   // A limited account never looks outside its tree, not even to learn what
   // exists there.
-  const bool limited = account->LimitToDefaultDirectory;
-  const auto candidates = directory_->Candidates(command.argument);
-  std::string path;
   std::int64_t size = 0;
-  for (const auto& candidate : candidates) {
-    if (limited && !directory_->InsideDefault(candidate)) continue;
-    if (RegularFile(candidate, &size)) {
-      path = candidate;
-      break;
-    }
-  }
-  if (path.empty()) {
-    return Line(limited && !directory_->InsideDefault(candidates.front()) ? reply::kNoAccess : reply::kFileNotFound);
-  }
+  const auto found = directory_->Locate(command.argument, account->LimitToDefaultDirectory,
+                                        [&size](const std::string& path) { return RegularFile(path, &size); });
+  if (found.result == CDirectory::Lookup::Refused) return Line(reply::kNoAccess);
+  if (found.result == CDirectory::Lookup::NotFound) return Line(reply::kFileNotFound);
+  const std::string& path = found.path;
   const std::int64_t offset = FilePos;
   FilePos = 0;
   if (offset > size) return Line(reply::kBadRestart);
@@ -237,23 +229,15 @@ std::string CFTPSession::CmdSTOR(const ParsedCommand& command) {
   const CFTPUser* account = Account();
   if (account == nullptr || !account->WriteAccess) return Line(reply::kNoAccess);
   if (command.argument.empty()) return Line(reply::kSyntaxMissingOrIncorrect);
-  std::string folder;
-  std::string name;
-  const bool limited = account->LimitToDefaultDirectory;
-  for (const auto& candidate : directory_->Candidates(command.argument)) {
-    if (limited && !directory_->InsideDefault(candidate)) continue;
-    const auto slash = candidate.rfind('/');
-    const std::string dirPart = candidate.substr(0, slash + 1);
-    const std::string namePart = candidate.substr(slash + 1);
-    if (directory_->DirExists(dirPart) && ValidFileName(namePart)) {
-      folder = dirPart;
-      name = namePart;
-      break;
-    }
-  }
-  if (folder.empty()) return Line(reply::kNoAccess);
+  const auto target = directory_->Locate(command.argument, account->LimitToDefaultDirectory,
+                                         [this](const std::string& path) {
+                                           const auto slash = path.rfind('/');
+                                           return directory_->DirExists(path.substr(0, slash + 1)) &&
+                                                  ValidFileName(path.substr(slash + 1));
+                                         });
+  if (target.result != CDirectory::Lookup::Found) return Line(reply::kNoAccess);
 
-  storFilePath_ = folder + name;
+  storFilePath_ = target.path;
   const std::int64_t restart = FilePos;
   FilePos = 0;
   struct stat st{};
