@@ -305,6 +305,13 @@ class RawClient:
                 return data
             data += chunk
 
+    def silent(self, wait=0.0):
+        """True when within `wait` seconds nothing arrived: no byte and no close."""
+        if self.buffer:
+            return False
+        readable, _, _ = select.select([self.sock], [], [], wait)
+        return not readable
+
     def is_open(self, wait=0.3):
         """True when, after `wait` seconds, the server has neither closed nor sent anything."""
         readable, _, _ = select.select([self.sock], [], [], wait)
