@@ -32,6 +32,11 @@ constexpr std::array<SettingInfo, kSettingCount> kSettings = {{
     {Setting::AllowAnonymousLogons, kSectionFTPSettings, "AllowAnonymousLogons", Bool, "False"},
     {Setting::UseNTAuthentication, kSectionFTPSettings, "UseNTAuthentication", Bool, "False"},
     {Setting::Timeout, kSectionFTPSettings, "Timeout", Int32, "600000"},
+    {Setting::FailedLogonDelay, kSectionFTPSettings, "FailedLogonDelay", Int32, "1000"},
+    {Setting::BanFailedLogons, kSectionFTPSettings, "BanFailedLogons", Int32, "0"},
+    {Setting::BanTime, kSectionFTPSettings, "BanTime", Int32, "600000"},
+    {Setting::LogonTimeout, kSectionFTPSettings, "LogonTimeout", Int32, "60000"},
+    {Setting::MaxConnectionsPerIP, kSectionFTPSettings, "MaxConnectionsPerIP", Int32, "0"},
 }};
 
 constexpr bool TableFollowsEnumOrder() {

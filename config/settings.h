@@ -35,9 +35,15 @@ enum class Setting {
   AllowAnonymousLogons,
   UseNTAuthentication,
   Timeout,
+  // Beyond the classic keys: limits on guessing and on idle strangers.
+  FailedLogonDelay,
+  BanFailedLogons,
+  BanTime,
+  LogonTimeout,
+  MaxConnectionsPerIP,
 };
 
-inline constexpr std::size_t kSettingCount = static_cast<std::size_t>(Setting::Timeout) + 1;
+inline constexpr std::size_t kSettingCount = static_cast<std::size_t>(Setting::MaxConnectionsPerIP) + 1;
 
 enum class SettingType { Bool, Int16, Int32, Text };
 

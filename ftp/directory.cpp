@@ -1,6 +1,8 @@
 #include "ftp/directory.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,7 +43,50 @@ std::string Resolve(const std::string& text) {
   return NamesDirectory(collapsed) ? WithSlash(path) : path;
 }
 
+// `path` (absolute, normalized) with every symbolic link of its longest
+// existing prefix resolved; the components after that prefix are kept as
+// text (they do not exist, so they hold no link). "" when nothing resolves.
+std::string RealPrefix(const std::string& path) {
+  std::string prefix = path;
+  std::string rest;
+  for (;;) {
+    char resolved[PATH_MAX];
+    if (::realpath(prefix.c_str(), resolved) != nullptr) {
+      std::string out = resolved;
+      if (!rest.empty()) out = (out == "/" ? "" : out) + rest;
+      return out;
+    }
+    if (errno != ENOENT && errno != ENOTDIR) return {};
+    if (prefix == "/" || prefix.empty()) return {};
+    const std::size_t slash = prefix.rfind('/');
+    rest = prefix.substr(slash) + rest;
+    prefix = slash == 0 ? "/" : prefix.substr(0, slash);
+  }
+}
+
+bool Within(const std::string& root, const std::string& target) {
+  if (root.empty() || target.empty()) return false;
+  if (root == "/") return true;
+  return target == root ||
+         (target.size() > root.size() && target.compare(0, root.size(), root) == 0 && target[root.size()] == '/');
+}
+
 }  // namespace
+
+std::string CDirectory::RealPath(const std::string& path) { return RealPrefix(Normalize(path)); }
+
+bool CDirectory::Contains(const std::string& path, bool entry) const {
+  if (!InsideDefault(path)) return false;
+  const std::string normalized = Normalize(path);
+  if (!entry || normalized == "/") return Within(realDefault_, RealPrefix(normalized));
+  // The entry itself may be a link; its folder must resolve inside.
+  const std::size_t slash = normalized.rfind('/');
+  const std::string parent = slash == 0 ? "/" : normalized.substr(0, slash);
+  const std::string realParent = RealPrefix(parent);
+  if (realParent.empty()) return false;
+  const std::string real = (realParent == "/" ? "" : realParent) + normalized.substr(slash);
+  return Within(realDefault_, real);
+}
 
 void CDirectory::SetDefaultDirectory(const std::string& directory) {
   // An empty text names nothing (it must not widen a limited account's tree
@@ -51,6 +96,7 @@ void CDirectory::SetDefaultDirectory(const std::string& directory) {
   if (!DirExists(path)) return;
   defaultDirectory_ = path;
   currentDirectory_ = path;
+  realDefault_ = RealPath(path);
 }
 
 void CDirectory::SetCurrentDirectory(const std::string& directory) {

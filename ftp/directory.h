@@ -17,7 +17,6 @@ namespace velto {
 
 class CDirectory {
  public:
-  std::int32_t HwndMain = 0;
   bool UseVirtualPaths = true;
 
   // The default directory, ending in "/" ("" until one was set).
@@ -44,24 +43,38 @@ class CDirectory {
   std::vector<std::string> Candidates(const std::string& argument) const;
 
   // The first of Candidates(argument) for which `exists` holds. A limited
-  // account never probes a path outside its default directory: it is
-  // refused when the path the argument primarily names is outside and
-  // nothing inside was found.
+  // account never probes a path outside its default directory, by its text
+  // or through a symbolic link (Contains): it is refused when the path the
+  // argument primarily names is outside and nothing inside was found.
+  // `entry` says the command acts on the entry itself (delete, rename), so
+  // a last component that is a link is not followed.
   enum class Lookup { Found, NotFound, Refused };
   struct Located {
     Lookup result = Lookup::NotFound;
     std::string path;
   };
   template <class Exists>
-  Located Locate(const std::string& argument, bool limited, Exists exists) const {
+  Located Locate(const std::string& argument, bool limited, Exists exists, bool entry = false) const {
     const std::vector<std::string> candidates = Candidates(argument);
     for (const std::string& candidate : candidates) {
-      if (limited && !InsideDefault(candidate)) continue;
+      if (limited && !Contains(candidate, entry)) continue;
       if (exists(candidate)) return {Lookup::Found, candidate};
     }
-    if (limited && !InsideDefault(candidates.front())) return {Lookup::Refused, {}};
+    if (limited && !Contains(candidates.front(), entry)) return {Lookup::Refused, {}};
     return {Lookup::NotFound, {}};
   }
+
+  // Inside the default directory both by the text and by what the system
+  // makes of it: the longest existing prefix of `path` is resolved (every
+  // symbolic link followed; with `entry`, all but the last component) and
+  // compared with the resolved default directory, so a link that leaves
+  // the tree leads nowhere and one that stays inside works.
+  bool Contains(const std::string& path, bool entry = false) const;
+
+  // `path` as the system resolves it: the longest existing prefix with
+  // every symbolic link followed, the rest as text ("" when nothing of it
+  // resolves).
+  static std::string RealPath(const std::string& path);
 
   // `path` with "." and ".." resolved and runs of separators collapsed
   // (purely on the text; absolute; no trailing "/" except for the root).
@@ -94,6 +107,7 @@ class CDirectory {
 
  private:
   std::string defaultDirectory_;
+  std::string realDefault_;  // the default directory with every link resolved
   std::string currentDirectory_;
   CFileInfo file_;
 };

@@ -1,11 +1,13 @@
 #include "ftp/ftp_session.h"
 
+#include "config/settings.h"
 #include "ftp/directory.h"
 #include "ftp/ftp_sessions.h"
+#include "ftp/listing.h"
 #include "ftp/replies.h"
-#include "config/settings.h"
-#include "server/globals.h"
+#include "log/clog.h"
 #include "log/log_lines.h"
+#include "users/ftp_users.h"
 
 #include <cmath>
 #include <ctime>
@@ -45,44 +47,49 @@ const CFTPSession::Verb CFTPSession::kVerbs[] = {
     {"PASV", &CFTPSession::CmdPASV},
 };
 
-CFTPSession::CFTPSession(MGlobal& globals) : g_(globals), directory_(std::make_unique<CDirectory>()) {
+CFTPSession::CFTPSession(CFTPSessions& table, std::unique_ptr<ISessionHost> host, ConnectionInfo info)
+    : table_(table), host_(std::move(host)), info_(std::move(info)), directory_(std::make_unique<CDirectory>()) {
   lastAccessTime_ = SecondsSinceMidnight();
+  // A connection that does not log on in time gives its place back.
+  if (Options().LogonTimeout > 0) {
+    logonTimer_ = StartTimer(static_cast<std::uint32_t>(Options().LogonTimeout), [this] {
+      logonTimer_ = 0;
+      if (LoggedOn() || closed_) return;
+      SendReply(reply::kLogonTimeout);
+      Disconnect();
+    });
+  }
 }
 
 CFTPSession::~CFTPSession() {
-  if (waitTimer_ != 0) g_.loop.KillTimer(waitTimer_);
+  Close();
+  StopTimer(logonTimer_);
+  StopTimer(replyTimer_);
 }
 
-void CFTPSession::SetSocketHandle(const std::string& handle) {
-  controlSocketHandle_ = handle;
-  try {
-    controlHandle_ = std::stoi(handle);
-  } catch (const std::exception&) {
-    controlHandle_ = 0;
-  }
-  directory_->HwndMain = HwndMain;
+const SessionOptions& CFTPSession::Options() const { return table_.Options(); }
+
+ISessionHost::TimerId CFTPSession::StartTimer(std::uint32_t ms, std::function<void()> callback) {
+  std::weak_ptr<char> alive = alive_;
+  return host_->StartTimer(ms, [alive, callback = std::move(callback)] {
+    if (!alive.expired()) callback();
+  });
+}
+
+void CFTPSession::StopTimer(ISessionHost::TimerId& id) {
+  if (id != 0) host_->StopTimer(id);
+  id = 0;
 }
 
 void CFTPSession::SetLoggedOn(bool on) {
-  if (loggedOn_ && table_ != nullptr) table_->NoteLoggedOn(loggedOnAs_, false);
+  if (loggedOn_ == on && (!on || loggedOnAs_ == reply::LowerId(UserID))) return;
+  if (loggedOn_) table_.NoteLoggedOn(*this, false);
   loggedOn_ = on;
   loggedOnAs_ = on ? reply::LowerId(UserID) : std::string();
-  if (loggedOn_ && table_ != nullptr) table_->NoteLoggedOn(loggedOnAs_, true);
+  if (loggedOn_) table_.NoteLoggedOn(*this, true);
 }
 
 bool CFTPSession::SameLoggedOnId(const std::string& id) const { return loggedOn_ && loggedOnAs_ == reply::LowerId(id); }
-
-void CFTPSession::SetSocketHandleData(std::int32_t handle) {
-  if (handle == socketHandleData_) return;
-  if (table_ != nullptr) table_->NoteDataHandle(this, socketHandleData_, handle);
-  socketHandleData_ = handle;
-}
-
-void CFTPSession::SetPendingConnect(std::int32_t handle) {
-  if (handle == pendingConnect_) return;
-  if (table_ != nullptr) table_->NotePendingConnect(this, pendingConnect_, handle);
-  pendingConnect_ = handle;
-}
 
 std::string CFTPSession::DefaultDirectory() const { return directory_->DefaultDirectory(); }
 
@@ -92,13 +99,79 @@ double CFTPSession::IdleMilliseconds() const {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - lastAccess_).count();
 }
 
+void CFTPSession::NoteDataTraffic() {
+  const std::int64_t sent = host_->DataBytesSent();
+  if (sent != dataBytesSeen_) {
+    dataBytesSeen_ = sent;
+    lastAccess_ = std::chrono::steady_clock::now();
+  }
+}
+
 std::string CFTPSession::StartSession() const {
   return Line("220 Brightmoor Technologies' Velto FTP Server. (Version " + std::to_string(kVersionMajor) + "." +
               std::to_string(kVersionMinor) + "." + std::to_string(kVersionRevision) + ").");
 }
 
-std::vector<ControlLineFramer::Line> CFTPSession::pReceive(std::string_view bytes) {
-  return framer_.Feed(bytes);
+void CFTPSession::ActivityUpdate(std::string_view text) {
+  if (table_.Services().activity && !text.empty()) table_.Services().activity(*this, text);
+}
+
+void CFTPSession::ActivityClear() {
+  if (table_.Services().activity) table_.Services().activity(*this, {});
+}
+
+// ---- the control connection ----------------------------------------------------
+
+void CFTPSession::OnControlData(std::string_view bytes) {
+  if (closed_) return;
+  if (ActivityLogging()) ActivityUpdate(bytes);
+  for (auto& line : framer_.Feed(bytes)) queued_.push_back(std::move(line));
+  RunQueued();
+}
+
+void CFTPSession::RunQueued() {
+  // A command may pump the loop or call back; the outer run goes on.
+  if (running_) return;
+  running_ = true;
+  while (!queued_.empty() && !closed_ && !held_) {
+    if (host_->Backlogged()) {
+      // The client does not read its replies: take nothing more from it
+      // until they have gone.
+      waitingForDrain_ = true;
+      Hold();
+      break;
+    }
+    ControlLineFramer::Line line = std::move(queued_.front());
+    queued_.pop_front();
+    const std::string reply = line.tooLong ? Line(reply::kLineTooLong) : pSubmitCommand(line.text);
+    if (!reply.empty() && !closed_) host_->Send(reply);
+  }
+  running_ = false;
+}
+
+void CFTPSession::Hold() {
+  if (held_) return;
+  held_ = true;
+  host_->HoldInput(true);
+}
+
+void CFTPSession::Release() {
+  if (!held_ || closed_) return;
+  held_ = false;
+  host_->HoldInput(false);
+  RunQueued();
+}
+
+void CFTPSession::OnControlDrained() {
+  if (!waitingForDrain_) return;
+  waitingForDrain_ = false;
+  Release();
+}
+
+void CFTPSession::OnControlClosed() {
+  closed_ = true;
+  queued_.clear();
+  table_.NoteClosing(*this);
 }
 
 std::string CFTPSession::pSubmitCommand(std::string_view vsCommand) {
@@ -114,7 +187,7 @@ std::string CFTPSession::pSubmitCommand(std::string_view vsCommand) {
   } else {
     result = Dispatch(command);
   }
-  AfterCommand(vsCommand);
+  AfterCommand(command, vsCommand);
   return result;
 }
 
@@ -127,39 +200,48 @@ std::string CFTPSession::Dispatch(const ParsedCommand& command) {
 
 std::int32_t CFTPSession::MaxLogonAttempts() const {
   // An empty or non-numeric setting counts as the default of 3.
-  const auto parsed = ParseInt32(g_.gobjFTPSessions->MaxLogonAttempts);
+  const auto parsed = ParseInt32(Options().MaxLogonAttempts);
   return parsed ? *parsed : 3;
 }
 
-void CFTPSession::AfterCommand(std::string_view block) {
-  const CFTPUser* account = Account();
-  if (account != nullptr && account->LogAccess && g_.gobjAccessLog && g_.gobjPortwell) {
-    try {
-      const auto info = g_.gobjPortwell->ItemByKey(controlSocketHandle_);
-      // For an accepted socket the component reports the listening port as
-      // RemotePort and the client's port as LocalPort.
-      g_.gobjAccessLog->LogData(AccessLogLine(UserID, block, g_.ServerAddress(), info.RemoteHostIP,
-                                              std::to_string(info.RemotePort & 0xFFFF),
-                                              std::to_string(info.LocalPort & 0xFFFF)));
-    } catch (const std::exception&) {
-      // The connection is already gone; nothing to log against.
-    }
+void CFTPSession::AfterCommand(const ParsedCommand& command, std::string_view block) {
+  // The account named by USER is logged whether or not it logged on, so
+  // failed log-ons leave their lines too. Whatever the spelling that made
+  // the parser take a line as PASS, its argument never reaches the file.
+  CLog* log = table_.Services().accessLog;
+  CFTPUsers* users = table_.Services().users;
+  if (log != nullptr && users != nullptr && !UserID.empty() && users->pExists(UserID) &&
+      users->ItemByKey(UserID).LogAccess) {
+    const std::string text = command.verb == "PASS" ? std::string("PASS ****") : std::string(block);
+    log->LogData(AccessLogLine(UserID, text, info_.serverAddress, info_.clientAddress,
+                               std::to_string(info_.serverPort), std::to_string(info_.clientPort)));
   }
   lastAccessTime_ = SecondsSinceMidnight();
   lastAccess_ = std::chrono::steady_clock::now();
 }
 
 CFTPUser* CFTPSession::Account() const {
-  if (!g_.gobjFTPUsers || !g_.gobjFTPUsers->pExists(UserID)) return nullptr;
-  return &g_.gobjFTPUsers->ItemByKey(UserID);
+  CFTPUsers* users = table_.Services().users;
+  if (!loggedOn_ || users == nullptr || !users->pExists(UserID)) return nullptr;
+  return &users->ItemByKey(UserID);
 }
 
-void CFTPSession::SendReply(std::string_view text) { g_.SendText(controlHandle_, Line(text), "CFTPSession"); }
+void CFTPSession::SendReply(std::string_view text) {
+  if (!closed_) host_->Send(Line(text));
+}
 
 void CFTPSession::Disconnect() {
   if (closed_) return;
   closed_ = true;
-  g_.CloseSocket(controlHandle_, false);
+  queued_.clear();
+  table_.NoteClosing(*this);
+  host_->CloseControl();
+}
+
+void CFTPSession::TimeOut() {
+  if (closed_) return;
+  SendReply(reply::kTimeout);
+  Disconnect();
 }
 
 std::string CFTPSession::CmdSYST(const ParsedCommand&) { return Line(reply::kSyst); }
@@ -168,7 +250,7 @@ std::string CFTPSession::CmdNOOP(const ParsedCommand&) { return Line(reply::kOk)
 
 std::string CFTPSession::CmdQUIT(const ParsedCommand&) {
   SetLoggedOn(false);
-  return Line("221 " + g_.gobjFTPSessions->BannerExit);
+  return Line("221 " + Options().BannerExit);
 }
 
 }  // namespace velto

@@ -1,33 +1,41 @@
 // One FTP control connection: its state and its command interpreter.
 //
-// The interpreter takes one command line at a time and returns the reply to
-// send ("" when it sent its replies itself or closed the connection). The
-// command handlers live in topic files: log-on (login.cpp), navigation and
+// The session is socket-free: it takes the client's bytes (OnControlData),
+// answers through its host (session_host.h) and hears about its data
+// connection through the On... members. pSubmitCommand interprets one line
+// and returns the reply for the caller to send ("" when the session sent
+// its replies itself, holds them back, or closed the connection).
+//
+// Command handlers live in topic files: log-on (login.cpp), navigation and
 // file management (session_files.cpp), data connections and transfers
 // (session_transfer.cpp), listings (session_listing.cpp).
 #pragma once
 
 #include "ftp/command_line.h"
-#include "platform/event_loop.h"
+#include "ftp/session_host.h"
 #include "platform/fd.h"
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace velto {
 
-struct MGlobal;
 class CDirectory;
-class CFTPUser;
 class CFTPSessions;
+class CFTPUser;
+class ListingCursor;
+struct SessionOptions;
 
 class CFTPSession {
  public:
-  explicit CFTPSession(MGlobal& globals);
+  // `table` supplies the options, the accounts and the logs and keeps the
+  // log-on counts; the session does not have to be in it. The session owns
+  // its host.
+  CFTPSession(CFTPSessions& table, std::unique_ptr<ISessionHost> host, ConnectionInfo info);
   ~CFTPSession();
   CFTPSession(const CFTPSession&) = delete;
   CFTPSession& operator=(const CFTPSession&) = delete;
@@ -37,69 +45,71 @@ class CFTPSession {
   std::string TypeMode = "A";
   std::string DataPortToConnectOn;
   std::string DataPortToListenOn;
-  std::int32_t SocketHandleDataListener = 0;
   bool WaitingForSTORFile = false;
   std::int64_t FilePos = 0;
-  std::int32_t HwndMain = 0;
-  std::string ResponseBuff;
 
-  // Logged on by a successful PASS, off again after QUIT/BYE.
+  // Logged on by a successful PASS; off again after USER, QUIT or BYE.
   bool LoggedOn() const { return loggedOn_; }
   void SetLoggedOn(bool on);
-  // The data connection's handle, 0 when there is none.
-  std::int32_t SocketHandleData() const { return socketHandleData_; }
-  void SetSocketHandleData(std::int32_t handle);
-  // The table this session is in (it keeps its lookups current).
-  void AttachTable(CFTPSessions* table) { table_ = table; }
 
-  const std::string& SocketHandle() const { return controlSocketHandle_; }
-  void SetSocketHandle(const std::string& handle);
-  std::int32_t ControlHandle() const { return controlHandle_; }
+  // The key in the session table (the control socket's handle as text).
+  const std::string& SocketHandle() const { return key_; }
+  void SetSocketHandle(const std::string& key) { key_ = key; }
+  const ConnectionInfo& Connection() const { return info_; }
+  ISessionHost& Host() { return *host_; }
+
   std::string DefaultDirectory() const;
   void SetDefaultDirectory(const std::string& directory);
   CDirectory& Directory() { return *directory_; }
 
-  // Idle time since the end of the last command, on a monotonic clock.
+  // Idle time since the last command or data traffic, on a monotonic clock.
   double IdleMilliseconds() const;
+  // Looks whether the data connection moved bytes since the last look; if
+  // so, the session is not idle.
+  void NoteDataTraffic();
   // Seconds since midnight of the last command (what the monitoring windows show).
   std::int32_t LastAccessTime() const { return lastAccessTime_; }
 
   // The 220 greeting.
   std::string StartSession() const;
-  // Bytes received on the control connection; returns the complete lines
-  // they finish (Telnet sequences stripped), each to go to pSubmitCommand.
-  std::vector<ControlLineFramer::Line> pReceive(std::string_view bytes);
-  // The control connection was closed by the session (no more commands).
+  // Bytes from the client: complete lines are interpreted in order and
+  // answered, unless the session is holding (a delayed reply, a password
+  // check, too much unsent output), in which case they wait.
+  void OnControlData(std::string_view bytes);
+  // The unsent output went below the host's bound.
+  void OnControlDrained();
+  // The client closed the control connection: no more commands.
+  void OnControlClosed();
+  // The control connection was closed (no more commands or replies).
   bool Closed() const { return closed_; }
-  // Interprets one command line.
+  // Interprets one command line; returns the reply to send.
   std::string pSubmitCommand(std::string_view vsCommand);
   // Bytes of an upload (data connection).
   void pCommandSTOR(std::string_view bytData);
 
+  // The idle time-out: tells the client, then closes.
+  void TimeOut();
+
   bool ActivityLogging() const { return activityLogging_; }
   void SetActivityLogging(bool on) { activityLogging_ = on; }
-  void ActivityUpdate(std::string_view) {}
-  void ActivityClear() {}
+  // What the activity window shows (received text while logging is on).
+  void ActivityUpdate(std::string_view text);
+  void ActivityClear();
 
-  // Data connection events routed by the main window.
-  // Whether a connection accepted on `port` from `peer` is this session's
-  // passive data connection.
-  bool AcceptsDataConnection(const std::string& portText, const std::string& peer) const;
-  // The outgoing data connection being made, 0 when none.
-  std::int32_t PendingConnect() const { return pendingConnect_; }
-  void OnDataConnected(std::int32_t handle);
-  void OnDataConnectFailed(std::int32_t handle);
-  void OnDataTerminated(std::int32_t handle);
-  // The client closed the data connection and every byte it sent arrived.
-  void OnDataPeerClosed(std::int32_t handle);
-  void OnTransferDone(std::int32_t handle);
-  // A part of a large download was sent (its completion is announced in
-  // parts: the component counts bytes in 32 bits).
-  void OnSendProgress(std::int32_t handle);
-  // The session ends: release its listener and data connection.
+  // The data connection, as the host reports it.
+  void OnDataConnected();
+  void OnDataConnectFailed();
+  void OnDataReceived(std::string_view bytes);
+  void OnDataSent();
+  // The data connection ended: cleanly (the client closed it after every
+  // byte arrived) or with an error (a reset, a failed socket).
+  void OnDataClosed(bool error);
+
+  // The session ends: what an upload received is written, the data
+  // connection and the listener are released.
   void Close();
 
-  // The account of `UserID`, or nullptr.
+  // The logged-on account, or nullptr (no rights without one).
   CFTPUser* Account() const;
 
  private:
@@ -110,16 +120,25 @@ class CFTPSession {
   };
   static const Verb kVerbs[];
 
+  void RunQueued();
+  void Hold();
+  void Release();
   std::string Dispatch(const ParsedCommand& command);
-  void AfterCommand(std::string_view block);
+  void AfterCommand(const ParsedCommand& command, std::string_view block);
   void SendReply(std::string_view text);
   void Disconnect();
   std::int32_t MaxLogonAttempts() const;
+  const SessionOptions& Options() const;
+  // A timer owned by the session: stopped when the session goes.
+  ISessionHost::TimerId StartTimer(std::uint32_t ms, std::function<void()> callback);
+  void StopTimer(ISessionHost::TimerId& id);
 
   // log-on
   std::string CmdUSER(const ParsedCommand&);
   std::string CmdPASS(const ParsedCommand&);
-  bool ValidateUser(const std::string& id, const std::string& password) const;
+  std::string FinishPass(bool valid);
+  std::string FailedLogon();
+  bool SameLoggedOnId(const std::string& id) const;
   // simple commands
   std::string CmdSYST(const ParsedCommand&);
   std::string CmdNOOP(const ParsedCommand&);
@@ -150,56 +169,77 @@ class CFTPSession {
   struct Transfer {
     enum class Kind { None, Retr, Stor, List, Nlst };
     Kind kind = Kind::None;
-    std::string path;     // RETR: file to send
-    std::string listing;  // LIST/NLST: the text to send
-    std::int64_t offset = 0;
-    std::int64_t length = 0;
+    platform::UniqueFd file;   // RETR: the file, opened and checked
+    std::string path;          // STOR: the file to write
+    std::int64_t offset = 0;   // RETR: first byte; STOR: restart position
+    std::int64_t length = 0;   // RETR: bytes to send
+    std::unique_ptr<ListingCursor> listing;  // LIST/NLST
   };
-  // Sends the preliminary reply, then starts `transfer` on the data
-  // connection, or waits for it (passive) / makes it (active).
-  void BeginTransfer(Transfer transfer, std::string_view preliminary);
-  void StartTransfer(std::int32_t handle);
+  enum class DataMode { None, Passive, Active };
+
+  // Sends the preliminary reply, then starts `transfer` as soon as the data
+  // connection exists (at once, when the client connects, or when the
+  // outgoing connection is made). Returns the reply to give instead when
+  // it cannot even begin.
+  std::string BeginTransfer(Transfer transfer, std::string_view preliminary);
+  void StartTransfer();
   void FailTransfer();
-  void SendNextPart(std::int32_t handle);
+  void SendNextListingPiece();
+  void FinishTransfer(std::string_view reply);
+  bool OpenUploadTarget();
   void ClosePassiveListener();
   void CloseDataConnection();
   void CancelWait();
-  void EndUpload();
-  bool ControlPeer(std::string& address) const;
-
-  Transfer pending_;                     // waiting for the data connection
-  Transfer::Kind active_ = Transfer::Kind::None;  // running on SocketHandleData
-  std::int64_t retrRemaining_ = 0;       // bytes not yet announced for completion
-  platform::TimerId waitTimer_ = 0;
-  platform::UniqueFd storFile_;
-  std::int64_t storOffset_ = 0;
-  std::string storBuffer_;  // received upload bytes not yet written
+  void EndUpload(bool error);
   void FlushUpload();
   void WriteUpload(const char* data, std::size_t size);
-  bool storFailed_ = false;
+  bool TransferBusy() const;
 
-  MGlobal& g_;
+  CFTPSessions& table_;
+  std::unique_ptr<ISessionHost> host_;
+  ConnectionInfo info_;
   std::unique_ptr<CDirectory> directory_;
   ControlLineFramer framer_;
-  std::string controlSocketHandle_;
-  std::int32_t controlHandle_ = 0;
+  std::deque<ControlLineFramer::Line> queued_;  // lines waiting while the session holds
+  std::string key_;
+
+  // Held: no command is taken until the reason goes.
+  bool held_ = false;
+  bool running_ = false;
+  bool waitingForDrain_ = false;
+  bool closed_ = false;
+  // Outstanding callbacks (timers, password checks) hold a weak copy.
+  std::shared_ptr<char> alive_ = std::make_shared<char>(0);
+
   std::int32_t logonAttempts_ = 0;
+  std::int32_t failedPasswords_ = 0;
+  bool loggedOn_ = false;
+  bool counted_ = false;     // counted in the table's log-ons per id
+  std::string loggedOnAs_;   // the id (lower case) it logged on with
+  ISessionHost::TimerId logonTimer_ = 0;
+  ISessionHost::TimerId replyTimer_ = 0;
+
+  DataMode dataMode_ = DataMode::None;
+  bool passiveOpen_ = false;
+  bool dataConnected_ = false;
+  bool connecting_ = false;
   std::string dataHostAddress_;
-  bool passiveMode_ = false;
+  Transfer pending_;                   // waiting for the data connection
+  Transfer active_;                    // running on the data connection
+  ISessionHost::TimerId waitTimer_ = 0;
+  platform::UniqueFd storFile_;
   std::string storFilePath_;
+  std::int64_t storOffset_ = 0;
+  std::string storBuffer_;  // received upload bytes not yet written
+  bool storFailed_ = false;
+  std::int64_t dataBytesSeen_ = 0;
+
   std::string renameFromPath_;
   bool activityLogging_ = false;
-  bool closed_ = false;
   std::int32_t lastAccessTime_ = 0;
-  std::int32_t pendingConnect_ = 0;
-  void SetPendingConnect(std::int32_t handle);
-  bool SameLoggedOnId(const std::string& id) const;
-  bool loggedOn_ = false;
-  std::string loggedOnAs_;  // the id (lower case) it logged on with
-  std::int32_t socketHandleData_ = 0;
-  CFTPSessions* table_ = nullptr;
   std::chrono::steady_clock::time_point lastAccess_ = std::chrono::steady_clock::now();
 
+  friend class CFTPSessions;
 };
 
 }  // namespace velto

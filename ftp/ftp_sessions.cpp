@@ -1,43 +1,53 @@
 #include "ftp/ftp_sessions.h"
 
 #include "ftp/replies.h"
-
-#include "server/globals.h"
 #include "log/log_lines.h"
 
 #include <algorithm>
+#include <iterator>
 #include <stdexcept>
 
 namespace velto {
 
-CFTPSessions::CFTPSessions(MGlobal& globals, platform::EventLoop& loop) : globals_(globals), loop_(loop) {
+CFTPSessions::CFTPSessions(platform::EventLoop& loop, SessionServices services)
+    : loop_(loop), services_(std::move(services)) {
   reaper_ = loop_.CreateTarget([this](const platform::Message&) { retired_.clear(); });
 }
 
 CFTPSessions::~CFTPSessions() {
   if (timer_ != 0) loop_.KillTimer(timer_);
   loop_.DestroyTarget(reaper_);
-  for (auto& s : sessions_) s->AttachTable(nullptr);
-  for (auto& s : retired_) s->AttachTable(nullptr);
+  // The sessions end before the services they use.
+  retired_.clear();
+  while (!sessions_.empty()) {
+    std::unique_ptr<CFTPSession> session = std::move(sessions_.front());
+    sessions_.pop_front();
+    session->Close();
+  }
 }
 
-void CFTPSessions::pAddFTPSession(const std::string& SocketHandle, const std::string& vsDefaultDirectory) {
+CFTPSession& CFTPSessions::pAddFTPSession(const std::string& SocketHandle, std::unique_ptr<ISessionHost> host,
+                                          ConnectionInfo info) {
   if (pExists(SocketHandle)) throw std::invalid_argument("Key is already associated with an element of this collection");
-  auto session = std::make_unique<CFTPSession>(globals_);
-  session->HwndMain = HwndMain;
+  auto session = std::make_unique<CFTPSession>(*this, std::move(host), std::move(info));
   session->SetSocketHandle(SocketHandle);
-  session->SetDefaultDirectory(vsDefaultDirectory);
-  session->AttachTable(this);
-  byKey_.emplace(SocketHandle, session.get());
+  CFTPSession& added = *session;
+  ++byAddress_[added.Connection().clientAddress];
   sessions_.push_back(std::move(session));
+  byKey_.emplace(SocketHandle, std::prev(sessions_.end()));
   ArmTimer();
+  return added;
 }
 
 void CFTPSessions::ArmTimer() {
-  if (Timeout >= 1 && timer_ == 0) {
-    timerPeriod_ = static_cast<std::uint32_t>(std::min(Timeout, 60000));
+  if (Timeout >= 1) {
+    const auto period = static_cast<std::uint32_t>(std::min(Timeout, 60000));
+    if (timer_ != 0 && period == timerPeriod_) return;
+    if (timer_ != 0 && period > timerPeriod_) return;  // a shorter period still finds everything in time
+    if (timer_ != 0) loop_.KillTimer(timer_);
+    timerPeriod_ = period;
     timer_ = loop_.SetTimer(timerPeriod_, [this](platform::TimerId) { IdleSweep(); });
-  } else if (Timeout < 1 && timer_ != 0) {
+  } else if (timer_ != 0) {
     loop_.KillTimer(timer_);
     timer_ = 0;
     timerPeriod_ = 0;
@@ -45,41 +55,43 @@ void CFTPSessions::ArmTimer() {
 }
 
 void CFTPSessions::IdleSweep() {
-  // Closing a connection only starts its termination; the session leaves
-  // the table on the later termination event, so the walk stays valid.
-  std::vector<std::int32_t> idle;
+  if (Timeout < 1) return;
+  // Timing out only starts the close; the session leaves the table on the
+  // later termination event, so the walk stays valid.
+  std::vector<CFTPSession*> idle;
   for (auto& session : sessions_) {
-    if (session->IdleMilliseconds() >= static_cast<double>(Timeout)) idle.push_back(session->ControlHandle());
+    if (session->Closed()) continue;
+    session->NoteDataTraffic();
+    if (session->IdleMilliseconds() >= static_cast<double>(Timeout)) idle.push_back(session.get());
   }
-  for (std::int32_t handle : idle) {
-    globals_.Feed(TimeStampText("Session timed out, disconnected user..."));
-    globals_.CloseSocket(handle, true);
+  for (CFTPSession* session : idle) {
+    if (services_.feed) services_.feed(TimeStampText("Session timed out, disconnected user..."));
+    session->TimeOut();
   }
 }
 
-void CFTPSessions::NoteLoggedOn(const std::string& lowerId, bool on) {
+void CFTPSessions::Count(CFTPSession& session, bool on) {
+  if (session.counted_ == on) return;
+  session.counted_ = on;
   if (on) {
-    ++loggedOn_[lowerId];
+    ++loggedOn_[session.loggedOnAs_];
     return;
   }
-  auto it = loggedOn_.find(lowerId);
+  auto it = loggedOn_.find(session.loggedOnAs_);
   if (it != loggedOn_.end() && --it->second <= 0) loggedOn_.erase(it);
 }
 
-void CFTPSessions::NoteDataHandle(CFTPSession* session, std::int32_t before, std::int32_t now) {
-  if (before > 0) {
-    auto it = byData_.find(before);
-    if (it != byData_.end() && it->second == session) byData_.erase(it);
-  }
-  if (now > 0) byData_[now] = session;
+void CFTPSessions::NoteLoggedOn(CFTPSession& session, bool on) {
+  // A closing session never counts again.
+  Count(session, on && closing_.count(&session) == 0);
+  if (services_.logonChanged) services_.logonChanged(session);
 }
 
-void CFTPSessions::NotePendingConnect(CFTPSession* session, std::int32_t before, std::int32_t now) {
-  if (before > 0) {
-    auto it = byConnect_.find(before);
-    if (it != byConnect_.end() && it->second == session) byConnect_.erase(it);
-  }
-  if (now > 0) byConnect_[now] = session;
+void CFTPSessions::NoteClosing(CFTPSession& session) {
+  if (!closing_.insert(&session).second) return;
+  Count(session, false);
+  auto it = byAddress_.find(session.Connection().clientAddress);
+  if (it != byAddress_.end() && --it->second <= 0) byAddress_.erase(it);
 }
 
 std::int32_t CFTPSessions::pnGetUserCount(const std::string& vsUserID) const {
@@ -87,69 +99,48 @@ std::int32_t CFTPSessions::pnGetUserCount(const std::string& vsUserID) const {
   return it == loggedOn_.end() ? 0 : it->second;
 }
 
-bool CFTPSessions::pExists(const std::string& vsItemKey) const { return byKey_.count(vsItemKey) > 0; }
-
-bool CFTPSessions::pExistsBySocketHandleData(const std::string& SocketHandleData) const {
-  std::int32_t value = 0;
-  try {
-    value = std::stoi(SocketHandleData);
-  } catch (const std::exception&) {
-    return false;
-  }
-  return value > 0 && byData_.count(value) > 0;
+std::int32_t CFTPSessions::OpenCountFrom(const std::string& address) const {
+  auto it = byAddress_.find(address);
+  return it == byAddress_.end() ? 0 : it->second;
 }
 
-void CFTPSessions::Retire(std::size_t position) {
-  std::unique_ptr<CFTPSession> session = std::move(sessions_[position]);
-  sessions_.erase(sessions_.begin() + static_cast<std::ptrdiff_t>(position));
+bool CFTPSessions::pExists(const std::string& vsItemKey) const { return byKey_.count(vsItemKey) > 0; }
+
+void CFTPSessions::Retire(List::iterator position) {
+  std::unique_ptr<CFTPSession> session = std::move(*position);
+  sessions_.erase(position);
   byKey_.erase(session->SocketHandle());
-  NoteDataHandle(session.get(), session->SocketHandleData(), 0);
-  NotePendingConnect(session.get(), session->PendingConnect(), 0);
-  if (session->LoggedOn()) session->SetLoggedOn(false);
+  NoteClosing(*session);
   closing_.erase(session.get());
-  session->AttachTable(nullptr);
   if (retired_.empty()) loop_.Post(reaper_, 1, 0, 0);
   retired_.push_back(std::move(session));
 }
 
 void CFTPSessions::pDeleteByIndex(std::int32_t vnIndex) {
   if (vnIndex < 1 || vnIndex > Count()) throw std::out_of_range("Subscript out of range");
-  Retire(static_cast<std::size_t>(vnIndex - 1));
+  Retire(std::next(sessions_.begin(), vnIndex - 1));
 }
 
 void CFTPSessions::pDeleteByKey(const std::string& vsKey) {
   auto found = byKey_.find(vsKey);
   if (found == byKey_.end()) throw std::out_of_range("Invalid procedure call or argument");
-  auto it = std::find_if(sessions_.begin(), sessions_.end(), [&](const auto& s) { return s.get() == found->second; });
-  Retire(static_cast<std::size_t>(it - sessions_.begin()));
+  Retire(found->second);
 }
 
 void CFTPSessions::pMarkClosing(const std::string& vsKey) {
   auto it = byKey_.find(vsKey);
-  if (it != byKey_.end()) closing_.insert(it->second);
+  if (it != byKey_.end()) NoteClosing(**it->second);
 }
 
 CFTPSession& CFTPSessions::ItemByKey(const std::string& vsKey) {
   auto it = byKey_.find(vsKey);
   if (it == byKey_.end()) throw std::out_of_range("Invalid procedure call or argument");
-  return *it->second;
-}
-
-CFTPSession* CFTPSessions::ItemBySocketHandleData(std::int32_t SocketHandleData) {
-  if (SocketHandleData <= 0) return nullptr;
-  auto it = byData_.find(SocketHandleData);
-  return it == byData_.end() ? nullptr : it->second;
-}
-
-CFTPSession* CFTPSessions::ItemByPendingConnect(std::int32_t handle) {
-  if (handle <= 0) return nullptr;
-  auto it = byConnect_.find(handle);
-  return it == byConnect_.end() ? nullptr : it->second;
+  return **it->second;
 }
 
 CFTPSession& CFTPSessions::ItemByIndex(std::int32_t vnKey) {
   if (vnKey < 1 || vnKey > Count()) throw std::out_of_range("Subscript out of range");
-  return *sessions_[static_cast<std::size_t>(vnKey - 1)];
+  return **std::next(sessions_.begin(), vnKey - 1);
 }
 
 }  // namespace velto

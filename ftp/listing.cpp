@@ -13,9 +13,6 @@ namespace velto {
 
 namespace {
 
-// How many entries pass between two runs of the message pump.
-constexpr int kPumpEvery = 256;
-
 struct DirCloser {
   void operator()(DIR* d) const { ::closedir(d); }
 };
@@ -92,25 +89,73 @@ std::string ListingLine(const std::tm& written, bool directory, std::int64_t siz
   return line;
 }
 
-std::string ListFolder(const std::string& folder, bool namesOnly, const std::function<void()>& pump) {
-  std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
-  if (!dir) return {};
-  const int dirFd = ::dirfd(dir.get());
-  std::string text;
+struct ListingCursor::State {
+  std::unique_ptr<DIR, DirCloser> dir;
+  bool namesOnly = false;
+  NameFilter filter;
   LocalMinutes clock;
-  int sincePump = 0;
-  while (dirent* entry = ::readdir(dir.get())) {
+  // One entry given by path (a file named in the command).
+  std::string entryPath;
+  std::string entryName;
+  bool done = false;
+};
+
+ListingCursor::ListingCursor(std::unique_ptr<State> state) : state_(std::move(state)) {}
+ListingCursor::~ListingCursor() = default;
+
+std::unique_ptr<ListingCursor> ListingCursor::OpenFolder(const std::string& folder, bool namesOnly,
+                                                         NameFilter filter) {
+  auto state = std::make_unique<State>();
+  state->dir.reset(::opendir(folder.c_str()));
+  if (!state->dir) return nullptr;
+  state->namesOnly = namesOnly;
+  state->filter = std::move(filter);
+  return std::make_unique<ListingCursor>(std::move(state));
+}
+
+std::unique_ptr<ListingCursor> ListingCursor::OneEntry(const std::string& path, std::string name, bool namesOnly) {
+  auto state = std::make_unique<State>();
+  state->entryPath = path;
+  state->entryName = std::move(name);
+  state->namesOnly = namesOnly;
+  return std::make_unique<ListingCursor>(std::move(state));
+}
+
+bool ListingCursor::Next(std::string& text, std::size_t budget) {
+  State& s = *state_;
+  if (s.done) return false;
+  if (!s.dir) {
+    // The single entry.
+    s.done = true;
+    struct stat st{};
+    if (::stat(s.entryPath.c_str(), &st) != 0 && ::lstat(s.entryPath.c_str(), &st) != 0) return false;
+    if (s.namesOnly) {
+      text.append(s.entryName);
+      text.append("\r\n");
+    } else {
+      AppendLine(text, s.clock.At(st.st_mtime), S_ISDIR(st.st_mode), static_cast<std::int64_t>(st.st_size),
+                 s.entryName);
+    }
+    return false;
+  }
+  const int dirFd = ::dirfd(s.dir.get());
+  while (text.size() < budget) {
+    dirent* entry = ::readdir(s.dir.get());
+    if (entry == nullptr) {
+      s.done = true;
+      s.dir.reset();
+      return false;
+    }
     const char* name = entry->d_name;
     if (*name == '\0') continue;
     // "." and ".." (and every dot-directory) are left out: no need to look
     // at them when the directory entry already says what they are.
     if (name[0] == '.' && entry->d_type == DT_DIR) continue;
-    if (namesOnly && entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK) {
+    if (s.filter && !s.filter(name)) continue;
+    if (s.namesOnly && entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK) {
       // Names only: the directory entry says enough.
-      if (!(entry->d_type == DT_DIR && name[0] == '.')) {
-        text.append(name);
-        text.append("\r\n");
-      }
+      text.append(name);
+      text.append("\r\n");
       continue;
     }
     struct stat st{};
@@ -118,16 +163,26 @@ std::string ListFolder(const std::string& folder, bool namesOnly, const std::fun
     if (::fstatat(dirFd, name, &st, 0) != 0 && ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     const bool isDir = S_ISDIR(st.st_mode);
     if (isDir && name[0] == '.') continue;
-    if (namesOnly) {
+    if (s.namesOnly) {
       text.append(name);
       text.append("\r\n");
     } else {
-      AppendLine(text, clock.At(st.st_mtime), isDir, static_cast<std::int64_t>(st.st_size), name);
+      AppendLine(text, s.clock.At(st.st_mtime), isDir, static_cast<std::int64_t>(st.st_size), name);
     }
-    if (pump && ++sincePump >= kPumpEvery) {
-      sincePump = 0;
-      pump();
-    }
+  }
+  return true;
+}
+
+std::string ListFolder(const std::string& folder, bool namesOnly, const std::function<void()>& pump) {
+  std::string text;
+  std::unique_ptr<ListingCursor> cursor = ListingCursor::OpenFolder(folder, namesOnly);
+  if (!cursor) return text;
+  // Pieces of a few hundred lines, with the pump between them.
+  constexpr std::size_t kPiece = 256 * 64;
+  std::size_t budget = kPiece;
+  while (cursor->Next(text, budget)) {
+    budget = text.size() + kPiece;
+    if (pump) pump();
   }
   return text;
 }

@@ -3,49 +3,120 @@
 #include "ftp/ftp_session.h"
 #include "ftp/ftp_sessions.h"
 #include "ftp/replies.h"
-#include "server/globals.h"
+#include "log/clog.h"
+#include "log/log_lines.h"
+#include "users/ftp_users.h"
+
+#include <algorithm>
 
 namespace velto {
 
+namespace {
+
 using reply::Line;
 
+// The longest a failed password waits for its answer, however many came
+// before it.
+constexpr std::int64_t kMaxFailureDelayMs = 30000;
+
+}  // namespace
+
 std::string CFTPSession::CmdUSER(const ParsedCommand& command) {
+  // A new id ends the log-on: no rights until a password is accepted for it.
+  SetLoggedOn(false);
   UserID = command.argument;
   return Line(reply::kNeedPassword);
 }
 
 std::string CFTPSession::CmdPASS(const ParsedCommand& command) {
-  CFTPSessions& sessions = *g_.gobjFTPSessions;
-  const bool valid = g_.gobjFTPUsers->ValidateUser(UserID, command.argument, sessions.UseNTAuthentication);
-  if (!valid) {
-    ++logonAttempts_;
-    if (logonAttempts_ >= MaxLogonAttempts()) {
-      Disconnect();
-      return {};
-    }
-    return Line(reply::kNotLoggedOn);
+  CFTPUsers* users = table_.Services().users;
+  if (users == nullptr) return FailedLogon();
+  const bool useSystem = Options().UseNTAuthentication;
+  if (users->UsesSystemLogon(UserID, useSystem) && table_.Services().systemLogon) {
+    // The system's check may take its time; it runs off the loop and the
+    // session takes no command meanwhile.
+    Hold();
+    std::weak_ptr<char> alive = alive_;
+    const std::string id = UserID;
+    table_.Services().systemLogon(UserID, command.argument, [this, alive, id](bool valid) {
+      if (alive.expired() || closed_) return;
+      const std::string reply = UserID == id ? FinishPass(valid) : FinishPass(false);
+      if (!reply.empty()) host_->Send(reply);
+      if (replyTimer_ == 0) Release();
+    });
+    return {};
   }
+  return FinishPass(users->ValidateUser(UserID, command.argument, useSystem));
+}
+
+std::string CFTPSession::FinishPass(bool valid) {
+  CFTPUsers* users = table_.Services().users;
   // Without an account the log-on cannot complete (an operating-system
   // account must also be in the user file).
-  CFTPUser* account = Account();
-  if (account == nullptr) {
-    ++logonAttempts_;
-    if (logonAttempts_ >= MaxLogonAttempts()) {
+  CFTPUser* account = valid && users != nullptr && users->pExists(UserID) ? &users->ItemByKey(UserID) : nullptr;
+  if (account == nullptr) return FailedLogon();
+  // Other sessions logged on under this id, whatever its letter case.
+  std::int32_t others = table_.pnGetUserCount(UserID);
+  if (counted_ && SameLoggedOnId(UserID)) --others;  // this session itself, logging on again
+  if (others >= 1 && !account->AllowConcurrentLogons) return Line(reply::kConcurrent);
+
+  // Only an existing folder can be a home: never the program's own.
+  CDirectory probe;
+  probe.SetDefaultDirectory(account->DefaultDirectory);
+  if (probe.DefaultDirectory().empty()) {
+    if (CLog* log = table_.Services().errorLog) {
+      log->LogData(ErrorLogLine("0",
+                                "Account " + account->UserID + " cannot log on: its default directory \"" +
+                                    account->DefaultDirectory + "\" is not an existing directory",
+                                "PASS"));
+    }
+    return FailedLogon();
+  }
+  directory_ = std::make_unique<CDirectory>();
+  directory_->UseVirtualPaths = account->UseVirtualPaths;
+  directory_->SetDefaultDirectory(account->DefaultDirectory);
+  SetLoggedOn(true);
+  StopTimer(logonTimer_);
+  return Line("230 " + Options().BannerWelcome);
+}
+
+// A refused log-on: counted against the connection and its address, and
+// answered only after a delay that grows with each failure, so guessing
+// costs time. The loop is never blocked: a timer holds the reply and the
+// session takes no command meanwhile.
+std::string CFTPSession::FailedLogon() {
+  ++logonAttempts_;
+  ++failedPasswords_;
+  const SessionOptions& options = Options();
+  table_.Guard().NoteFailure(info_.clientAddress, options.BanFailedLogons, options.BanTime);
+  const bool last = logonAttempts_ >= MaxLogonAttempts();
+  const std::int64_t delay =
+      std::min<std::int64_t>(std::int64_t{std::max(0, options.FailedLogonDelay)} * failedPasswords_, kMaxFailureDelayMs);
+  if (delay <= 0) {
+    if (!last) return Line(reply::kNotLoggedOn);
+    Disconnect();
+    return {};
+  }
+  Hold();
+  replyTimer_ = StartTimer(static_cast<std::uint32_t>(delay), [this, last] {
+    replyTimer_ = 0;
+    if (closed_) return;
+    if (last) {
+      Disconnect();
+      return;
+    }
+    SendReply(reply::kNotLoggedOn);
+    Release();
+  });
+  if (replyTimer_ == 0) {
+    Release();
+    if (last) {
       Disconnect();
       return {};
     }
     return Line(reply::kNotLoggedOn);
   }
-  // Other sessions logged on under this id, whatever its letter case.
-  std::int32_t others = sessions.pnGetUserCount(UserID);
-  if (LoggedOn() && SameLoggedOnId(UserID)) --others;  // this session itself, logging on again
-  if (others >= 1 && !account->AllowConcurrentLogons) return Line(reply::kConcurrent);
-
-  directory_->UseVirtualPaths = account->UseVirtualPaths;
-  // Taken only when it exists as a directory; otherwise the server default stays.
-  directory_->SetDefaultDirectory(account->DefaultDirectory);
-  SetLoggedOn(true);
-  return Line("230 " + sessions.BannerWelcome);
+  return {};
 }
 
 }  // namespace velto

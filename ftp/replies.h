@@ -31,6 +31,12 @@ inline constexpr const char* kCantOpenData = "425 Can't open data connection.";
 inline constexpr const char* kIllegalPort = "500 Illegal PORT command.";
 inline constexpr const char* kLineTooLong = "500 Command line too long.";
 inline constexpr const char* kAbortedByPeer = "426 Connection closed; transfer aborted.";
+inline constexpr const char* kTimeout = "421 Timeout.";
+inline constexpr const char* kLogonTimeout = "421 Log-on time-out.";
+inline constexpr const char* kBanned = "421 Too many failed log-ons from your address; try again later.";
+inline constexpr const char* kTooManyFromAddress = "421 Too many connections from your address.";
+inline constexpr const char* kTransferRunning = "425 A transfer is already running.";
+inline constexpr const char* kNotRegularFile = "550 Requested file action not taken---not a regular file.";
 inline constexpr const char* kBadRestart = "554 Requested action not taken: invalid REST parameter.";
 
 // A reply line: the text and CR LF.

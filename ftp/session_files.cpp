@@ -64,7 +64,7 @@ std::string CFTPSession::CmdMKD(const ParsedCommand& command) {
   // An absolute argument names its own path; a relative one is created
   // below the current directory (never taken from the root).
   const std::string target = CDirectory::Normalize(directory_->Candidates(command.argument).front());
-  if (Limited(account) && !directory_->InsideDefault(target)) return Line(reply::kNoAccess);
+  if (Limited(account) && !directory_->Contains(target, true)) return Line(reply::kNoAccess);
   if (!directory_->MakeDir(target)) return Line(reply::kFileNotFound);
   return Line("257 \"" + target + "\" Directory created.");
 }
@@ -97,10 +97,14 @@ std::string CFTPSession::CmdDELE(const ParsedCommand& command) {
   if (!MayWrite(account)) return Line(reply::kNoAccess);
   const bool limited = Limited(account);
   CFileInfo& file = directory_->pobjFile();
-  const Located target = directory_->Locate(command.argument, limited, [&file](const std::string& path) {
-    file.SetFullPathName(path);
-    return file.FileExists();
-  });
+  // A link is deleted as itself, wherever it points.
+  const Located target = directory_->Locate(
+      command.argument, limited,
+      [&file](const std::string& path) {
+        file.SetFullPathName(path);
+        return file.FileExists();
+      },
+      true);
   if (target.result == Lookup::Refused) return Line(reply::kNoAccess);
   if (target.result == Lookup::NotFound) return Line(reply::kFileNotFound);
   if (limited && !directory_->BelowDefault(target.path)) return Line(reply::kNoAccess);
@@ -125,16 +129,20 @@ std::string CFTPSession::CmdRNTO(const ParsedCommand& command) {
   if (command.argument.empty() || from.empty()) return Line(reply::kSyntaxMissing);
   const bool limited = Limited(account);
   CFileInfo& file = directory_->pobjFile();
-  const Located source = directory_->Locate(from, limited, [&file](const std::string& path) {
-    file.SetFullPathName(path);
-    return file.FileExists();
-  });
+  const Located source = directory_->Locate(
+      from, limited,
+      [&file](const std::string& path) {
+        file.SetFullPathName(path);
+        return file.FileExists();
+      },
+      true);
   if (source.result == Lookup::Refused) return Line(reply::kNoAccess);
   if (source.result == Lookup::NotFound) return Line(reply::kPathNotFound);
   // The new name is taken like MKD's: absolute as given, relative below the
   // current directory.
   const std::string target = directory_->Candidates(command.argument).front();
-  if (limited && (!directory_->BelowDefault(source.path) || !directory_->BelowDefault(target))) {
+  if (limited && (!directory_->BelowDefault(source.path) || !directory_->BelowDefault(target) ||
+                  !directory_->Contains(target, true))) {
     return Line(reply::kNoAccess);
   }
   file.SetFullPathName(source.path);

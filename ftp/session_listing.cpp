@@ -3,7 +3,7 @@
 #include "ftp/ftp_session.h"
 #include "ftp/listing.h"
 #include "ftp/replies.h"
-#include "server/globals.h"
+#include "users/ftp_users.h"
 
 namespace velto {
 
@@ -15,12 +15,8 @@ std::string CFTPSession::CmdLIST(const ParsedCommand&) {
   const std::string folder = directory_->CurrentDirectory();
   Transfer t;
   t.kind = Transfer::Kind::List;
-  CMessageQueue* pump = g_.gobjMessageQueue.get();
-  t.listing = ListFolder(folder, false, [pump] {
-    if (pump) pump->ProcessWndMsgs(0);
-  });
-  BeginTransfer(std::move(t), "150 Opening ASCII mode data connection for \"" + folder + "\".");
-  return {};
+  t.listing = ListingCursor::OpenFolder(folder, false);
+  return BeginTransfer(std::move(t), "150 Opening ASCII mode data connection for \"" + folder + "\".");
 }
 
 std::string CFTPSession::CmdNLST(const ParsedCommand& command) {
@@ -29,7 +25,7 @@ std::string CFTPSession::CmdNLST(const ParsedCommand& command) {
   std::string folder;
   if (command.argument.empty()) {
     folder = directory_->CurrentDirectory();
-    if (limited && !directory_->InsideDefault(folder)) return Line(reply::kNoAccess);
+    if (limited && !directory_->Contains(folder)) return Line(reply::kNoAccess);
   } else {
     const auto found = directory_->Locate(command.argument, limited,
                                           [this](const std::string& path) { return directory_->DirExists(path); });
@@ -39,12 +35,8 @@ std::string CFTPSession::CmdNLST(const ParsedCommand& command) {
   }
   Transfer t;
   t.kind = Transfer::Kind::Nlst;
-  CMessageQueue* pump = g_.gobjMessageQueue.get();
-  t.listing = ListFolder(folder, true, [pump] {
-    if (pump) pump->ProcessWndMsgs(0);
-  });
-  BeginTransfer(std::move(t), reply::kOpening);
-  return {};
+  t.listing = ListingCursor::OpenFolder(folder, true);
+  return BeginTransfer(std::move(t), reply::kOpening);
 }
 
 }  // namespace velto

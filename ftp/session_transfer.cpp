@@ -4,14 +4,20 @@
 // A transfer command answers its preliminary reply, then runs as soon as the
 // data connection exists: at once when the client is already connected to
 // the passive listener, when it connects (up to kPassiveWaitMs), or when the
-// outgoing connection of active mode is made (non-blocking, bounded by
-// kActiveConnectMs). Downloads are handed to the component as file ranges,
-// so a transfer's memory does not grow with the file.
+// outgoing connection of active mode is made. Downloads are handed to the
+// host as file ranges and listings go out in bounded pieces, so a
+// transfer's memory does not grow with the file or the folder.
+//
+// Nothing on disk changes before the data connection exists: a STOR that
+// never gets one leaves an existing file exactly as it was.
 #include "ftp/directory.h"
 #include "ftp/ftp_session.h"
 #include "ftp/ftp_sessions.h"
+#include "ftp/listing.h"
 #include "ftp/replies.h"
-#include "server/globals.h"
+#include "log/clog.h"
+#include "log/log_lines.h"
+#include "users/ftp_users.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,55 +25,19 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cmath>
-#include <random>
 
 namespace velto {
 
 namespace {
 
 constexpr std::uint32_t kPassiveWaitMs = 60000;
-constexpr std::int32_t kActiveConnectMs = 30000;
-constexpr int kPassivePortTries = 20;
-// Completion of a download is announced in parts of at most this many
-// bytes, since the component counts sent bytes in 32 bits.
-constexpr std::int64_t kCompletionPart = std::int64_t{1} << 30;
-constexpr const char* kRetrPartId = "RETR-PART";
 // Upload bytes gathered before one write.
 constexpr std::size_t kUploadBuffer = 256 * 1024;
+// A listing goes out in pieces of about this size.
+constexpr std::size_t kListingPiece = 64 * 1024;
 
 using reply::Line;
-
-std::mt19937& Random() {
-  static std::mt19937 generator{std::random_device{}()};
-  return generator;
-}
-
-// A random passive port from 1025 to 65535, outside the range the system
-// hands out to outgoing connections: a port taken by some client's
-// connection there would make the listener fail.
-int PassivePort() {
-  static const auto range = [] {
-    int low = 32768;
-    int high = 60999;
-    if (FILE* f = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "r")) {
-      if (std::fscanf(f, "%d %d", &low, &high) != 2) {
-        low = 32768;
-        high = 60999;
-      }
-      std::fclose(f);
-    }
-    low = std::clamp(low, 1025, 65536);
-    high = std::clamp(high, low - 1, 65535);
-    return std::pair<int, int>(low, high);
-  }();
-  const int below = range.first - 1025;  // ports 1025 .. low-1
-  const int above = 65535 - range.second;  // ports high+1 .. 65535
-  if (below + above <= 0) return std::uniform_int_distribution<int>(1025, 65535)(Random());
-  const int pick = std::uniform_int_distribution<int>(0, below + above - 1)(Random());
-  return pick < below ? 1025 + pick : range.second + 1 + (pick - below);
-}
 
 // A PORT field: one to three decimal digits, 0..255.
 bool PortField(std::string_view text, int& value) {
@@ -106,11 +76,19 @@ bool RestValue(std::string_view text, double& value) {
   return true;
 }
 
-bool RegularFile(const std::string& path, std::int64_t* size = nullptr) {
+// Opens a file to send, without ever blocking (a FIFO would), and only
+// when it is a regular file.
+platform::UniqueFd OpenRegular(const std::string& path, std::int64_t& size, bool& notRegular) {
+  notRegular = false;
+  platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!fd) return fd;
   struct stat st{};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  if (size != nullptr) *size = st.st_size;
-  return true;
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    notRegular = true;
+    return {};
+  }
+  size = st.st_size;
+  return fd;
 }
 
 bool ValidFileName(const std::string& name) {
@@ -141,42 +119,29 @@ std::string CFTPSession::CmdPORT(const ParsedCommand& command) {
   const int port = v[4] * 256 + v[5];
   // Data goes only to the client itself, and never to a privileged port:
   // no bounce through this server, no theft of a service's port.
-  std::string peer;
-  if (!ControlPeer(peer) || peer != address || port < 1024) return Line(reply::kIllegalPort);
+  if (info_.clientAddress != address || port < 1024) return Line(reply::kIllegalPort);
 
   ClosePassiveListener();
+  if (!TransferBusy()) CloseDataConnection();
   dataHostAddress_ = address;
   DataPortToConnectOn = std::to_string(port);
-  passiveMode_ = false;
-  SendReply(reply::kOk);
-  return {};
+  dataMode_ = DataMode::Active;
+  return Line(reply::kOk);
 }
 
 std::string CFTPSession::CmdPASV(const ParsedCommand&) {
   ClosePassiveListener();
-  CPortwell& pw = *g_.gobjPortwell;
-  std::int32_t listener = -1;
-  int port = 0;
-  for (int attempt = 0; attempt < kPassivePortTries && listener == -1; ++attempt) {
-    port = PassivePort();
-    listener = pw.AddListener(port, PWL_TCPIP, -1, 5);
-  }
-  pw.LastSockErr();  // a refused port is expected here; do not leave it behind
-  if (listener == -1) {
-    DataPortToListenOn.clear();
+  if (!TransferBusy()) CloseDataConnection();
+  const int port = host_->OpenPassive();
+  if (port <= 0) {
+    dataMode_ = DataMode::None;
     return Line(reply::kCantOpenData);
   }
-  SocketHandleDataListener = listener;
+  passiveOpen_ = true;
   DataPortToListenOn = std::to_string(port);
-  passiveMode_ = true;
-  // The address the client reached this server on: the control
-  // connection's own local address.
-  std::string address;
-  try {
-    address = pw.ItemByKey(controlSocketHandle_).LocalIP;
-  } catch (const std::exception&) {
-  }
-  if (address.empty()) address = pw.LocalHostIP(g_.gnFTPBindToIP > 0 ? g_.gnFTPBindToIP : 0);
+  dataMode_ = DataMode::Passive;
+  // The address the client reached this server on.
+  std::string address = info_.localAddress.empty() ? info_.serverAddress : info_.localAddress;
   for (auto& c : address) {
     if (c == '.') c = ',';
   }
@@ -207,22 +172,26 @@ std::string CFTPSession::CmdRETR(const ParsedCommand& command) {
   if (command.argument.empty()) return Line(reply::kSyntaxMissing);
   // A limited account never looks outside its tree, not even to learn what
   // exists there.
-  std::int64_t size = 0;
   const auto found = directory_->Locate(command.argument, account->LimitToDefaultDirectory,
-                                        [&size](const std::string& path) { return RegularFile(path, &size); });
+                                        [](const std::string& path) {
+                                          struct stat st{};
+                                          return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+                                        });
   if (found.result == CDirectory::Lookup::Refused) return Line(reply::kNoAccess);
   if (found.result == CDirectory::Lookup::NotFound) return Line(reply::kFileNotFound);
-  const std::string& path = found.path;
+  std::int64_t size = 0;
+  bool notRegular = false;
+  Transfer t;
+  t.file = OpenRegular(found.path, size, notRegular);
+  if (notRegular) return Line(reply::kNotRegularFile);
+  if (!t.file) return Line(reply::kFileNotFound);
   const std::int64_t offset = FilePos;
   FilePos = 0;
   if (offset > size) return Line(reply::kBadRestart);
-  Transfer t;
   t.kind = Transfer::Kind::Retr;
-  t.path = path;
   t.offset = offset;
   t.length = size - offset;
-  BeginTransfer(std::move(t), reply::kOpening);
-  return {};
+  return BeginTransfer(std::move(t), reply::kOpening);
 }
 
 std::string CFTPSession::CmdSTOR(const ParsedCommand& command) {
@@ -236,60 +205,246 @@ std::string CFTPSession::CmdSTOR(const ParsedCommand& command) {
                                                   ValidFileName(path.substr(slash + 1));
                                          });
   if (target.result != CDirectory::Lookup::Found) return Line(reply::kNoAccess);
-
-  storFilePath_ = target.path;
   const std::int64_t restart = FilePos;
   FilePos = 0;
   struct stat st{};
-  const bool exists = ::lstat(storFilePath_.c_str(), &st) == 0;
-  if (exists && S_ISDIR(st.st_mode)) {
-    storFilePath_.clear();
-    return Line(reply::kCannotDelete);
-  }
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
-  if (exists && restart == 0) {
-    // Replace: a read-only file too (its owner may write it again first).
-    ::chmod(storFilePath_.c_str(), (st.st_mode & 07777) | S_IWUSR);
-    if (::unlink(storFilePath_.c_str()) != 0) {
-      storFilePath_.clear();
-      return Line(reply::kCannotDelete);
+  if (::lstat(target.path.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return Line(reply::kCannotDelete);
+    // Only a file (or a link, replaced as itself) may be written: never a
+    // FIFO, a device or a socket.
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return Line(reply::kNotRegularFile);
+    if (S_ISLNK(st.st_mode) && restart > 0) {
+      struct stat linked{};
+      if (::stat(target.path.c_str(), &linked) != 0 || !S_ISREG(linked.st_mode)) return Line(reply::kNotRegularFile);
     }
   }
-  // The file exists from here on, even if the client sends nothing.
-  storFile_ = platform::UniqueFd(::open(storFilePath_.c_str(), flags, 0644));
-  if (!storFile_) {
-    storFilePath_.clear();
-    return Line(reply::kLocalError);
-  }
-  // A resumed upload continues where the client says it stopped.
-  storOffset_ = restart;
-  if (restart > 0 && ::ftruncate(storFile_.get(), restart) != 0) {
-    storFile_.reset();
-    storFilePath_.clear();
-    return Line(reply::kLocalError);
-  }
-  storFailed_ = false;
   Transfer t;
   t.kind = Transfer::Kind::Stor;
-  BeginTransfer(std::move(t), reply::kOpening);
-  return {};
+  t.path = target.path;
+  t.offset = restart;
+  return BeginTransfer(std::move(t), reply::kOpening);
 }
 
 std::string CFTPSession::CmdABOR(const ParsedCommand&) {
   CancelWait();
   pending_ = Transfer{};
-  if (WaitingForSTORFile || storFile_) {
+  if (active_.kind == Transfer::Kind::Stor) {
+    // What arrived is kept.
     FlushUpload();
-    WaitingForSTORFile = false;
     storFile_.reset();
     storFilePath_.clear();
+    WaitingForSTORFile = false;
   }
-  active_ = Transfer::Kind::None;
+  active_ = Transfer{};
   CloseDataConnection();
   return Line(reply::kAborted);
 }
 
+// ---- the transfer's life ---------------------------------------------------------
+
+bool CFTPSession::TransferBusy() const {
+  return pending_.kind != Transfer::Kind::None || active_.kind != Transfer::Kind::None;
+}
+
+std::string CFTPSession::BeginTransfer(Transfer transfer, std::string_view preliminary) {
+  if (TransferBusy()) return Line(reply::kTransferRunning);
+  if (dataMode_ == DataMode::None) return Line(reply::kCantOpenData);
+  SendReply(preliminary);
+  pending_ = std::move(transfer);
+  if (dataMode_ == DataMode::Active) {
+    CloseDataConnection();
+    int port = 0;
+    try {
+      port = std::stoi(DataPortToConnectOn);
+    } catch (const std::exception&) {
+    }
+    if (dataHostAddress_.empty() || port <= 0 || !host_->ConnectData(dataHostAddress_, port)) {
+      FailTransfer();
+      return {};
+    }
+    connecting_ = true;
+    return {};
+  }
+  if (dataConnected_) {
+    StartTransfer();
+    return {};
+  }
+  if (!passiveOpen_) {
+    FailTransfer();
+    return {};
+  }
+  // The client has not connected yet.
+  waitTimer_ = StartTimer(kPassiveWaitMs, [this] {
+    waitTimer_ = 0;
+    if (pending_.kind != Transfer::Kind::None) FailTransfer();
+  });
+  return {};
+}
+
+void CFTPSession::CancelWait() { StopTimer(waitTimer_); }
+
+void CFTPSession::FailTransfer() {
+  CancelWait();
+  pending_ = Transfer{};
+  SendReply(reply::kCantOpenData);
+}
+
+void CFTPSession::OnDataConnected() {
+  connecting_ = false;
+  dataConnected_ = true;
+  // One connection per PASV: the listener has gone.
+  passiveOpen_ = false;
+  DataPortToListenOn.clear();
+  if (pending_.kind != Transfer::Kind::None) {
+    CancelWait();
+    StartTransfer();
+  }
+}
+
+void CFTPSession::OnDataConnectFailed() {
+  connecting_ = false;
+  if (pending_.kind != Transfer::Kind::None) FailTransfer();
+}
+
+void CFTPSession::StartTransfer() {
+  active_ = std::move(pending_);
+  pending_ = Transfer{};
+  switch (active_.kind) {
+    case Transfer::Kind::None:
+      return;
+    case Transfer::Kind::Stor:
+      if (!OpenUploadTarget()) {
+        active_ = Transfer{};
+        CloseDataConnection();
+        return;
+      }
+      WaitingForSTORFile = true;
+      return;
+    case Transfer::Kind::Retr:
+      if (active_.length <= 0) {
+        FinishTransfer(reply::kTransferCompleted);
+        return;
+      }
+      if (!host_->SendFile(std::move(active_.file), active_.offset, active_.length)) {
+        if (CLog* log = table_.Services().errorLog) {
+          log->LogData(ErrorLogLine("0", "Sending a file to " + info_.clientAddress + " failed", "RETR"));
+        }
+        FinishTransfer(reply::kLocalError);
+      }
+      return;
+    case Transfer::Kind::List:
+    case Transfer::Kind::Nlst:
+      SendNextListingPiece();
+      return;
+  }
+}
+
+void CFTPSession::SendNextListingPiece() {
+  std::string piece;
+  const bool more = active_.listing && active_.listing->Next(piece, kListingPiece);
+  if (!more) active_.listing.reset();
+  if (piece.empty()) {
+    // Nothing (more) to send: an empty directory is an empty transfer.
+    FinishTransfer(reply::kTransferCompleted);
+    return;
+  }
+  if (!host_->SendData(std::move(piece))) FinishTransfer(reply::kLocalError);
+}
+
+void CFTPSession::OnDataSent() {
+  switch (active_.kind) {
+    case Transfer::Kind::Retr:
+      FinishTransfer(reply::kTransferCompleted);
+      return;
+    case Transfer::Kind::List:
+    case Transfer::Kind::Nlst:
+      if (active_.listing) {
+        SendNextListingPiece();
+      } else {
+        FinishTransfer(reply::kTransferCompleted);
+      }
+      return;
+    default:
+      return;
+  }
+}
+
+// The data connection closes, then the client hears how it went.
+void CFTPSession::FinishTransfer(std::string_view replyText) {
+  active_ = Transfer{};
+  CloseDataConnection();
+  SendReply(replyText);
+}
+
+void CFTPSession::OnDataReceived(std::string_view bytes) {
+  if (active_.kind != Transfer::Kind::Stor) return;
+  lastAccess_ = std::chrono::steady_clock::now();
+  pCommandSTOR(bytes);
+}
+
+void CFTPSession::OnDataClosed(bool error) {
+  dataConnected_ = false;
+  connecting_ = false;
+  switch (active_.kind) {
+    case Transfer::Kind::Stor:
+      EndUpload(error);
+      return;
+    case Transfer::Kind::Retr:
+    case Transfer::Kind::List:
+    case Transfer::Kind::Nlst:
+      // The client went away before everything was sent.
+      active_ = Transfer{};
+      host_->CloseData();
+      SendReply(reply::kAbortedByPeer);
+      return;
+    case Transfer::Kind::None:
+      host_->CloseData();
+      if (pending_.kind != Transfer::Kind::None && dataMode_ == DataMode::Passive) FailTransfer();
+      return;
+  }
+}
+
 // ---- uploads ------------------------------------------------------------------------
+
+// Replaces the target now that the data connection exists. A new file is
+// made in place of an old one (or of a link, which is replaced as itself);
+// a restarted upload writes into the existing file from its position.
+bool CFTPSession::OpenUploadTarget() {
+  const std::string& path = active_.path;
+  const std::int64_t restart = active_.offset;
+  struct stat st{};
+  const bool exists = ::lstat(path.c_str(), &st) == 0;
+  if (exists && (S_ISDIR(st.st_mode) || (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)))) {
+    SendReply(exists && S_ISDIR(st.st_mode) ? reply::kCannotDelete : reply::kNotRegularFile);
+    return false;
+  }
+  if (restart == 0) {
+    if (exists && ::unlink(path.c_str()) != 0) {
+      SendReply(reply::kCannotDelete);
+      return false;
+    }
+    storFile_ = platform::UniqueFd(
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644));
+  } else {
+    storFile_ = platform::UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644));
+    struct stat opened{};
+    if (storFile_ && (::fstat(storFile_.get(), &opened) != 0 || !S_ISREG(opened.st_mode))) {
+      storFile_.reset();
+      SendReply(reply::kNotRegularFile);
+      return false;
+    }
+    // A resumed upload continues where the client says it stopped.
+    if (storFile_ && ::ftruncate(storFile_.get(), restart) != 0) storFile_.reset();
+  }
+  if (!storFile_) {
+    SendReply(reply::kLocalError);
+    return false;
+  }
+  storFilePath_ = path;
+  storOffset_ = restart;
+  storFailed_ = false;
+  return true;
+}
 
 void CFTPSession::pCommandSTOR(std::string_view bytData) {
   if (!storFile_ || storFailed_) return;
@@ -317,7 +472,9 @@ void CFTPSession::WriteUpload(const char* data, std::size_t left) {
       // The upload cannot be completed as sent; the client hears so at the
       // end instead of a success.
       storFailed_ = true;
-      g_.LogError(errno, "Write to " + storFilePath_ + " failed", "pCommandSTOR");
+      if (CLog* log = table_.Services().errorLog) {
+        log->LogData(ErrorLogLine(std::to_string(errno), "Write to " + storFilePath_ + " failed", "pCommandSTOR"));
+      }
       break;
     }
     data += n;
@@ -326,252 +483,47 @@ void CFTPSession::WriteUpload(const char* data, std::size_t left) {
   }
 }
 
-void CFTPSession::EndUpload() {
+// The upload ends: every received byte is written before the answer, which
+// is a success only when the client closed cleanly and every write worked.
+void CFTPSession::EndUpload(bool error) {
   FlushUpload();
   const bool failed = storFailed_;
   WaitingForSTORFile = false;
-  FilePos = 0;
   storFile_.reset();
   std::string().swap(storBuffer_);  // an idle session holds no upload buffer
   storFilePath_.clear();
   storFailed_ = false;
-  active_ = Transfer::Kind::None;
-  SendReply(failed ? reply::kLocalError : reply::kTransferCompleted);
+  active_ = Transfer{};
+  host_->CloseData();
+  SendReply(error ? reply::kAbortedByPeer : failed ? reply::kLocalError : reply::kTransferCompleted);
 }
 
 // ---- the data connection --------------------------------------------------------
 
-bool CFTPSession::ControlPeer(std::string& address) const {
-  try {
-    address = g_.gobjPortwell->RemoteHostIP(controlSocketHandle_);
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
-}
-
-bool CFTPSession::AcceptsDataConnection(const std::string& portText, const std::string& peer) const {
-  if (!passiveMode_ || DataPortToListenOn != portText) return false;
-  // Only the client of this session may connect to its passive port.
-  std::string own;
-  return ControlPeer(own) && own == peer;
-}
-
-void CFTPSession::BeginTransfer(Transfer transfer, std::string_view preliminary) {
-  CancelWait();
-  SendReply(preliminary);
-  pending_ = std::move(transfer);
-  CPortwell& pw = *g_.gobjPortwell;
-  if (!passiveMode_) {
-    if (dataHostAddress_.empty() || DataPortToConnectOn.empty()) {
-      FailTransfer();
-      return;
-    }
-    CloseDataConnection();
-    const std::int32_t handle =
-        pw.ConnectAsync(dataHostAddress_, std::stoi(DataPortToConnectOn), PWL_TCPIP, 0, kActiveConnectMs);
-    if (handle <= 0) {
-      pw.LastSockErr();
-      FailTransfer();
-      return;
-    }
-    SetPendingConnect(handle);
-    return;
-  }
-  if (SocketHandleData() > 0 && pw.ItemExists(std::to_string(SocketHandleData()))) {
-    StartTransfer(SocketHandleData());
-    return;
-  }
-  if (SocketHandleDataListener <= 0) {
-    FailTransfer();
-    return;
-  }
-  // The client has not connected yet.
-  waitTimer_ = g_.loop.SetTimer(kPassiveWaitMs, [this](platform::TimerId) {
-    CancelWait();
-    if (pending_.kind != Transfer::Kind::None) FailTransfer();
-  });
-}
-
-void CFTPSession::CancelWait() {
-  if (waitTimer_ != 0) g_.loop.KillTimer(waitTimer_);
-  waitTimer_ = 0;
-}
-
-void CFTPSession::FailTransfer() {
-  CancelWait();
-  if (pending_.kind == Transfer::Kind::Stor) {
-    storFile_.reset();
-    storFilePath_.clear();
-  }
-  pending_ = Transfer{};
-  SendReply(reply::kCantOpenData);
-}
-
-void CFTPSession::OnDataConnected(std::int32_t handle) {
-  CPortwell& pw = *g_.gobjPortwell;
-  const std::string key = std::to_string(handle);
-  if (handle == pendingConnect_) SetPendingConnect(0);
-  SetSocketHandleData(handle);
-  try {
-    // The end of a data connection needs no grace time: an upload is
-    // complete when the client closed and its bytes are written.
-    pw.SetLingerTime(key, 1);
-    // Uploads are written as received: no widening and narrowing back.
-    pw.SetNoUnicodeConversionOnRecv(key, true);
-    // The end of a small file must not wait for the peer's delayed ack.
-    pw.SetSockOption(key, PWL_TCP_NODELAY, true);
-  } catch (const std::exception&) {
-  }
-  if (pending_.kind != Transfer::Kind::None) {
-    CancelWait();
-    StartTransfer(handle);
-  }
-}
-
-void CFTPSession::OnDataConnectFailed(std::int32_t handle) {
-  if (handle != pendingConnect_) return;
-  SetPendingConnect(0);
-  if (pending_.kind != Transfer::Kind::None) FailTransfer();
-}
-
-void CFTPSession::StartTransfer(std::int32_t handle) {
-  Transfer t = std::move(pending_);
-  pending_ = Transfer{};
-  CPortwell& pw = *g_.gobjPortwell;
-  const std::string key = std::to_string(handle);
-  switch (t.kind) {
-    case Transfer::Kind::None:
-      return;
-    case Transfer::Kind::Stor:
-      active_ = Transfer::Kind::Stor;
-      WaitingForSTORFile = true;
-      return;
-    case Transfer::Kind::Retr: {
-      if (t.length <= 0) {
-        SendReply(reply::kTransferCompleted);
-        CloseDataConnection();
-        return;
-      }
-      active_ = Transfer::Kind::Retr;
-      retrRemaining_ = t.length;
-      SendNextPart(handle);
-      const std::int32_t err = pw.SendFile(handle, t.path, t.offset, t.length);
-      if (err != 0) {
-        active_ = Transfer::Kind::None;
-        pw.NotifyOnEmptySendQue(key, "", 0);
-        g_.LogError(err, "Sending " + t.path + " failed", "RETR");
-        SendReply(reply::kLocalError);
-        CloseDataConnection();
-      }
-      return;
-    }
-    case Transfer::Kind::List:
-    case Transfer::Kind::Nlst: {
-      if (t.listing.empty()) {
-        // Nothing to send: an empty directory is an empty transfer.
-        SendReply(reply::kTransferCompleted);
-        CloseDataConnection();
-        return;
-      }
-      active_ = t.kind;
-      const char* id = t.kind == Transfer::Kind::List ? "LIST" : "NLST";
-      pw.NotifyOnEmptySendQue(key, id, static_cast<std::int32_t>(t.listing.size()));
-      try {
-        pw.SendData(handle, PortwellData(std::move(t.listing)));
-      } catch (const PortwellError& e) {
-        g_.LogError(e.Number, e.Description, id);
-        active_ = Transfer::Kind::None;
-        SendReply(reply::kLocalError);
-        CloseDataConnection();
-      }
-      return;
-    }
-  }
-}
-
-// Arms the completion notice for the next part of a download: the last part
-// carries "RETR", which the main window answers with the 226.
-void CFTPSession::SendNextPart(std::int32_t handle) {
-  CPortwell& pw = *g_.gobjPortwell;
-  const std::string key = std::to_string(handle);
-  if (retrRemaining_ <= kCompletionPart) {
-    pw.NotifyOnEmptySendQue(key, "RETR", static_cast<std::int32_t>(retrRemaining_));
-    retrRemaining_ = 0;
-    return;
-  }
-  // A part ends on a request boundary, or the count would carry over.
-  std::int64_t chunk = 4096;
-  try {
-    chunk = std::max<std::int32_t>(1, pw.ItemByKey(key).ChunkSize);
-  } catch (const std::exception&) {
-  }
-  const std::int64_t part = (kCompletionPart / chunk) * chunk;
-  pw.NotifyOnEmptySendQue(key, kRetrPartId, static_cast<std::int32_t>(part));
-  retrRemaining_ -= part;
-}
-
-void CFTPSession::OnSendProgress(std::int32_t handle) {
-  if (active_ == Transfer::Kind::Retr && handle == SocketHandleData() && retrRemaining_ > 0) SendNextPart(handle);
-}
-
-void CFTPSession::OnTransferDone(std::int32_t handle) {
-  if (handle != SocketHandleData()) return;
-  active_ = Transfer::Kind::None;
-  // The connection is closing now; a next transfer must not use it.
-  SetSocketHandleData(0);
-  SendReply(reply::kTransferCompleted);
-}
-
-void CFTPSession::OnDataTerminated(std::int32_t handle) {
-  if (handle != SocketHandleData()) return;
-  SetSocketHandleData(0);
-  if (WaitingForSTORFile) {
-    EndUpload();
-  } else if (active_ != Transfer::Kind::None) {
-    // The client went away before everything was sent.
-    active_ = Transfer::Kind::None;
-    SendReply(reply::kAbortedByPeer);
-  }
-}
-
-void CFTPSession::OnDataPeerClosed(std::int32_t handle) {
-  if (handle != SocketHandleData() || !WaitingForSTORFile) return;
-  // The connection finishes its close on its own; this session is done
-  // with it.
-  SetSocketHandleData(0);
-  EndUpload();
-}
-
 void CFTPSession::ClosePassiveListener() {
-  if (SocketHandleDataListener > 0) g_.CloseSocket(SocketHandleDataListener, false);
-  SocketHandleDataListener = 0;
+  if (passiveOpen_) host_->ClosePassive();
+  passiveOpen_ = false;
   DataPortToListenOn.clear();
 }
 
 void CFTPSession::CloseDataConnection() {
-  const std::int32_t handle = SocketHandleData();
-  SetSocketHandleData(0);
-  if (handle > 0 && g_.gobjPortwell && g_.gobjPortwell->ItemExists(std::to_string(handle))) {
-    g_.CloseSocket(handle, true);
-  }
+  if (dataConnected_ || connecting_) host_->CloseData();
+  dataConnected_ = false;
+  connecting_ = false;
 }
 
 void CFTPSession::Close() {
   CancelWait();
   pending_ = Transfer{};
-  active_ = Transfer::Kind::None;
-  WaitingForSTORFile = false;
-  // What arrived of an interrupted upload is kept.
-  FlushUpload();
+  if (active_.kind == Transfer::Kind::Stor) {
+    // What arrived of an interrupted upload is kept.
+    FlushUpload();
+  }
   storFile_.reset();
+  active_ = Transfer{};
+  WaitingForSTORFile = false;
   ClosePassiveListener();
   CloseDataConnection();
-  if (pendingConnect_ > 0) {
-    const std::int32_t handle = pendingConnect_;
-    SetPendingConnect(0);
-    if (g_.gobjPortwell && g_.gobjPortwell->ItemExists(std::to_string(handle))) g_.CloseSocket(handle, false);
-  }
 }
 
 }  // namespace velto

@@ -1,5 +1,7 @@
 // The handlers of the socket component's events: the one place where network
-// activity reaches the FTP engine.
+// activity reaches the FTP engine. Control connections go to their session;
+// every data-side socket goes to the session host that opened it, which
+// hands the session what it needs to know.
 #include "ftp/ftp_sessions.h"
 #include "ftp/replies.h"
 #include "log/log_lines.h"
@@ -35,6 +37,20 @@ void FMain::AddListEntry(std::int32_t handle, std::int32_t addressIndex, bool ac
   g_.gobjConnectionEntries->pAddConnectionEntry(
       *g_.lstConnections, handle, std::to_string(UnsignedPort(localPort)), info.Protocol == PWL_TCPIP ? "TCP" : "UDP",
       pw.LocalHostIP(addressIndex), info.RemoteHostIP, std::to_string(UnsignedPort(info.RemotePort)), "");
+  NotifyConnectionsChanged();
+}
+
+CFTPSession* FMain::ControlSession(std::int32_t handle) {
+  if (!g_.gobjFTPSessions) return nullptr;
+  const std::string key = std::to_string(handle);
+  return g_.gobjFTPSessions->pExists(key) ? &g_.gobjFTPSessions->ItemByKey(key) : nullptr;
+}
+
+// A refused client hears why, then the connection closes once that is out.
+void FMain::Refuse(std::int32_t handle, const std::string& text, bool& Accept) {
+  g_.SendText(handle, text, "mobjPortwell_ConnectionRequest");
+  g_.CloseSocket(handle, true);
+  Accept = true;
 }
 
 void FMain::ConnectionRequest(std::int32_t SocketHandle, bool& Accept) {
@@ -52,43 +68,54 @@ void FMain::ConnectionRequest(std::int32_t SocketHandle, bool& Accept) {
     pw.SetUseBufferToSend(key, g_.gbUseBuffersToSend);
   });
   const std::int32_t port = UnsignedPort(pw.RemotePort(key));
-  const bool control = port == g_.gnFTPPort;
-  if (control) {
-    if (sessions.OpenCount() < sessions.MaxUsers) {
-      if (sessions.pExists(key)) {
-        Accept = false;
-        return;
-      }
-      Guarded(g_, kContext, [&] {
-        // Replies are small and the client waits for each: send them at
-        // once instead of holding one back until the previous is acknowledged.
-        pw.SetSockOption(key, PWL_TCP_NODELAY, true);
-        sessions.pAddFTPSession(key, g_.gsAppPath);
-        g_.SendText(SocketHandle, sessions.ItemByKey(key).StartSession(), kContext);
-      });
-    } else {
-      g_.SendText(SocketHandle, sessions.BannerMaxUsers, kContext);
-      Accept = false;
-    }
-  } else {
+  const std::string peer = pw.RemoteHostIP(key);
+  if (port != g_.gnFTPPort) {
     // A passive data connection: it belongs to the session that listens on
-    // that port, and only when it comes from that session's client.
+    // that port, only when it comes from that session's client, and only
+    // the first one.
+    PortwellSessionHost* host = routes_.ByListenPort(port);
     Accept = false;
-    const std::string peer = pw.RemoteHostIP(key);
-    const std::string portText = std::to_string(port);
-    for (std::int32_t i = 1; i <= sessions.Count(); ++i) {
-      CFTPSession& s = sessions.ItemByIndex(i);
-      if (s.AcceptsDataConnection(portText, peer)) {
-        s.OnDataConnected(SocketHandle);
-        Accept = true;
-      }
-    }
+    Guarded(g_, kContext, [&] { Accept = host != nullptr && host->OfferPassive(SocketHandle, peer); });
+    if (Accept) Guarded(g_, kContext, [&] { AddListEntry(SocketHandle, 0, true); });
+    return;
   }
-  if (Accept) {
-    Guarded(g_, kContext, [&] {
-      AddListEntry(SocketHandle, control ? (g_.gnFTPBindToIP < 0 ? 0 : g_.gnFTPBindToIP) : 0, true);
-    });
+  if (sessions.pExists(key)) {
+    Accept = false;
+    return;
   }
+  if (sessions.OpenCount() >= sessions.MaxUsers) {
+    Refuse(SocketHandle, BannerLine(sessions.BannerMaxUsers), Accept);
+    return;
+  }
+  if (sessions.Guard().Banned(peer)) {
+    Refuse(SocketHandle, reply::Line(reply::kBanned), Accept);
+    return;
+  }
+  if (sessions.MaxConnectionsPerIP > 0 && sessions.OpenCountFrom(peer) >= sessions.MaxConnectionsPerIP) {
+    Refuse(SocketHandle, reply::Line(reply::kTooManyFromAddress), Accept);
+    return;
+  }
+  Guarded(g_, kContext, [&] {
+    // Replies are small and the client waits for each: send them at once
+    // instead of holding one back until the previous is acknowledged.
+    pw.SetSockOption(key, PWL_TCP_NODELAY, true);
+    const auto info = pw.ItemByKey(key);
+    ConnectionInfo connection;
+    connection.clientAddress = info.RemoteHostIP;
+    // For an accepted socket the component reports the listening port as
+    // RemotePort and the client's port as LocalPort.
+    connection.clientPort = UnsignedPort(info.LocalPort);
+    connection.serverAddress = g_.ServerAddress();
+    connection.serverPort = UnsignedPort(info.RemotePort);
+    connection.localAddress = info.LocalIP;
+    auto host = std::make_unique<PortwellSessionHost>(*hostContext_, SocketHandle);
+    PortwellSessionHost& hostRef = *host;
+    CFTPSession& session = sessions.pAddFTPSession(key, std::move(host), std::move(connection));
+    hostRef.Attach(session);
+    g_.SendText(SocketHandle, session.StartSession(), kContext);
+  });
+  Guarded(g_, kContext, [&] { AddListEntry(SocketHandle, g_.gnFTPBindToIP < 0 ? 0 : g_.gnFTPBindToIP, true); });
+  NotifySessionsChanged();
 }
 
 void FMain::ConnectionEstablished(std::int32_t SocketHandle) {
@@ -96,89 +123,63 @@ void FMain::ConnectionEstablished(std::int32_t SocketHandle) {
   if (g_.gbViewRealTime) g_.diagnostics->ConnectionOpened();
   Guarded(g_, "mobjPortwell_ConnectionEstablished", [&] { AddListEntry(SocketHandle, 0, false); });
   // An outgoing (active-mode) data connection is ready.
-  CFTPSession* s = g_.gobjFTPSessions->ItemByPendingConnect(SocketHandle);
-  if (s != nullptr) {
-    Guarded(g_, "mobjPortwell_ConnectionEstablished", [&] { s->OnDataConnected(SocketHandle); });
+  if (PortwellSessionHost* host = routes_.ByConnect(SocketHandle)) {
+    Guarded(g_, "mobjPortwell_ConnectionEstablished", [&] { host->DataConnected(SocketHandle); });
   }
 }
 
 void FMain::ConnectionStatus(std::int32_t SocketHandle, PWL_SOCK_STATE SockState) {
   if (SockState == PWL_CLOSING && g_.gobjFTPSessions) {
-    // A client that closed its control connection gives up its place at once.
-    g_.gobjFTPSessions->pMarkClosing(std::to_string(SocketHandle));
-    // A client that closed the data connection of an upload has sent
-    // everything: the upload completes now, not when the close has run.
-    CFTPSession* s = g_.gobjFTPSessions->ItemBySocketHandleData(SocketHandle);
-    if (s != nullptr && s->WaitingForSTORFile) {
-      Guarded(g_, "mobjPortwell_ConnectionStatus", [&] {
+    Guarded(g_, "mobjPortwell_ConnectionStatus", [&] {
+      // A client that closed its control connection gives up its place and
+      // its log-on at once.
+      if (CFTPSession* session = ControlSession(SocketHandle)) {
+        session->OnControlClosed();
+        NotifySessionsChanged();
+      } else if (PortwellSessionHost* host = routes_.ByData(SocketHandle)) {
         const auto info = g_.gobjPortwell->ItemByKey(std::to_string(SocketHandle));
-        if (info.QueReceiveCount == 0) s->OnDataPeerClosed(SocketHandle);
-      });
-    }
+        host->DataPeerClosing(SocketHandle, info.QueReceiveCount == 0);
+      }
+    });
   }
   if (!g_.gbViewRealTime || !g_.gobjPortwell) return;
-  try {
-    const auto info = g_.gobjPortwell->ItemByKey(std::to_string(SocketHandle));
-    g_.Feed(TimeStampText(SockStateText(SockState) + " - Port " + std::to_string(UnsignedPort(info.LocalPort))));
-  } catch (const std::exception&) {
-  }
+  const std::string key = std::to_string(SocketHandle);
+  if (!g_.gobjPortwell->ItemExists(key)) return;
+  const auto info = g_.gobjPortwell->ItemByKey(key);
+  g_.Feed(TimeStampText(SockStateText(SockState) + " - Port " + std::to_string(UnsignedPort(info.LocalPort))));
 }
 
 void FMain::DataArrival(std::int32_t SocketHandle, PortwellData& Data, bool& Retrieved) {
   constexpr const char* kContext = "mobjPortwell_DataArrival";
   Retrieved = true;
   if (!g_.gobjFTPSessions) return;
-  CPortwell& pw = *g_.gobjPortwell;
-  CFTPSessions& sessions = *g_.gobjFTPSessions;
   if (g_.gbViewRealTime) {
     // The highest index of the delivered byte array: two bytes per
     // character for text.
     const std::size_t bytes = Data.IsText() ? Data.Size() * 2 : Data.Size();
     g_.Feed(TimeStampText("Received " + std::to_string(static_cast<std::int64_t>(bytes) - 1) + " bytes"));
   }
-  const std::string key = std::to_string(SocketHandle);
   Guarded(g_, kContext, [&] {
-    const std::int32_t port = UnsignedPort(pw.RemotePort(key));
-    if (port == g_.gnFTPPort && sessions.pExists(key)) {
-      CFTPSession& s = sessions.ItemByKey(key);
-      const std::string text = Data.ToBytes();
-      if (s.ActivityLogging()) s.ActivityUpdate(text);
-      // One command per complete line; a block may hold several lines or
-      // only part of one. A command may close the session's own connection.
-      for (const auto& line : s.pReceive(text)) {
-        if (s.Closed() || !sessions.pExists(key)) break;
-        s.ResponseBuff = line.tooLong ? std::string(reply::kLineTooLong) + reply::kCrLf : s.pSubmitCommand(line.text);
-        if (!s.ResponseBuff.empty() && !s.Closed()) g_.SendText(SocketHandle, s.ResponseBuff, kContext);
-        s.ResponseBuff.clear();
-      }
-      if (g_.gobjMessageQueue) g_.gobjMessageQueue->ProcessWndMsgs(0);
+    if (CFTPSession* session = ControlSession(SocketHandle)) {
+      session->OnControlData(Data.ToBytes());
       return;
     }
-    CFTPSession* s = sessions.ItemBySocketHandleData(SocketHandle);
-    if (s != nullptr && s->WaitingForSTORFile) {
-      if (Data.IsText()) {
-        s->pCommandSTOR(Data.ToBytes());
-      } else {
-        s->pCommandSTOR(Data.Bytes());
-      }
+    if (PortwellSessionHost* host = routes_.ByData(SocketHandle)) {
+      host->DataReceived(SocketHandle, Data.IsText() ? std::string_view(Data.ToBytes()) : Data.Bytes());
     }
   });
 }
 
 void FMain::EmptySendQue(std::int32_t SocketHandle, const std::string& EventID) {
   if (!g_.gobjFTPSessions) return;
-  if (EventID == "RETR-PART") {
-    // A part of a large download is out; the session announces the next.
-    if (CFTPSession* s = g_.gobjFTPSessions->ItemBySocketHandleData(SocketHandle)) s->OnSendProgress(SocketHandle);
-    return;
-  }
-  if (EventID != "RETR" && EventID != "NLST" && EventID != "LIST") return;
   Guarded(g_, "mobjPortwell_EmptySendQue", [&] {
-    const std::string key = std::to_string(SocketHandle);
-    g_.gobjPortwell->NotifyOnEmptySendQue(key, "", 0);
-    CFTPSession* s = g_.gobjFTPSessions->ItemBySocketHandleData(SocketHandle);
-    if (s != nullptr) s->OnTransferDone(SocketHandle);
-    g_.gobjPortwell->CloseSock(key, false);
+    if (EventID == PortwellSessionHost::kDrainId) {
+      if (CFTPSession* session = ControlSession(SocketHandle)) {
+        static_cast<PortwellSessionHost&>(session->Host()).EmptySendQue(SocketHandle, EventID);
+      }
+      return;
+    }
+    if (PortwellSessionHost* host = routes_.ByData(SocketHandle)) host->EmptySendQue(SocketHandle, EventID);
   });
 }
 
@@ -199,13 +200,16 @@ void FMain::gConnectionTerminated(const std::string& handleText, IListControl& l
     s.SetActivityLogging(false);
     s.Close();
     sessions.pDeleteByKey(handleText);
+    NotifySessionsChanged();
   }
   if (handle == g_.gnListenSocket && g_.gbFTPActive) ActivateFTP();
-  // A data connection ends: the session finishes its upload or forgets the
-  // handle.
-  if (CFTPSession* s = sessions.ItemBySocketHandleData(handle)) s->OnDataTerminated(handle);
-  if (CFTPSession* s = sessions.ItemByPendingConnect(handle)) s->OnDataConnectFailed(handle);
-  if (g_.gobjConnectionEntries->pExists(handleText)) g_.gobjConnectionEntries->pDeleteByKey(handleText, list);
+  // A data connection ends: its host tells the session how.
+  if (PortwellSessionHost* host = routes_.ByData(handle)) host->DataTerminated(handle);
+  if (PortwellSessionHost* host = routes_.ByConnect(handle)) host->DataTerminated(handle);
+  if (g_.gobjConnectionEntries->pExists(handleText)) {
+    g_.gobjConnectionEntries->pDeleteByKey(handleText, list);
+    NotifyConnectionsChanged();
+  }
   if (handle == g_.gnListenSocket) {
     g_.gnListenSocket = 0;
   } else if (g_.gbViewRealTime) {
@@ -214,6 +218,7 @@ void FMain::gConnectionTerminated(const std::string& handleText, IListControl& l
 }
 
 void FMain::Error(std::int32_t SocketHandle, std::int32_t ErrorNum) {
+  if (PortwellSessionHost* host = routes_.ByData(SocketHandle)) host->DataError(SocketHandle, ErrorNum);
   g_.Feed("An error occurred on SocketHandle " + std::to_string(SocketHandle) + "(" + std::to_string(ErrorNum) + ")");
 }
 

@@ -9,17 +9,21 @@
 #include "portwell/portwell.h"
 #include "config/ini.h"
 #include "log/clog.h"
+#include "platform/worker.h"
 #include "server/message_queue.h"
 #include "server/runhost.h"
 #include "server/user_interface.h"
 #include "users/ftp_users.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace velto {
 
+class CFTPSession;
 class CFTPSessions;
 
 struct MGlobal {
@@ -31,7 +35,6 @@ struct MGlobal {
   platform::EventLoop& loop;
 
   std::unique_ptr<CRunhost> gobjRunhost;
-  std::int32_t gnWinVersion = 2;
   std::string gsAppPath;  // the executable's folder, ending in "/"
   bool gbRunningAsService = false;
   bool gbAbortStart = false;
@@ -45,6 +48,8 @@ struct MGlobal {
   std::unique_ptr<CLog> gobjErrorLog;
   std::unique_ptr<CMessageQueue> gobjMessageQueue;
   std::unique_ptr<CIni> gobjIni;
+  // The one thread besides the loop: the system's password check.
+  std::unique_ptr<platform::BackgroundWorker> worker;
 
   std::string gsSupportOnlineURL;
   std::int32_t gnFTPPort = 21;
@@ -61,6 +66,8 @@ struct MGlobal {
   IUserInterface* ui = nullptr;              // borrowed
   std::unique_ptr<IListControl> lstConnections;
   std::unique_ptr<DiagnosticsModel> diagnostics;
+  // A session's activity text for its window (empty text: cleared).
+  std::function<void(CFTPSession&, std::string_view)> onActivity;
 
   // The real-time activity feed: `line` goes to the diagnostics log pane
   // when the feed is on (as given; stamp it first where the line wants it).

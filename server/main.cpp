@@ -43,19 +43,20 @@ int main(int argc, char** argv) {
   g.gobjRunhost = std::make_unique<CRunhost>(loop, g.gsAppPath, CRunhost::DefaultUnitFolder());
   g.gobjRunhost->CommandParams = commandLine;
   g.gobjRunhost->SetServiceParams("Velto", "Velto");
-  g.gnWinVersion = g.gobjRunhost->WinVersion;
 
+  // Scripts and the service manager read the exit status: a failure is
+  // never 0.
   if (commandLine == "-INSTALL") {
-    if (!g.gobjRunhost->ServiceInstall()) ui.ShowAppMessage("Error---unable to install service.", kMbOk, "");
+    const bool installed = g.gobjRunhost->ServiceInstall();
+    if (!installed) ui.ShowAppMessage("Error---unable to install service.", kMbOk, "");
     g.gobjRunhost.reset();
-    return 0;
+    return installed ? 0 : 1;
   }
   if (commandLine == "-UNINSTALL") {
-    if (!g.gobjRunhost->ServiceUninstall()) {
-      ui.ShowAppMessage("Unable to uninstall service (the named service may not exist).", kMbOk, "");
-    }
+    const bool removed = g.gobjRunhost->ServiceUninstall();
+    if (!removed) ui.ShowAppMessage("Unable to uninstall service (the named service may not exist).", kMbOk, "");
     g.gobjRunhost.reset();
-    return 0;
+    return removed ? 0 : 1;
   }
 
   g.gbRunningAsService = g.gobjRunhost->IsRunningAsService();
@@ -84,7 +85,7 @@ int main(int argc, char** argv) {
   main.Load();
   if (g.gbAbortStart) {
     main.Unload();
-    return 0;
+    return 1;
   }
   if (!g.gbRunningAsService) {
     bool startMinimized = false;

@@ -1,11 +1,16 @@
 #include "server/main_window.h"
 
 #include "ftp/ftp_sessions.h"
+#include "ftp/replies.h"
 #include "platform/system_logon.h"
 #include "platform/winsock_errors.h"
 #include "config/settings.h"
 #include "log/log_lines.h"
 
+#include <sys/stat.h>
+#include <syslog.h>
+
+#include <cctype>
 #include <cstdio>
 
 namespace velto {
@@ -21,7 +26,7 @@ std::string LibraryMissingText() {
 
 }  // namespace
 
-FMain::FMain(MGlobal& globals) : g_(globals) {
+FMain::FMain(MGlobal& globals) : g_(globals), settings_(globals) {
   hwnd_ = g_.loop.CreateTarget([](const platform::Message&) {});
   g_.loop.SetVisible(hwnd_, false);
 }
@@ -48,6 +53,13 @@ std::string FMain::SockStateText(std::int32_t state) {
   }
 }
 
+std::string FMain::BannerLine(const std::string& banner) {
+  const bool isReply = banner.size() >= 4 && std::isdigit(static_cast<unsigned char>(banner[0])) &&
+                       std::isdigit(static_cast<unsigned char>(banner[1])) &&
+                       std::isdigit(static_cast<unsigned char>(banner[2])) && banner[3] == ' ';
+  return reply::Line(isReply ? banner : "421 " + banner);
+}
+
 bool FMain::CreateComponent() {
   PortwellLoadStatus status = PortwellLoadStatus::FileAbsent;
   std::string detail;
@@ -64,6 +76,41 @@ bool FMain::CreateComponent() {
   return false;
 }
 
+void FMain::CreateSessionTable() {
+  SessionServices services;
+  services.users = g_.gobjFTPUsers.get();
+  services.accessLog = g_.gobjAccessLog.get();
+  services.errorLog = g_.gobjErrorLog.get();
+  // The system's password check may block (PAM modules sleep and wait on
+  // services): it runs on the one worker thread, which gets copies only.
+  platform::BackgroundWorker* worker = g_.worker.get();
+  services.systemLogon = [worker](const std::string& user, const std::string& password,
+                                  std::function<void(bool)> done) {
+    worker->Run([user, password] { return platform::SystemLogonCheck(user, password); }, std::move(done));
+  };
+  services.feed = [this](const std::string& line) { g_.Feed(line); };
+  services.activity = [this](CFTPSession& session, std::string_view text) {
+    if (g_.onActivity) g_.onActivity(session, text);
+  };
+  services.logonChanged = [this](CFTPSession&) { NotifySessionsChanged(); };
+  g_.gobjFTPSessions = std::make_unique<CFTPSessions>(g_.loop, std::move(services));
+}
+
+// The user file's cipher key is public: anyone who can read the file has
+// every password.
+void FMain::WarnAboutReadableUserFile() {
+  const std::string path = g_.gsAppPath + "Velto.usr";
+  struct stat st{};
+  if (::stat(path.c_str(), &st) != 0 || (st.st_mode & 077) == 0) return;
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+  const std::string text = path + " is readable by other users (mode " + mode +
+                           "); it holds every account's password. Make it private: chmod 600 " + path;
+  std::fprintf(stderr, "velto: %s\n", text.c_str());
+  ::syslog(LOG_WARNING, "%s", text.c_str());
+  g_.LogError(0, text, "Form_Load");
+}
+
 void FMain::Load() {
   // 1-2: the socket component.
   if (!CreateComponent()) {
@@ -71,17 +118,24 @@ void FMain::Load() {
     return;
   }
   // 3: the program-wide objects, in order.
-  g_.gobjFTPSessions = std::make_unique<CFTPSessions>(g_, g_.loop);
+  g_.worker = std::make_unique<platform::BackgroundWorker>(g_.loop);
   g_.gobjConnectionEntries = std::make_unique<CConnectionEntries>();
   g_.gobjMessageQueue = std::make_unique<CMessageQueue>(g_.loop);
   g_.gobjFTPUsers = std::make_unique<CFTPUsers>();
   g_.gobjAccessLog = std::make_unique<CLog>();
   g_.gobjErrorLog = std::make_unique<CLog>();
   g_.gobjIni = std::make_unique<CIni>();
+  CreateSessionTable();
   if (!g_.lstConnections) g_.lstConnections = std::make_unique<MemoryListControl>();
   if (!g_.diagnostics) {
     g_.diagnostics = std::make_unique<DiagnosticsModel>([this] { return g_.gbViewRealTime; });
   }
+  hostContext_ = std::make_unique<HostContext>(HostContext{
+      *g_.gobjPortwell, g_.loop, routes_,
+      [this](std::int64_t number, const std::string& description, const std::string& context) {
+        g_.LogError(number, description, context);
+      },
+      [this](std::int32_t handle) { g_.CloseSocket(handle, true); }});
 
   // 4: the settings file.
   g_.gobjIni->SetFileName(g_.gsAppPath + "Velto.ini");
@@ -110,12 +164,18 @@ void FMain::Load() {
     g_.gobjMessageQueue->AddHwnd(hwnd_);
   } catch (const std::exception&) {
   }
-  g_.gobjFTPUsers->SetDataFile(g_.gsAppPath + "Velto.usr");
   g_.gobjAccessLog->SetLogFile(g_.gsAppPath + "Access.log");
   g_.gobjErrorLog->SetLogFile(g_.gsAppPath + "Errors.log");
+  WarnAboutReadableUserFile();
+  g_.gobjFTPUsers->SetDataFile(g_.gsAppPath + "Velto.usr");
+  if (g_.gobjFTPUsers->Count() == 0 && ::access((g_.gsAppPath + "Velto.usr").c_str(), F_OK) == 0) {
+    const std::string text = g_.gsAppPath + "Velto.usr holds no account that could be read";
+    std::fprintf(stderr, "velto: %s\n", text.c_str());
+    g_.LogError(0, text, "Form_Load");
+  }
 
-  // 10: the account import needs a desktop to choose from; headless it is
-  // declined, and the question is not asked again.
+  // 10: the first-start question; headless it is answered No, and the
+  // question is not asked again.
   bool showImport = false;
   ReadSetting(ini, Setting::ShowCreateNTUserList, showImport);
   if (showImport) {
@@ -125,57 +185,26 @@ void FMain::Load() {
         kMbYesNo, "Welcome");
     WriteSetting(*g_.gobjIni, Setting::ShowCreateNTUserList, "False", true);
   }
-  // 11.
-  menus_.importNTUsersEnabled = g_.gnWinVersion >= 2;
+  // 11: the import exists on this system (the platform id is always 2).
+  menus_.importNTUsersEnabled = true;
   // 12.
   bool hideSplash = false;
   ReadSetting(ini, Setting::HideSplashScreen, hideSplash);
   if (!hideSplash) g_.ui->SplashStatus("Loading Settings...");
 
-  // 13-16.
-  std::int32_t chunk = 0;
-  if (ReadSetting(ini, Setting::ChunkSize, chunk)) g_.gobjPortwell->SetChunkSize(chunk);
-  std::int16_t interval = 0;
-  try {
-    if (ReadSetting(ini, Setting::ProcessingIntervalToSend, interval)) {
-      g_.gobjPortwell->SetProcessingIntervalToSend(interval);
-    }
-    if (ReadSetting(ini, Setting::ProcessingIntervalReceive, interval)) {
-      g_.gobjPortwell->SetProcessingIntervalReceive(interval);
-    }
-  } catch (const PortwellError& e) {
-    g_.LogError(e.Number, e.Description, "");
-  }
-  ReadSetting(ini, Setting::UseBuffersToSend, g_.gbUseBuffersToSend);
-  ReadSetting(ini, Setting::UseBuffersToReceive, g_.gbUseBuffersToReceive);
-  ReadSetting(ini, Setting::HideIcon, g_.gbHideIcon);
-  ReadSetting(ini, Setting::ViewRealTime, g_.gbViewRealTime);
+  // 13-18: every setting that has a live value, through the one table.
+  settings_.Load(ini, kLoadSettings);
   menus_.viewRealTimeChecked = g_.gbViewRealTime;
   bool ftpActive = false;
   ReadSetting(ini, Setting::FTPActive, ftpActive);
-  ReadSetting(ini, Setting::FTPPort, g_.gnFTPPort);
-  ReadSetting(ini, Setting::FTPBindToIP, g_.gnFTPBindToIP);
-
-  // 17.
   if (ftpActive) ActivateFTP();
-
-  // 18.
-  CFTPSessions& sessions = *g_.gobjFTPSessions;
-  ReadSetting(ini, Setting::MaxUsers, sessions.MaxUsers);
-  sessions.MaxLogonAttempts = ReadSettingText(ini, Setting::MaxLogonAttempts);
-  sessions.BannerWelcome = ReadSettingText(ini, Setting::BannerWelcome);
-  sessions.BannerExit = ReadSettingText(ini, Setting::BannerExit);
-  sessions.BannerMaxUsers = ReadSettingText(ini, Setting::BannerMaxUsers);
-  ReadSetting(ini, Setting::AllowAnonymousLogons, sessions.AllowAnonymousLogons);
-  ReadSetting(ini, Setting::UseNTAuthentication, sessions.UseNTAuthentication);
-  ReadSetting(ini, Setting::Timeout, sessions.Timeout);
+  g_.gobjFTPSessions->ArmTimer();
 
   // 19-20.
   g_.gobjFTPUsers->IsRunningAsService = g_.gobjRunhost && g_.gobjRunhost->IsRunningAsService();
-  g_.gobjFTPUsers->WinVersion = g_.gobjRunhost ? g_.gobjRunhost->WinVersion : 2;
+  g_.gobjFTPUsers->WinVersion = 2;
   g_.gobjFTPUsers->SetSystemLogonCheck(&platform::SystemLogonCheck);
   g_.gobjFTPUsers->SetAnonymousSwitch([this] { return g_.gobjFTPSessions && g_.gobjFTPSessions->AllowAnonymousLogons; });
-  sessions.HwndMain = hwnd_;
 
   // 21: the title.
   std::string addresses;
@@ -191,10 +220,19 @@ void FMain::Load() {
   if (!hideSplash) g_.ui->SplashStatus("Initializing Network Services...");
 }
 
-void FMain::ActivateFTP() {
+// The listener could not start: whoever runs the server must learn it.
+void FMain::ListenerFailed(const std::string& why, std::int32_t number) {
+  const std::string text = "Unable to start FTP on port " + std::to_string(g_.gnFTPPort) + ": " + why;
+  g_.Feed(TimeStampText(text));
+  std::fprintf(stderr, "velto: %s\n", text.c_str());
+  ::syslog(LOG_ERR, "%s", text.c_str());
+  g_.LogError(number, text, "ActivateFTP");
+}
+
+bool FMain::ActivateFTP() {
   if (g_.gnFTPPort < 1 || g_.gnFTPPort > 65535) {
     g_.ui->ShowAppMessage("Values port values are between 1 and 65535", kMbOk, "");
-    return;
+    return false;
   }
   CPortwell& pw = *g_.gobjPortwell;
   if (g_.gbFTPActive) {
@@ -207,19 +245,27 @@ void FMain::ActivateFTP() {
     g_.gbFTPActive = false;
     menus_.activateFTPChecked = false;
     WriteSetting(*g_.gobjIni, Setting::FTPActive, "False", true);
-    return;
+    return true;
   }
   try {
     if (!pw.IsActive()) pw.Activate(true);
   } catch (const PortwellError& e) {
     g_.LogError(e.Number, e.Description, "ActivateFTP");
   }
+  const std::string bindAddress = g_.gnFTPBindToIP < 0 ? std::string("0.0.0.0") : pw.LocalHostIP(g_.gnFTPBindToIP);
+  if (bindAddress.empty()) {
+    ListenerFailed("there is no local address number " + std::to_string(g_.gnFTPBindToIP) + " (FTPBindToIP)",
+                   10049);
+    return false;
+  }
   g_.gnListenSocket = pw.AddListener(g_.gnFTPPort, PWL_TCPIP, g_.gnFTPBindToIP, 100);
   if (g_.gnListenSocket == -1) {
     const std::int32_t e = pw.LastSockErr();
-    g_.Feed(TimeStampText("Unable to start FTP on port " + std::to_string(g_.gnFTPPort) + " (Error# " +
-                          std::to_string(e) + ": " + platform::SocketErrorText(e) + ")"));
-    return;
+    g_.gnListenSocket = 0;
+    ListenerFailed("cannot listen on " + bindAddress + " (Error# " + std::to_string(e) + ": " +
+                       platform::SocketErrorText(e) + ")",
+                   e);
+    return false;
   }
   const std::string key = std::to_string(g_.gnListenSocket);
   pw.SetSockOption(key, PWL_SO_REUSEADDR, true);
@@ -228,9 +274,12 @@ void FMain::ActivateFTP() {
       *g_.lstConnections, g_.gnListenSocket, std::to_string(UnsignedPort(pw.LocalPort(g_.gnListenSocket))),
       info.Protocol == PWL_TCPIP ? "TCP" : "UDP", pw.LocalHostIP(g_.gnFTPBindToIP < 0 ? 0 : g_.gnFTPBindToIP),
       "0.0.0.0", "0", "Listening");
+  NotifyConnectionsChanged();
+  std::fprintf(stderr, "velto: listening on %s port %d\n", bindAddress.c_str(), g_.gnFTPPort);
   menus_.activateFTPChecked = true;
   g_.gbFTPActive = true;
   WriteSetting(*g_.gobjIni, Setting::FTPActive, "True", true);
+  return true;
 }
 
 void FMain::Unload() {
@@ -238,33 +287,14 @@ void FMain::Unload() {
   unloaded_ = true;
   g_.gbUnloading = true;
   if (!g_.gbAbortStart && g_.gobjIni) {
-    CIni& ini = *g_.gobjIni;
-    CPortwell* pw = g_.gobjPortwell.get();
-    CFTPSessions* s = g_.gobjFTPSessions.get();
-    if (pw) {
-      WriteSetting(ini, Setting::ProcessingIntervalToSend, std::to_string(pw->ProcessingIntervalToSend()));
-      WriteSetting(ini, Setting::ProcessingIntervalReceive, std::to_string(pw->ProcessingIntervalReceive()));
-    }
-    WriteSetting(ini, Setting::UseBuffersToReceive, BoolText(g_.gbUseBuffersToReceive));
-    WriteSetting(ini, Setting::UseBuffersToSend, BoolText(g_.gbUseBuffersToSend));
-    WriteSetting(ini, Setting::ViewRealTime, BoolText(g_.gbViewRealTime));
-    WriteSetting(ini, Setting::FTPPort, std::to_string(g_.gnFTPPort));
-    if (s) {
-      WriteSetting(ini, Setting::MaxUsers, std::to_string(s->MaxUsers));
-      WriteSetting(ini, Setting::MaxLogonAttempts, s->MaxLogonAttempts);
-      WriteSetting(ini, Setting::BannerWelcome, s->BannerWelcome);
-      WriteSetting(ini, Setting::BannerExit, s->BannerExit);
-      WriteSetting(ini, Setting::BannerMaxUsers, s->BannerMaxUsers);
-      WriteSetting(ini, Setting::AllowAnonymousLogons, BoolText(s->AllowAnonymousLogons));
-      WriteSetting(ini, Setting::UseNTAuthentication, BoolText(s->UseNTAuthentication));
-      WriteSetting(ini, Setting::Timeout, std::to_string(s->Timeout));
-    }
-    WriteSetting(ini, Setting::FTPBindToIP, std::to_string(g_.gnFTPBindToIP));
-    ini.WriteToDisk();
+    settings_.Store(*g_.gobjIni, kUnloadSettings);
+    g_.gobjIni->WriteToDisk();
   }
   if (g_.ui) g_.ui->StopTrayIcon();
   if (g_.gobjPortwell) {
     try {
+      // Stopping offers what the receive queues still hold, so uploads get
+      // every byte that arrived.
       g_.gobjPortwell->Activate(false);
     } catch (const PortwellError& e) {
       g_.LogError(e.Number, e.Description, "Form_Unload");
@@ -272,15 +302,18 @@ void FMain::Unload() {
     g_.gobjPortwell->SetEventSink(nullptr);
   }
   if (g_.gobjMessageQueue && g_.gobjMessageQueue->Contains(hwnd_)) g_.gobjMessageQueue->RemoveHwnd(hwnd_);
-  // Release in order.
+  // Release in order; the sessions write what their uploads received as
+  // they go.
   g_.gobjConnectionEntries.reset();
   g_.gobjFTPSessions.reset();
+  g_.worker.reset();
   g_.gobjFTPUsers.reset();
   g_.gobjAccessLog.reset();
   g_.gobjErrorLog.reset();
   g_.gobjMessageQueue.reset();
   g_.gobjRunhost.reset();
   g_.gobjIni.reset();
+  hostContext_.reset();
   g_.gobjPortwell.Reset();
 }
 

@@ -5,11 +5,16 @@
 
 #include "portwell/portwell.h"
 #include "server/globals.h"
+#include "server/live_settings.h"
+#include "server/session_link.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace velto {
+
+class CFTPSession;
 
 // Check marks and enabled states of the menus, for the view to show.
 struct MainMenuState {
@@ -29,16 +34,25 @@ class FMain final : public IPortwellEvents {
   void Load();
   // The unload step (runs once).
   void Unload();
-  // Starts or stops the FTP listener.
-  void ActivateFTP();
+  // Starts or stops the FTP listener; false when starting failed.
+  bool ActivateFTP();
 
   std::int32_t Hwnd() const { return hwnd_; }
   const std::string& Title() const { return title_; }
   const MainMenuState& Menus() const { return menus_; }
   bool Unloaded() const { return unloaded_; }
+  LiveSettings& Settings() { return settings_; }
+
+  // Told after the session table or the connection list changed (the
+  // windows refresh; empty: nobody listens).
+  std::function<void()> onSessionsChanged;
+  std::function<void()> onConnectionsChanged;
 
   static std::int32_t UnsignedPort(std::int32_t port) { return port < 0 ? port + 65536 : port; }
   static std::string SockStateText(std::int32_t state);
+  // The line a client refused at MaxUsers gets: a 421 reply with the
+  // banner, unless the banner already is a reply.
+  static std::string BannerLine(const std::string& banner);
 
   // Socket component events.
   void DataArrival(std::int32_t SocketHandle, PortwellData& Data, bool& Retrieved) override;
@@ -54,10 +68,23 @@ class FMain final : public IPortwellEvents {
 
  private:
   bool CreateComponent();
-  void ReadSettings();
+  void CreateSessionTable();
+  void WarnAboutReadableUserFile();
   void AddListEntry(std::int32_t handle, std::int32_t addressIndex, bool accepted);
+  CFTPSession* ControlSession(std::int32_t handle);
+  void Refuse(std::int32_t handle, const std::string& text, bool& Accept);
+  void ListenerFailed(const std::string& why, std::int32_t number);
+  void NotifySessionsChanged() {
+    if (onSessionsChanged) onSessionsChanged();
+  }
+  void NotifyConnectionsChanged() {
+    if (onConnectionsChanged) onConnectionsChanged();
+  }
 
   MGlobal& g_;
+  LiveSettings settings_;
+  SessionRoutes routes_;
+  std::unique_ptr<HostContext> hostContext_;
   std::int32_t hwnd_ = 0;
   std::string title_;
   MainMenuState menus_;

@@ -53,7 +53,9 @@ CRunhost::CRunhost(platform::EventLoop& loop, std::string appPath, std::string u
 
 CRunhost::~CRunhost() {
   UnloadSupportWindow();
-  ServiceStop();
+  // Only the service's own process may ask the service manager to stop it:
+  // a second copy, or a failed -INSTALL, must leave a running service alone.
+  if (IsRunningAsService()) ServiceStop();
 }
 
 std::string CRunhost::DefaultUnitFolder() {

@@ -27,7 +27,6 @@ class CRunhost {
   // Where units go: $VELTO_SYSTEMD_UNIT_DIR, else /etc/systemd/system.
   static std::string DefaultUnitFolder();
 
-  std::int32_t WinVersion = 2;  // always the NT family here
   std::string CommandParams;
 
   void SetServiceParams(const std::string& vsServiceName, const std::string& vsDisplayName);

@@ -1,0 +1,28 @@
+// The server-wide options every FTP session reads, with their defaults.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace velto {
+
+struct SessionOptions {
+  std::string BannerWelcome;
+  std::string BannerExit = "Goodbye.";
+  std::string BannerMaxUsers = "Maximum connections reached.";
+  // Text as stored; empty or non-numeric counts as 3.
+  std::string MaxLogonAttempts = "3";
+  bool AllowAnonymousLogons = false;
+  bool UseNTAuthentication = false;
+  std::int32_t Timeout = 600000;  // ms of idleness; below 1 = never
+  std::int32_t MaxUsers = 10;
+
+  // Guessing and strangers.
+  std::int32_t FailedLogonDelay = 1000;    // ms before a failed PASS is answered, times the failures; 0 = off
+  std::int32_t BanFailedLogons = 0;        // failed log-ons from one address that ban it; 0 = off
+  std::int32_t BanTime = 600000;           // ms: the window those failures fall in, and the ban
+  std::int32_t LogonTimeout = 60000;       // ms a connection may stay without log-on; 0 = off
+  std::int32_t MaxConnectionsPerIP = 0;    // control connections per client address; 0 = off
+};
+
+}  // namespace velto

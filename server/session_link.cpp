@@ -1,0 +1,373 @@
+#include "server/session_link.h"
+
+#include "ftp/ftp_session.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <random>
+#include <stdexcept>
+
+namespace velto {
+
+namespace {
+
+constexpr int kPassivePortTries = 20;
+constexpr std::int32_t kActiveConnectMs = 30000;
+// Completion of a long send is announced in parts of at most this many
+// bytes: the component counts sent bytes in 32 bits.
+constexpr std::int64_t kCompletionPart = std::int64_t{1} << 30;
+
+std::mt19937& Random() {
+  static std::mt19937 generator{std::random_device{}()};
+  return generator;
+}
+
+// A random passive port from 1025 to 65535, outside the range the system
+// hands out to outgoing connections: a port taken by some client's
+// connection there would make the listener fail.
+int PassivePort() {
+  static const auto range = [] {
+    int low = 32768;
+    int high = 60999;
+    if (FILE* f = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "r")) {
+      if (std::fscanf(f, "%d %d", &low, &high) != 2) {
+        low = 32768;
+        high = 60999;
+      }
+      std::fclose(f);
+    }
+    low = std::clamp(low, 1025, 65536);
+    high = std::clamp(high, low - 1, 65535);
+    return std::pair<int, int>(low, high);
+  }();
+  const int below = range.first - 1025;    // ports 1025 .. low-1
+  const int above = 65535 - range.second;  // ports high+1 .. 65535
+  if (below + above <= 0) return std::uniform_int_distribution<int>(1025, 65535)(Random());
+  const int pick = std::uniform_int_distribution<int>(0, below + above - 1)(Random());
+  return pick < below ? 1025 + pick : range.second + 1 + (pick - below);
+}
+
+std::int32_t Clamp32(std::int64_t value) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, 1, INT32_MAX - 1));
+}
+
+}  // namespace
+
+PortwellSessionHost::PortwellSessionHost(HostContext& context, std::int32_t controlHandle)
+    : context_(context), control_(controlHandle) {}
+
+PortwellSessionHost::~PortwellSessionHost() {
+  session_ = nullptr;  // nothing reaches the session while it goes
+  ClosePassive();
+  CloseData();
+  for (const auto& timer : timers_) context_.loop.KillTimer(timer.first);
+}
+
+// ---- the control connection ------------------------------------------------------
+
+void PortwellSessionHost::Send(std::string_view text) {
+  try {
+    context_.portwell.SendData(control_, PortwellData(std::string(text)));
+  } catch (const PortwellError& e) {
+    context_.logError(e.Number, e.Description, "CFTPSession");
+  } catch (const std::exception& e) {
+    context_.logError(0, e.what(), "CFTPSession");
+  }
+}
+
+bool PortwellSessionHost::Backlogged() {
+  const std::string key = Key(control_);
+  try {
+    const PortwellSocketInfo info = context_.portwell.ItemByKey(key);
+    if (info.QueSendBytes <= kControlBacklog) return false;
+    if (!drainArmed_) {
+      context_.portwell.NotifyOnEmptySendQue(key, kDrainId, Clamp32(info.QueSendBytes));
+      drainArmed_ = true;
+    }
+    return true;
+  } catch (const std::exception&) {
+    return false;  // the connection is gone; nothing waits for it
+  }
+}
+
+void PortwellSessionHost::HoldInput(bool hold) {
+  try {
+    context_.portwell.SetReceivePaused(Key(control_), hold);
+  } catch (const std::exception&) {
+    // The connection is gone.
+  }
+}
+
+void PortwellSessionHost::ControlDrained() {
+  drainArmed_ = false;
+  try {
+    context_.portwell.NotifyOnEmptySendQue(Key(control_), "", 0);
+  } catch (const std::exception&) {
+  }
+  if (session_ != nullptr) session_->OnControlDrained();
+}
+
+void PortwellSessionHost::CloseControl() { context_.closeControl(control_); }
+
+// ---- the passive listener -----------------------------------------------------------
+
+int PortwellSessionHost::OpenPassive() {
+  ClosePassive();
+  CPortwell& pw = context_.portwell;
+  std::int32_t listener = -1;
+  int port = 0;
+  for (int attempt = 0; attempt < kPassivePortTries && listener == -1; ++attempt) {
+    port = PassivePort();
+    listener = pw.AddListener(port, PWL_TCPIP, -1, 5);
+  }
+  pw.LastSockErr();  // a refused port is expected here; do not leave it behind
+  if (listener == -1) return 0;
+  listener_ = listener;
+  listenPort_ = port;
+  context_.routes.SetListenPort(port, this);
+  return port;
+}
+
+void PortwellSessionHost::ClosePassive() {
+  if (listener_ == 0) return;
+  context_.routes.SetListenPort(listenPort_, nullptr);
+  const std::string key = Key(listener_);
+  listener_ = 0;
+  listenPort_ = 0;
+  try {
+    if (context_.portwell.ItemExists(key)) context_.portwell.CloseSock(key, true);
+  } catch (const PortwellError& e) {
+    context_.logError(e.Number, e.Description, "CloseSock");
+  }
+}
+
+bool PortwellSessionHost::OfferPassive(std::int32_t handle, const std::string& peer) {
+  // One connection per PASV, and only from the session's own client.
+  if (listener_ == 0 || data_ != 0 || session_ == nullptr || peer != session_->Connection().clientAddress) {
+    return false;
+  }
+  ClosePassive();
+  PrepareData(handle);
+  session_->OnDataConnected();
+  return true;
+}
+
+// ---- the data connection ----------------------------------------------------------
+
+bool PortwellSessionHost::ConnectData(const std::string& address, int port) {
+  CloseData();
+  CPortwell& pw = context_.portwell;
+  const std::int32_t handle = pw.ConnectAsync(address, port, PWL_TCPIP, 0, kActiveConnectMs);
+  if (handle <= 0) {
+    pw.LastSockErr();
+    return false;
+  }
+  connect_ = handle;
+  context_.routes.SetConnect(handle, this);
+  return true;
+}
+
+void PortwellSessionHost::DataConnected(std::int32_t handle) {
+  if (handle != connect_) return;
+  context_.routes.SetConnect(handle, nullptr);
+  connect_ = 0;
+  PrepareData(handle);
+  if (session_ != nullptr) session_->OnDataConnected();
+}
+
+void PortwellSessionHost::PrepareData(std::int32_t handle) {
+  data_ = handle;
+  dataError_ = false;
+  dataEnded_ = false;
+  armedPart_ = 0;
+  unannounced_ = 0;
+  context_.routes.SetData(handle, this);
+  const std::string key = Key(handle);
+  try {
+    CPortwell& pw = context_.portwell;
+    // The end of a data connection needs no grace time: an upload is
+    // complete when the client closed and its bytes are written.
+    pw.SetLingerTime(key, 1);
+    // Uploads are written as received: no widening and narrowing back.
+    pw.SetNoUnicodeConversionOnRecv(key, true);
+    // The end of a small file must not wait for the peer's delayed ack.
+    pw.SetSockOption(key, PWL_TCP_NODELAY, true);
+  } catch (const std::exception&) {
+  }
+}
+
+bool PortwellSessionHost::SendFile(platform::UniqueFd file, std::int64_t offset, std::int64_t length) {
+  if (data_ == 0 || !file) return false;
+  // The component opens the file again through this descriptor, so it
+  // sends exactly the file the session opened and checked, whatever has
+  // happened to its path since.
+  const std::string path = "/proc/self/fd/" + std::to_string(file.get());
+  unannounced_ = length;
+  ArmNextPart();
+  const std::int32_t err = context_.portwell.SendFile(data_, path, offset, length);
+  if (err != 0) {
+    unannounced_ = 0;
+    armedPart_ = 0;
+    try {
+      context_.portwell.NotifyOnEmptySendQue(Key(data_), "", 0);
+    } catch (const std::exception&) {
+    }
+    context_.logError(err, "Sending a file failed", "RETR");
+    return false;
+  }
+  return true;
+}
+
+bool PortwellSessionHost::SendData(std::string bytes) {
+  if (data_ == 0) return false;
+  unannounced_ = static_cast<std::int64_t>(bytes.size());
+  ArmNextPart();
+  try {
+    context_.portwell.SendData(data_, PortwellData(std::move(bytes)));
+  } catch (const PortwellError& e) {
+    context_.logError(e.Number, e.Description, "SendData");
+    return false;
+  }
+  return true;
+}
+
+// Arms the completion notice for the next part of the running send: the
+// last part carries the done id.
+void PortwellSessionHost::ArmNextPart() {
+  const std::string key = Key(data_);
+  if (unannounced_ <= kCompletionPart) {
+    armedPart_ = unannounced_;
+    unannounced_ = 0;
+    context_.portwell.NotifyOnEmptySendQue(key, kDoneId, static_cast<std::int32_t>(armedPart_));
+    return;
+  }
+  // A part ends on a request boundary, or the count would carry over.
+  std::int64_t chunk = 4096;
+  try {
+    chunk = std::max<std::int32_t>(1, context_.portwell.ItemByKey(key).ChunkSize);
+  } catch (const std::exception&) {
+  }
+  armedPart_ = (kCompletionPart / chunk) * chunk;
+  unannounced_ -= armedPart_;
+  context_.portwell.NotifyOnEmptySendQue(key, kPartId, static_cast<std::int32_t>(armedPart_));
+}
+
+void PortwellSessionHost::EmptySendQue(std::int32_t handle, const std::string& id) {
+  if (handle == control_ && id == kDrainId) {
+    ControlDrained();
+    return;
+  }
+  if (handle != data_ || data_ == 0) return;
+  sentTotal_ += armedPart_;
+  armedPart_ = 0;
+  if (id == kPartId) {
+    ArmNextPart();
+    return;
+  }
+  if (id != kDoneId) return;
+  try {
+    context_.portwell.NotifyOnEmptySendQue(Key(handle), "", 0);
+  } catch (const std::exception&) {
+  }
+  if (session_ != nullptr) session_->OnDataSent();
+}
+
+std::int64_t PortwellSessionHost::DataBytesSent() const {
+  std::int64_t running = 0;
+  if (data_ != 0) {
+    try {
+      running = context_.portwell.ItemByKey(Key(data_)).BytesSent;
+    } catch (const std::exception&) {
+    }
+  }
+  return sentTotal_ + running;
+}
+
+void PortwellSessionHost::DataReceived(std::int32_t handle, std::string_view bytes) {
+  if (handle == data_ && session_ != nullptr) session_->OnDataReceived(bytes);
+}
+
+void PortwellSessionHost::DataPeerClosing(std::int32_t handle, bool nothingQueued) {
+  // A client that closed the data connection of an upload has sent
+  // everything once no block waits: the upload completes now, not when the
+  // close has run.
+  if (handle != data_ || !nothingQueued || session_ == nullptr || !session_->WaitingForSTORFile) return;
+  EndData(false);
+}
+
+void PortwellSessionHost::DataError(std::int32_t handle, std::int32_t) {
+  if (handle == data_) dataError_ = true;
+}
+
+void PortwellSessionHost::DataTerminated(std::int32_t handle) {
+  if (handle == connect_) {
+    context_.routes.SetConnect(handle, nullptr);
+    connect_ = 0;
+    if (session_ != nullptr) session_->OnDataConnectFailed();
+    return;
+  }
+  if (handle == data_) EndData(dataError_);
+}
+
+void PortwellSessionHost::EndData(bool error) {
+  if (dataEnded_) return;
+  dataEnded_ = true;
+  ForgetData();
+  if (session_ != nullptr) session_->OnDataClosed(error);
+}
+
+void PortwellSessionHost::ForgetData() {
+  if (data_ != 0) context_.routes.SetData(data_, nullptr);
+  data_ = 0;
+  armedPart_ = 0;
+  unannounced_ = 0;
+}
+
+void PortwellSessionHost::CloseData() {
+  CPortwell& pw = context_.portwell;
+  if (connect_ != 0) {
+    const std::string key = Key(connect_);
+    context_.routes.SetConnect(connect_, nullptr);
+    connect_ = 0;
+    try {
+      if (pw.ItemExists(key)) pw.CloseSock(key, true);
+    } catch (const PortwellError& e) {
+      context_.logError(e.Number, e.Description, "CloseSock");
+    }
+  }
+  if (data_ == 0) return;
+  const std::string key = Key(data_);
+  ForgetData();
+  try {
+    if (pw.ItemExists(key)) {
+      pw.NotifyOnEmptySendQue(key, "", 0);
+      pw.CloseSock(key, false);
+    }
+  } catch (const PortwellError& e) {
+    context_.logError(e.Number, e.Description, "CloseSock");
+  } catch (const std::exception&) {
+  }
+}
+
+// ---- timers ---------------------------------------------------------------------------
+
+ISessionHost::TimerId PortwellSessionHost::StartTimer(std::uint32_t milliseconds, std::function<void()> callback) {
+  const TimerId id = context_.loop.SetTimer(std::max<std::uint32_t>(1, milliseconds), [this](TimerId fired) {
+    // One shot: the loop's timers repeat.
+    context_.loop.KillTimer(fired);
+    const auto it = timers_.find(fired);
+    if (it == timers_.end()) return;
+    std::function<void()> run = std::move(it->second);
+    timers_.erase(it);
+    run();
+  });
+  if (id != 0) timers_.emplace(id, std::move(callback));
+  return id;
+}
+
+void PortwellSessionHost::StopTimer(TimerId id) {
+  if (timers_.erase(id) > 0) context_.loop.KillTimer(id);
+}
+
+}  // namespace velto

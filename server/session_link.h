@@ -1,0 +1,135 @@
+// The socket side of the FTP sessions: each session's host over the socket
+// component, and the routes by which the component's events find the
+// session that armed them.
+//
+// A session owns its host; the host owns (closes) the sockets it opened:
+// the passive listener, the data connection or the outgoing connection in
+// progress. The control connection belongs to the event handlers, which
+// close it when the session asks or the client goes.
+#pragma once
+
+#include "ftp/session_host.h"
+#include "platform/event_loop.h"
+#include "portwell/portwell.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <unordered_map>
+
+namespace velto {
+
+class CFTPSession;
+class PortwellSessionHost;
+
+// Which host each data-side socket belongs to.
+class SessionRoutes {
+ public:
+  PortwellSessionHost* ByData(std::int32_t handle) const { return Find(data_, handle); }
+  PortwellSessionHost* ByListenPort(std::int32_t port) const { return Find(listenPorts_, port); }
+  PortwellSessionHost* ByConnect(std::int32_t handle) const { return Find(connects_, handle); }
+
+  void SetData(std::int32_t handle, PortwellSessionHost* host) { Set(data_, handle, host); }
+  void SetListenPort(std::int32_t port, PortwellSessionHost* host) { Set(listenPorts_, port, host); }
+  void SetConnect(std::int32_t handle, PortwellSessionHost* host) { Set(connects_, handle, host); }
+
+ private:
+  using Map = std::unordered_map<std::int32_t, PortwellSessionHost*>;
+  static PortwellSessionHost* Find(const Map& map, std::int32_t key) {
+    const auto it = map.find(key);
+    return it == map.end() ? nullptr : it->second;
+  }
+  static void Set(Map& map, std::int32_t key, PortwellSessionHost* host) {
+    if (host == nullptr) {
+      map.erase(key);
+    } else {
+      map[key] = host;
+    }
+  }
+
+  Map data_;
+  Map listenPorts_;
+  Map connects_;
+};
+
+// What every host shares.
+struct HostContext {
+  CPortwell& portwell;
+  platform::EventLoop& loop;
+  SessionRoutes& routes;
+  // An error-log line (number, description, context).
+  std::function<void(std::int64_t, const std::string&, const std::string&)> logError;
+  // Closes the control connection (the event handlers own it).
+  std::function<void(std::int32_t handle)> closeControl;
+};
+
+class PortwellSessionHost final : public ISessionHost {
+ public:
+  // Unsent replies above this make the session stop taking commands.
+  static constexpr std::int64_t kControlBacklog = 64 * 1024;
+
+  PortwellSessionHost(HostContext& context, std::int32_t controlHandle);
+  ~PortwellSessionHost() override;
+  PortwellSessionHost(const PortwellSessionHost&) = delete;
+  PortwellSessionHost& operator=(const PortwellSessionHost&) = delete;
+
+  void Attach(CFTPSession& session) { session_ = &session; }
+  std::int32_t ControlHandle() const { return control_; }
+  std::int32_t DataHandle() const { return data_; }
+
+  // ISessionHost.
+  void Send(std::string_view text) override;
+  bool Backlogged() override;
+  void HoldInput(bool hold) override;
+  void CloseControl() override;
+  int OpenPassive() override;
+  void ClosePassive() override;
+  bool ConnectData(const std::string& address, int port) override;
+  bool SendFile(platform::UniqueFd file, std::int64_t offset, std::int64_t length) override;
+  bool SendData(std::string bytes) override;
+  void CloseData() override;
+  std::int64_t DataBytesSent() const override;
+  TimerId StartTimer(std::uint32_t milliseconds, std::function<void()> callback) override;
+  void StopTimer(TimerId id) override;
+
+  // Events the handlers route here.
+  // A connection arrived on this host's passive port from `peer`; true when
+  // it is taken as the data connection.
+  bool OfferPassive(std::int32_t handle, const std::string& peer);
+  void DataConnected(std::int32_t handle);
+  void DataReceived(std::int32_t handle, std::string_view bytes);
+  void DataPeerClosing(std::int32_t handle, bool nothingQueued);
+  void DataError(std::int32_t handle, std::int32_t number);
+  void DataTerminated(std::int32_t handle);
+  void EmptySendQue(std::int32_t handle, const std::string& id);
+  void ControlDrained();
+
+  // EmptySendQue ids this host arms.
+  static constexpr const char* kDrainId = "CTRL-DRAIN";
+  static constexpr const char* kPartId = "DATA-PART";
+  static constexpr const char* kDoneId = "DATA-DONE";
+
+ private:
+  void PrepareData(std::int32_t handle);
+  void ArmNextPart();
+  void ForgetData();
+  void EndData(bool error);
+  std::string Key(std::int32_t handle) const { return std::to_string(handle); }
+
+  HostContext& context_;
+  CFTPSession* session_ = nullptr;
+  std::int32_t control_ = 0;
+  std::int32_t listener_ = 0;
+  std::int32_t listenPort_ = 0;
+  std::int32_t connect_ = 0;
+  std::int32_t data_ = 0;
+  bool dataError_ = false;
+  bool dataEnded_ = false;     // the session heard of the end
+  bool drainArmed_ = false;
+  std::int64_t unannounced_ = 0;   // bytes of the running send not yet armed
+  std::int64_t sentTotal_ = 0;     // bytes of finished parts
+  std::int64_t armedPart_ = 0;
+  std::unordered_map<TimerId, std::function<void()>> timers_;
+};
+
+}  // namespace velto
