@@ -177,17 +177,23 @@ struct PortwellSocketInfo {
 // ---- events -------------------------------------------------------------------
 //
 // How a connection ends, as the sink sees it (handle h):
-//  - The peer's clean close (FIN): DataArrival for everything it sent, then
+//  - The peer's clean close (FIN): DataArrival for everything it sent (a
+//    block the client declines is offered again before the end), then
 //    ConnectionStatus(h, PWL_CLOSING); after LingerTime ms
 //    ConnectionStatus(h, PWL_CLOSED), ConnectionTerminated(h),
-//    ConnectionStatus(h, PWL_CLOSED). No Error. PWL_CLOSING is raised only
-//    for this: it means the peer ended its data on purpose.
-//  - A failure of the connection (a reset by the peer gives 10054, e.g. a
-//    close with SO_LINGER 0; a send or connect failure, a connect time-out):
-//    Error(h, number) and ConnectionStatus(h, PWL_ERROR), then the same
-//    graceful close (PWL_CLOSED, ConnectionTerminated, PWL_CLOSED), without
-//    PWL_CLOSING. Error is raised once per connection. Blocks received
-//    before a failure found while receiving are delivered before Error.
+//    ConnectionStatus(h, PWL_CLOSED). No Error.
+//  - A reset by the peer (e.g. its close with SO_LINGER 0) or another
+//    failure of the connection: Error(h, number) (10054 for a reset) and
+//    ConnectionStatus(h, PWL_ERROR) come first; the blocks received before a
+//    failure found while receiving are delivered before them. Then, when the
+//    end reached us from the peer, PWL_CLOSING and the same close as above.
+//    A failure found while sending, or of a connect, goes from PWL_ERROR
+//    straight to the graceful close (PWL_CLOSING may still follow when the
+//    peer's end is seen during the linger).
+//  So PWL_CLOSING says the peer ended the connection, and an Error for h
+//  raised before it says that end was a failure: at PWL_CLOSING the client
+//  knows whether everything the peer sent has arrived. Error is raised at
+//  most once per connection.
 //  - No received data is thrown away at a close: before ConnectionTerminated
 //    every block still in the socket's receive queue is offered through
 //    DataArrival, in order (a block declined at that point is dropped), and

@@ -573,58 +573,53 @@ void CWinsocks::OnSocketMessage(std::int32_t handle, std::uint32_t event, std::u
 
 void CWinsocks::OnClose(CWinsock& socket, std::uint32_t error) {
   const std::string key = std::to_string(socket.SocketHandle);
+  const auto life = Life();
+  const auto socketLife = socket.Life();
+  auto gone = [&] { return life.expired() || socketLife.expired(); };
   PWL_DEBUG("MPortwell::WindowProc - FD_CLOSE fired (socket handle " + key + ")");
   if (error != 0) {
     FailConnection(socket, static_cast<std::int32_t>(error));
-    return;
+    if (gone()) return;
+  } else {
+    // The peer's clean close comes after the data before it: while paused it
+    // waits, and the queued blocks are offered first.
+    if (socket.ReceivePaused()) {
+      socket.DeferClose();
+      return;
+    }
+    if (!socket.DeliverQueued(false) || gone()) return;
+    if (socket.ReceivePaused()) {
+      socket.DeferClose();
+      return;
+    }
   }
-  // The peer's clean close comes after the data before it: while paused it
-  // waits, and the queued blocks are offered first.
-  if (socket.ReceivePaused()) {
-    socket.DeferClose();
-    return;
-  }
-  const auto life = Life();
-  const auto socketLife = socket.Life();
-  if (!socket.DeliverQueued(false) || life.expired()) return;
-  if (socket.ReceivePaused()) {
-    socket.DeferClose();
-    return;
-  }
-  if (socket.Failed()) {
-    // The end of a connection that failed before: no orderly end to report.
-    if (!socket.LingerCloseStarted() && ItemExists(key)) CloseSock(key);
-    return;
-  }
+  // The peer ended the connection; an Error raised before says it failed.
   socket.SetState(PWL_CLOSING);
-  if (life.expired() || socketLife.expired()) return;
+  if (gone()) return;
   if (ItemExists(key)) CloseSock(key);
 }
 
 void CWinsocks::FailConnection(CWinsock& socket, std::int32_t number) {
   const std::int32_t handle = socket.SocketHandle;
-  const std::string key = std::to_string(handle);
   const auto life = Life();
   const auto socketLife = socket.Life();
   auto gone = [&] { return life.expired() || socketLife.expired(); };
-  // A failure ends a pause: nobody will read what is held back otherwise.
+  // A failure ends a pause: nobody would read what it holds back.
   socket.EndPause();
   // Stream order: what the system still holds and the queued blocks, then
   // the failure.
   int ignored = 0;
-  if (socket.DrainInput("MPortwell::WindowProc - FD_CLOSE", 0, &ignored) == DrainEnd::Destroyed || gone()) return;
-  if (!socket.DeliverQueued(false) || gone()) return;
-  if (!socket.Failed()) {
-    PWL_DEBUG("MPortwell::WindowProc - connection error " + ErrorAndText(static_cast<std::uint32_t>(number)) +
-              " (socket handle " + key + ")");
-    // Data that still waited to go out is lost with the connection.
-    socket.SendQueue().Clear();
-    RaiseEventError(handle, number);
-    if (gone()) return;
-    socket.SetState(PWL_ERROR);
-    if (gone()) return;
+  if (socket.DrainInput("MPortwell::WindowProc - connection error", 0, &ignored) == DrainEnd::Destroyed || gone()) {
+    return;
   }
-  if (!socket.LingerCloseStarted() && ItemExists(key)) CloseSock(key);
+  if (!socket.DeliverQueued(false) || gone() || socket.Failed()) return;
+  PWL_DEBUG("MPortwell::WindowProc - connection error " + ErrorAndText(static_cast<std::uint32_t>(number)) +
+            " (socket handle " + std::to_string(handle) + ")");
+  // Data that still waited to go out is lost with the connection.
+  socket.SendQueue().Clear();
+  RaiseEventError(handle, number);
+  if (gone()) return;
+  socket.SetState(PWL_ERROR);
 }
 
 void CWinsocks::OnConnect(CWinsock& socket, std::uint32_t error) {
@@ -668,6 +663,7 @@ void CWinsocks::OnRead(CWinsock& socket) {
     const int number = platform::WinsockErrorFromErrno(saved);
     PWL_DEBUG("MPortwell::WindowProc - FD_READ error " + ErrorAndText(static_cast<std::uint32_t>(number)));
     if (!datagram) {
+      // The loop's close notification follows and ends the connection.
       FailConnection(socket, number);
       return;
     }

@@ -123,7 +123,7 @@ class CWinsocks {
   // The close notification: the peer's clean close, or (error) a failure.
   void OnClose(CWinsock& socket, std::uint32_t error);
   // A connection that failed: what was received goes first, then Error and
-  // PWL_ERROR (once), then the graceful close.
+  // PWL_ERROR (once per connection). The close is the caller's.
   void FailConnection(CWinsock& socket, std::int32_t number);
   void QueReceiveTick();
   void QueToSendTick();

@@ -704,11 +704,11 @@ TEST_F(PortwellTest, PeerResetMidStreamIsAnErrorBeforeTermination) {
   peer.Send(std::string(32 * 1024, 'u'));
   peer.Reset();
   ASSERT_TRUE(PumpUntil([&] { return rec.terminated.count(s) > 0; }));
-  // Unlike the peer's clean close: Error first, and no PWL_CLOSING.
+  // Unlike the peer's clean close: Error and PWL_ERROR before PWL_CLOSING.
   EXPECT_EQ(rec.For(s), (std::vector<std::string>{"request " + Key(s), "status " + Key(s) + " 3",
                                                   "error " + Key(s) + " 10054", "status " + Key(s) + " 9",
-                                                  "status " + Key(s) + " 0", "terminated " + Key(s),
-                                                  "status " + Key(s) + " 0"}));
+                                                  "status " + Key(s) + " 8", "status " + Key(s) + " 0",
+                                                  "terminated " + Key(s), "status " + Key(s) + " 0"}));
 }
 
 TEST_F(PortwellTest, PeerResetMidSendEndsInErrorAndTermination) {
