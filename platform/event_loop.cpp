@@ -16,6 +16,8 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -59,7 +61,24 @@ struct Watch {
   bool peerClosed = false;
   bool errored = false;
   bool closePosted = false;
+  bool readPaused = false;  // reads held back; resuming posts what is due
 };
+
+// A failed call that can only mean a fault in this program (a descriptor the
+// loop owns, arguments it built): said on standard error, and fatal in debug
+// and sanitizer builds so that tests stop at it.
+void ReportBug(const char* what) {
+  std::fprintf(stderr, "platform::EventLoop: %s failed: %s\n", what, std::strerror(errno));
+#if !defined(NDEBUG) || defined(__SANITIZE_ADDRESS__)
+  std::abort();
+#endif
+}
+
+// The loop cannot exist without its descriptors.
+[[noreturn]] void Fatal(const char* what) {
+  std::fprintf(stderr, "platform::EventLoop: %s failed: %s\n", what, std::strerror(errno));
+  std::abort();
+}
 
 }  // namespace
 
@@ -101,20 +120,29 @@ struct EventLoop::Impl {
 
   Impl() {
     epoll = UniqueFd(::epoll_create1(EPOLL_CLOEXEC));
+    if (!epoll) Fatal("epoll_create1");
     wake = UniqueFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (!wake) Fatal("eventfd");
     timer = UniqueFd(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
-    AddInternal(wake.get());
-    AddInternal(timer.get());
+    if (!timer) Fatal("timerfd_create");
+    if (!AddInternal(wake.get())) Fatal("epoll_ctl(ADD wake)");
+    if (!AddInternal(timer.get())) Fatal("epoll_ctl(ADD timer)");
     // A peer that closes while we write must give an error, not end the
     // process (sendfile has no MSG_NOSIGNAL).
     std::signal(SIGPIPE, SIG_IGN);
   }
 
-  void AddInternal(int fd) {
+  bool AddInternal(int fd) {
     epoll_event ev{};
     ev.events = EPOLLIN;
     ev.data.fd = fd;
-    ::epoll_ctl(epoll.get(), EPOLL_CTL_ADD, fd, &ev);
+    return ::epoll_ctl(epoll.get(), EPOLL_CTL_ADD, fd, &ev) == 0;
+  }
+
+  // Takes a descriptor out of the poll set. ENOENT is no fault: a number
+  // closed and reused behind the loop's back was dropped by the system.
+  void RemoveFromPoll(int fd) {
+    if (::epoll_ctl(epoll.get(), EPOLL_CTL_DEL, fd, nullptr) != 0 && errno != ENOENT) ReportBug("epoll_ctl(DEL)");
   }
 
   void Enqueue(const Message& m) {
@@ -144,7 +172,11 @@ struct EventLoop::Impl {
       spec.it_value.tv_sec = ns / 1000000000;
       spec.it_value.tv_nsec = ns % 1000000000;
     }
-    ::timerfd_settime(timer.get(), TFD_TIMER_ABSTIME, &spec, nullptr);
+    if (::timerfd_settime(timer.get(), TFD_TIMER_ABSTIME, &spec, nullptr) != 0) {
+      // Nothing is armed: the next change of timers tries again.
+      armedFor = Clock::time_point::max();
+      ReportBug("timerfd_settime");
+    }
   }
 
   void CollectDueTimers() {
@@ -177,6 +209,11 @@ struct EventLoop::Impl {
   // waiting is reported as a read, the close only once everything is read.
   void PostReadOrClose(int fd, Watch& w) {
     if (w.closePosted) return;
+    if (w.readPaused) {
+      // Owed: unpausing posts it.
+      w.readArmed = false;
+      return;
+    }
     if (w.datagram || (!w.peerClosed && !w.errored)) {
       w.readArmed = false;
       PostSocket(fd, w, kFdRead, 0);
@@ -229,6 +266,15 @@ struct EventLoop::Impl {
     }
     if (events & (EPOLLRDHUP | EPOLLHUP)) w.peerClosed = true;
     if (events & EPOLLERR) w.errored = true;
+    if (w.readPaused && (events & EPOLLERR) && !w.closePosted) {
+      // A paused socket still learns at once that its connection failed.
+      int err = 0;
+      socklen_t len = sizeof err;
+      if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err != 0) {
+        w.closePosted = true;
+        PostSocket(fd, w, kFdClose, static_cast<std::uint32_t>(WinsockErrorFromErrno(err)));
+      }
+    }
     if ((events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) && w.readArmed) PostReadOrClose(fd, w);
     if ((events & EPOLLOUT) && w.writePending && !w.closePosted) {
       w.writePending = false;
@@ -251,7 +297,11 @@ struct EventLoop::Impl {
     sinceCollect = 0;
     epoll_event events[kMaxEpollEvents];
     int n = ::epoll_wait(epoll.get(), events, kMaxEpollEvents, timeoutMs);
-    if (n < 0) n = 0;  // EINTR: nothing collected, the caller looks again
+    if (n < 0) {
+      // EINTR: nothing collected, the caller looks again.
+      if (errno != EINTR) ReportBug("epoll_wait");
+      n = 0;
+    }
     for (int i = 0; i < n; ++i) {
       const int fd = events[i].data.fd;
       if (fd == wake.get()) {
@@ -482,7 +532,7 @@ bool EventLoop::AsyncSelect(int fd, TargetHandle target, std::uint32_t number, s
     w.mask = mask;
     w.listening = listening;
     // Re-registering reports what is due now, as the classic call does.
-    ::epoll_ctl(impl_->epoll.get(), EPOLL_CTL_DEL, fd, nullptr);
+    impl_->RemoveFromPoll(fd);
     w.readArmed = w.acceptArmed = true;
     w.writePending = true;
   } else {
@@ -509,12 +559,26 @@ bool EventLoop::AsyncSelect(int fd, TargetHandle target, std::uint32_t number, s
 void EventLoop::Unwatch(int fd, bool closingNext) {
   auto it = impl_->watches.find(fd);
   if (it == impl_->watches.end()) return;
-  if (!closingNext) ::epoll_ctl(impl_->epoll.get(), EPOLL_CTL_DEL, fd, nullptr);
+  if (!closingNext) impl_->RemoveFromPoll(fd);
   // Notifications still queued for this descriptor would reach whatever
   // socket the system hands this number to next.
   impl_->PurgeSocketMessages(fd, it->second);
   impl_->CountWatch(it->second.target, -1);
   impl_->watches.erase(it);
+}
+
+bool EventLoop::PauseRead(int fd, bool paused) {
+  auto it = impl_->watches.find(fd);
+  if (it == impl_->watches.end()) return false;
+  Watch& w = it->second;
+  if (w.readPaused == paused) return true;
+  w.readPaused = paused;
+  if (!paused && !w.listening) {
+    // Readiness that came while paused was swallowed by the edge: look now.
+    w.readArmed = false;
+    impl_->PostReadOrClose(fd, w);
+  }
+  return true;
 }
 
 void EventLoop::MarkConnecting(int fd) {
@@ -648,7 +712,7 @@ bool EventLoop::WatchTerminationSignals(TargetHandle target, std::uint32_t numbe
   sigaddset(&set, SIGINT);
   if (target == 0) {
     if (impl_->signals) {
-      ::epoll_ctl(impl_->epoll.get(), EPOLL_CTL_DEL, impl_->signals.get(), nullptr);
+      impl_->RemoveFromPoll(impl_->signals.get());
       impl_->signals.reset();
     }
     ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
@@ -659,7 +723,11 @@ bool EventLoop::WatchTerminationSignals(TargetHandle target, std::uint32_t numbe
   if (!impl_->signals) {
     impl_->signals = UniqueFd(::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
     if (!impl_->signals) return false;
-    impl_->AddInternal(impl_->signals.get());
+    if (!impl_->AddInternal(impl_->signals.get())) {
+      impl_->signals.reset();
+      ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+      return false;
+    }
   }
   impl_->signalTarget = target;
   impl_->signalNumber = number;

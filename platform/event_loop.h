@@ -124,6 +124,12 @@ class VELTO_PLATFORM_EXPORT EventLoop {
   // Forgets a descriptor (call before closing it). `closingNext` says the
   // caller closes it at once, which removes it from the poll set anyway.
   void Unwatch(int fd, bool closingNext = false);
+  // Flow control for a watched stream socket. While paused, read readiness
+  // and the peer's clean close are not posted (nor lost); a failure of the
+  // connection is still posted at once as the close event with its error.
+  // Unpausing posts a read (or the close, when nothing is left to read) if
+  // either may be waiting. False for a descriptor that is not watched.
+  bool PauseRead(int fd, bool paused);
   // Marks a watched socket whose non-blocking connect is in progress: its
   // completion is posted as the connect event (error in the high bits),
   // followed by write readiness when it succeeded.

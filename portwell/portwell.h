@@ -167,9 +167,40 @@ struct PortwellSocketInfo {
   PWL_SOCK_STATE State = PWL_CLOSED;
   std::int32_t QueSendCount = 0;     // queued send requests (chunks)
   std::int32_t QueReceiveCount = 0;  // queued received blocks
+  // Bytes queued for sending that the system has not taken yet (file ranges
+  // included): what a client bounds to keep a slow reader from growing the
+  // queue without limit.
+  std::int64_t QueSendBytes = 0;
+  bool ReceivePaused = false;  // see CPortwell::SetReceivePaused
 };
 
 // ---- events -------------------------------------------------------------------
+//
+// How a connection ends, as the sink sees it (handle h):
+//  - The peer's clean close (FIN): DataArrival for everything it sent (a
+//    block the client declines is offered again before the end), then
+//    ConnectionStatus(h, PWL_CLOSING); after LingerTime ms
+//    ConnectionStatus(h, PWL_CLOSED), ConnectionTerminated(h),
+//    ConnectionStatus(h, PWL_CLOSED). No Error.
+//  - A reset by the peer (e.g. its close with SO_LINGER 0) or another
+//    failure of the connection: Error(h, number) (10054 for a reset) and
+//    ConnectionStatus(h, PWL_ERROR) come first; the blocks received before a
+//    failure found while receiving are delivered before them. Then, when the
+//    end reached us from the peer, PWL_CLOSING and the same close as above.
+//    A failure found while sending, or of a connect, goes from PWL_ERROR
+//    straight to the graceful close (PWL_CLOSING may still follow when the
+//    peer's end is seen during the linger).
+//  So PWL_CLOSING says the peer ended the connection, and an Error for h
+//  raised before it says that end was a failure: at PWL_CLOSING the client
+//  knows whether everything the peer sent has arrived. Error is raised at
+//  most once per connection.
+//  - No received data is thrown away at a close: before ConnectionTerminated
+//    every block still in the socket's receive queue is offered through
+//    DataArrival, in order (a block declined at that point is dropped), and
+//    when the peer has closed, every byte the system still holds is read and
+//    delivered first. This holds for the peer's close, for CloseSock with
+//    linger and for failures. Only CloseSock with NoLinger drops received
+//    data, and deactivation (see Activate).
 
 // The client's event sink. Every handler has an empty default, so a client
 // overrides only what it needs. By-reference arguments are the component's
@@ -211,7 +242,10 @@ class CPortwell {
   virtual PortwellSocketInfo ItemByIndex(std::int32_t Index) const = 0;  // 1-based
   virtual bool ItemExists(const std::string& SocketHandle) const = 0;
   // Arms EmptySendQue: fires with EventID each time another BytesToSend bytes
-  // have been fully sent on the socket.
+  // have been fully sent on the socket, counted from this call (BytesSent
+  // restarts at 0). Arming with the snapshot's QueSendBytes fires once what
+  // is queued now has gone (up to the part of one request the system had
+  // already taken). EventID "" disarms.
   virtual void NotifyOnEmptySendQue(const std::string& SocketHandle, const std::string& EventID,
                                     std::int32_t BytesToSend) = 0;
   // Largest send request in bytes (default 4096); values below 1 are ignored.
@@ -219,7 +253,10 @@ class CPortwell {
   virtual void SetChunkSize(std::int32_t Value) = 0;
   virtual bool IsActive() const = 0;
   // Starts or stops socket services; returns the new IsActive. Throws
-  // PortwellError.
+  // PortwellError. Stopping removes every socket without events, after
+  // offering the blocks already in the receive queues of sockets that are
+  // not paused (nothing more is read from the system). Destroying the object
+  // stops it without any event.
   virtual bool Activate(bool ActivationStatus) = 0;
   // Queues Data in ChunkSize requests and sends at once as far as the system
   // takes it (unless the socket uses buffered sending). Empty data sends one
@@ -228,7 +265,8 @@ class CPortwell {
   virtual void SendData(std::int32_t SocketHandle, const PortwellData& Data, const std::string& RemoteHostUDP = "",
                         std::int32_t RemotePortUDP = 0) = 0;
   // Graceful close (shutdown, drain, LingerTime ms, then removal; returns 0)
-  // or, with NoLinger, immediate removal (returns the handle). Returns 0 and
+  // or, with NoLinger, immediate removal (returns the handle; received data
+  // not yet delivered is dropped). A graceful close ends a receive pause. Returns 0 and
   // does nothing when inactive or for a handle text that is not a number > 0.
   // Throws PortwellError for a handle that is not registered.
   virtual std::int32_t CloseSock(const std::string& SocketHandle, bool NoLinger = false) = 0;
@@ -311,6 +349,20 @@ class CPortwell {
   // Sets one option as a boolean; 0, or -1 when the system refuses.
   virtual std::int32_t SetSockOption(const std::string& SocketHandle, PWL_SOCK_OPTION SockOption,
                                      bool ActiveStatus) = 0;
+
+  // Flow control: while paused the component reads nothing from the socket
+  // and delivers none of its queued blocks; what the peer sends stays in the
+  // system, so TCP pushes back on the peer. Nothing runs for the socket
+  // meanwhile (no reads, no timer). Unpausing reads and delivers what waits,
+  // in order. The peer's clean close while paused is held and reported after
+  // the data before it once reading resumes; a failure (reset) ends the pause
+  // at once: the queued blocks are delivered, then Error and the close run as
+  // always. A graceful CloseSock ends the pause; once a graceful close has
+  // begun the call is ignored. Sending is not affected. Server pattern: after
+  // a reply, if QueSendBytes > mark, pause and arm NotifyOnEmptySendQue(key,
+  // id, QueSendBytes); unpause on that EmptySendQue.
+  // std::out_of_range for a handle that is not registered.
+  virtual void SetReceivePaused(const std::string& SocketHandle, bool Paused) = 0;
 };
 
 // ---- factory and loader ---------------------------------------------------------------

@@ -74,7 +74,8 @@ CPortwellObject::CPortwellObject() {
 
 CPortwellObject::~CPortwellObject() {
   try {
-    Activate(false);
+    // The client may be half gone: nothing is raised any more.
+    Guarded("CPortwell::Activate", false, [&] { return Stop(false); });
   } catch (...) {
   }
   if (mobjWinsocks) mobjWinsocks->WndDestroy();
@@ -124,6 +125,8 @@ PortwellSocketInfo Snapshot(CWinsock& s) {
   info.State = s.State();
   info.QueSendCount = s.QueSendCount();
   info.QueReceiveCount = s.QueReceiveCount();
+  info.QueSendBytes = s.QueSendBytes();
+  info.ReceivePaused = s.ReceivePaused();
   return info;
 }
 }  // namespace
@@ -146,6 +149,8 @@ void CPortwellObject::NotifyOnEmptySendQue(const std::string& SocketHandle, cons
   CWinsock& s = Socket(SocketHandle);
   s.SetNotifyOnEmptySendQueID(EventID);
   s.SetNotifyOnEmptyBytesToSend(BytesToSend);
+  // Counted from now: arming with what is queued fires when it has gone.
+  s.SetBytesSent(0);
 }
 
 std::int32_t CPortwellObject::ChunkSize() const { return mobjWinsocks ? mobjWinsocks->ChunkSize() : 0; }
@@ -161,13 +166,23 @@ bool CPortwellObject::Activate(bool ActivationStatus) {
       isActive_ = registry.StartWinsockServices();
       return isActive_;
     }
-    if (!isActive_) return false;
-    registry.Clear();
-    if (registry.Started()) registry.StopWinsockServices();
-    registry.UnRegisterPortwell();
-    isActive_ = false;
-    return false;
+    return Stop(true);
   });
+}
+
+bool CPortwellObject::Stop(bool deliver) {
+  if (!isActive_ || !mobjWinsocks) return false;
+  CWinsocks& registry = *mobjWinsocks;
+  if (deliver) {
+    registry.DeliverQueuedBeforeStop();
+    // A handler may have stopped the object itself.
+    if (!isActive_ || !mobjWinsocks) return false;
+  }
+  registry.Clear();
+  if (registry.Started()) registry.StopWinsockServices();
+  registry.UnRegisterPortwell();
+  isActive_ = false;
+  return false;
 }
 
 void CPortwellObject::SendData(std::int32_t SocketHandle, const PortwellData& Data, const std::string& RemoteHostUDP,
@@ -358,6 +373,10 @@ void CPortwellObject::SetNoUnicodeConversionOnRecv(const std::string& SocketHand
 std::int32_t CPortwellObject::SetSockOption(const std::string& SocketHandle, PWL_SOCK_OPTION SockOption,
                                             bool ActiveStatus) {
   return Socket(SocketHandle).SetSockOption(SockOption, ActiveStatus);
+}
+
+void CPortwellObject::SetReceivePaused(const std::string& SocketHandle, bool Paused) {
+  Socket(SocketHandle).SetReceivePaused(Paused);
 }
 
 }  // namespace portwell

@@ -74,8 +74,12 @@ class CPortwellObject final : public CPortwell {
   void SetLingerTime(const std::string& SocketHandle, std::int32_t Milliseconds) override;
   void SetNoUnicodeConversionOnRecv(const std::string& SocketHandle, bool Value) override;
   std::int32_t SetSockOption(const std::string& SocketHandle, PWL_SOCK_OPTION SockOption, bool ActiveStatus) override;
+  void SetReceivePaused(const std::string& SocketHandle, bool Paused) override;
 
  private:
+  // Removes every socket without events; `deliver` first offers the queued
+  // blocks (a stop the client asked for, not the object's destruction).
+  bool Stop(bool deliver);
   // The registry; std::runtime_error when the object has none.
   CWinsocks& Registry() const;
   // A registered socket; std::out_of_range when absent.

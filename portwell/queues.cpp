@@ -23,6 +23,7 @@ void AppendRun(std::vector<CompletionRun>& runs, std::int64_t length, std::int64
 
 void CQueSendRequests::Push(SendSegment segment) {
   pendingRequests_ += segment.requests - segment.completed;
+  pendingBytes_ += segment.Remaining();
   segments_.push_back(std::move(segment));
 }
 
@@ -89,6 +90,7 @@ std::int32_t CQueSendRequests::AddFileRange(platform::UniqueFd file, std::int64_
 void CQueSendRequests::Clear() {
   segments_.clear();
   pendingRequests_ = 0;
+  pendingBytes_ = 0;
 }
 
 void CQueSendRequests::Advance(std::int64_t taken, std::vector<CompletionRun>& runs) {
@@ -97,6 +99,7 @@ void CQueSendRequests::Advance(std::int64_t taken, std::vector<CompletionRun>& r
     const std::int64_t step = std::min(taken, head.Remaining());
     if (step == 0 && head.Remaining() > 0) break;
     head.sent += step;
+    pendingBytes_ -= step;
     taken -= step;
     const std::int64_t done = head.CompletedAt(head.sent);
     if (done > head.completed) {

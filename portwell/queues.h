@@ -75,6 +75,8 @@ class CQueSendRequests {
   std::int32_t AddFileRange(platform::UniqueFd file, std::int64_t offset, std::int64_t length, std::int32_t chunkSize);
 
   std::int64_t Count() const { return pendingRequests_; }
+  // Bytes the system has not taken yet, file ranges included.
+  std::int64_t Bytes() const { return pendingBytes_; }
   bool Empty() const { return segments_.empty(); }
   void Clear();
   const SendSegment& Head() const { return segments_.front(); }
@@ -92,6 +94,7 @@ class CQueSendRequests {
   void Push(SendSegment segment);
   std::deque<SendSegment> segments_;
   std::int64_t pendingRequests_ = 0;
+  std::int64_t pendingBytes_ = 0;
 };
 
 struct CQueReceiveRequest {

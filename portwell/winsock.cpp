@@ -8,6 +8,7 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -90,6 +91,12 @@ void CWinsock::SetState(PWL_SOCK_STATE value) {
 
 std::int32_t CWinsock::QueSendCount() const {
   return static_cast<std::int32_t>(std::min<std::int64_t>(sendQueue_.Count(), INT32_MAX));
+}
+
+std::int64_t CWinsock::QueSendBytes() const {
+  std::int64_t bytes = sendQueue_.Bytes();
+  for (const auto& run : pendingRuns_) bytes += run.length * run.count;
+  return bytes;
 }
 
 void CWinsock::CloseSock() {
@@ -412,6 +419,8 @@ SendOutcome CWinsock::SendFailed(int error) {
   pendingRuns_.clear();
   CWinsocks* registry = registry_;
   if (registry == nullptr) return SendOutcome::Failed;
+  // The connection's failure was reported already and its close runs.
+  if (failed_ && protocol_ == PWL_TCPIP) return SendOutcome::Failed;
   const auto life = Life();
   registry->RaiseEventError(handle, number);
   if (life.expired()) return SendOutcome::Destroyed;
@@ -477,8 +486,9 @@ void CWinsock::LogBlocked(SendPath path) const {
 
 bool CWinsock::CloseSockWithLinger() {
   const auto life = Life();
-  CWinsocks* registry = registry_;
   const std::int32_t handle = SocketHandle;
+  // Closing ends a pause: the drain below and the linger read as usual.
+  if (receivePaused_) Resume();
   // A second graceful close (the peer closing while ours lingers) only
   // restarts the linger: the socket is already shut for sending.
   if (fd_ && !lingerCloseStarted_) {
@@ -501,40 +511,15 @@ bool CWinsock::CloseSockWithLinger() {
   }
 
   // Drain input that is already waiting.
-  for (int reads = 0; fd_ && reads < kMaxDrainReads; ++reads) {
-    char buffer[kReceiveLimit + 1];
-    sockaddr_in from{};
-    unsigned fromLength = sizeof from;
-    const long n = protocol_ == PWL_UDP ? Loop().RecvFrom(fd_.get(), buffer, kReceiveLimit, &from, &fromLength)
-                                        : Loop().Recv(fd_.get(), buffer, kReceiveLimit);
-    if (n < 0) {
-      if (reads == 0) {
-        PWL_DEBUG("CWinsock::CloseSockWithLinger - (recv returned INVALID_SOCKET---no remaining data)");
-      } else {
-        PWL_DEBUG("CWinsock::CloseSockWithLinger - (recv returned INVALID_SOCKET) - " +
-                  platform::SystemErrorText(LastSystemError()));
-      }
-      break;
-    }
-    if (n == 0) break;
-    PortwellData block;
-    if (NoUnicodeConversionOnRecv) {
-      block.MutableBytes().assign(buffer, static_cast<std::size_t>(n));
-    } else {
-      std::u16string text(static_cast<std::size_t>(n), u'\0');
-      for (long i = 0; i < n; ++i) text[static_cast<std::size_t>(i)] = static_cast<unsigned char>(buffer[i]);
-      block = PortwellData(std::move(text));
-    }
-    PWL_DEBUG("CWinsock::CloseSockWithLinger - Received " + std::to_string(n) + " bytes");
-    if (registry == nullptr || !registry->Exists(std::to_string(handle))) {
-      PWL_DEBUG("CWinsock::CloseSockWithLinger - Received " + std::to_string(n) +
-                " bytes but socket object has been destroyed---data has been descarded");
-      break;
-    }
-    const std::string senderHost = protocol_ == PWL_UDP ? AddressText(from.sin_addr.s_addr) : std::string();
-    const std::int32_t senderPort = protocol_ == PWL_UDP ? ntohs(from.sin_port) : 0;
-    registry->RaiseEventDataArrival(*this, block, false, senderHost, senderPort);
-    // The handler removed the socket: there is nothing left to close.
+  int error = 0;
+  const DrainEnd drained = DrainInput("CWinsock::CloseSockWithLinger", kMaxDrainReads, &error);
+  // The handler removed the socket: there is nothing left to close.
+  if (drained == DrainEnd::Destroyed || life.expired()) return true;
+  if (drained == DrainEnd::Failed && protocol_ == PWL_TCPIP && !failed_ && registry_ != nullptr) {
+    // The read took the connection's error: report it here, or nobody will.
+    registry_->RaiseEventError(handle, error);
+    if (life.expired()) return true;
+    SetState(PWL_ERROR);
     if (life.expired()) return true;
   }
 
@@ -552,6 +537,124 @@ bool CWinsock::CloseSockWithLinger() {
   return false;
 }
 
+DrainEnd CWinsock::DrainInput(const char* who, int maxReads, int* error) {
+  const auto life = Life();
+  CWinsocks* registry = registry_;
+  const std::int32_t handle = SocketHandle;
+  const std::string name(who);
+  for (int reads = 0; fd_; ++reads) {
+    if (maxReads > 0 && reads >= maxReads) return DrainEnd::Limit;
+    char buffer[kReceiveLimit + 1];
+    sockaddr_in from{};
+    unsigned fromLength = sizeof from;
+    const long n = protocol_ == PWL_UDP ? Loop().RecvFrom(fd_.get(), buffer, kReceiveLimit, &from, &fromLength)
+                                        : Loop().Recv(fd_.get(), buffer, kReceiveLimit);
+    if (n < 0) {
+      const int saved = errno;
+      if (reads == 0) {
+        PWL_DEBUG(name + " - (recv returned INVALID_SOCKET---no remaining data)");
+      } else {
+        PWL_DEBUG(name + " - (recv returned INVALID_SOCKET) - " + platform::SystemErrorText(LastSystemError()));
+      }
+      if (WouldBlock(saved)) return DrainEnd::WouldBlock;
+      *error = platform::WinsockErrorFromErrno(saved);
+      return DrainEnd::Failed;
+    }
+    if (n == 0) return protocol_ == PWL_UDP ? DrainEnd::WouldBlock : DrainEnd::EndOfStream;
+    PortwellData block;
+    if (NoUnicodeConversionOnRecv) {
+      block.MutableBytes().assign(buffer, static_cast<std::size_t>(n));
+    } else {
+      std::u16string text(static_cast<std::size_t>(n), u'\0');
+      for (long i = 0; i < n; ++i) text[static_cast<std::size_t>(i)] = static_cast<unsigned char>(buffer[i]);
+      block = PortwellData(std::move(text));
+    }
+    PWL_DEBUG(name + " - Received " + std::to_string(n) + " bytes");
+    if (registry == nullptr || !registry->Exists(std::to_string(handle))) {
+      PWL_DEBUG(name + " - Received " + std::to_string(n) +
+                " bytes but socket object has been destroyed---data has been descarded");
+      return DrainEnd::Detached;
+    }
+    const std::string senderHost = protocol_ == PWL_UDP ? AddressText(from.sin_addr.s_addr) : std::string();
+    const std::int32_t senderPort = protocol_ == PWL_UDP ? ntohs(from.sin_port) : 0;
+    registry->RaiseEventDataArrival(*this, block, false, senderHost, senderPort);
+    if (life.expired()) return DrainEnd::Destroyed;
+  }
+  return DrainEnd::WouldBlock;
+}
+
+bool CWinsock::DeliverQueued(bool final) {
+  const auto life = Life();
+  while (receiveQueue_.Count() > 0 && (final || !receivePaused_)) {
+    CWinsocks* registry = registry_;
+    if (registry == nullptr) return true;
+    CQueReceiveRequest head = receiveQueue_.TakeFirst();
+    const bool retrieved =
+        registry->RaiseEventDataArrival(*this, head.DataReceived, true, head.RemoteHostUDP, head.RemotePortUDP);
+    if (life.expired()) return false;
+    if (!retrieved && !final) {
+      receiveQueue_.PutBackFirst(std::move(head));
+      break;
+    }
+  }
+  return true;
+}
+
+bool CWinsock::PeerClosed() const {
+  pollfd p{fd_.get(), POLLRDHUP, 0};
+  if (::poll(&p, 1, 0) != 1) return false;
+  return (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
+bool CWinsock::DeliverRemaining() {
+  const auto life = Life();
+  if (fd_ && protocol_ == PWL_TCPIP && PeerClosed()) {
+    // What the peer sent before its close is finite: read all of it.
+    int error = 0;
+    const DrainEnd end = DrainInput("CWinsock::LingerEnd", 0, &error);
+    if (end == DrainEnd::Destroyed || life.expired()) return false;
+    if (end == DrainEnd::Failed && !failed_ && registry_ != nullptr) {
+      registry_->RaiseEventError(SocketHandle, error);
+      if (life.expired()) return false;
+      SetState(PWL_ERROR);
+      if (life.expired()) return false;
+    }
+  }
+  return DeliverQueued(true);
+}
+
+void CWinsock::SetReceivePaused(bool paused) {
+  if (paused == receivePaused_ || lingerCloseStarted_) return;
+  if (!paused) {
+    Resume();
+    return;
+  }
+  receivePaused_ = true;
+  if (fd_ && !Loop().PauseRead(fd_.get(), true)) {
+    PWL_DEBUG("CWinsock::SetReceivePaused - socket " + std::to_string(SocketHandle) + " is not watched");
+  }
+}
+
+void CWinsock::EndPause() {
+  receivePaused_ = false;
+  closeDeferred_ = false;
+  if (fd_) Loop().PauseRead(fd_.get(), false);
+}
+
+void CWinsock::Resume() {
+  const bool closeHeld = closeDeferred_;
+  // The loop posts a read (or the close) that came meanwhile.
+  EndPause();
+  CWinsocks* registry = registry_;
+  if (registry == nullptr) return;
+  if (closeHeld) {
+    Loop().Post(registry->HwndMsgs(), platform::kSocketMessage, SocketHandle,
+                platform::MakeSelectLParam(platform::kFdClose, 0));
+  }
+  CTimer& timer = registry->pGetQueToReceiveTimerObj();
+  if (receiveQueue_.Count() > 0 && !timer.Enabled()) timer.EnableTimer();
+}
+
 void CWinsock::OnLingerTick() {
   mobjLingerTimer.reset();
   CWinsocks* registry = registry_;
@@ -559,6 +662,7 @@ void CWinsock::OnLingerTick() {
   const auto life = Life();
   const auto registryLife = registry->Life();
   const std::string key = std::to_string(SocketHandle);
+  if (!DeliverRemaining() || registryLife.expired() || registry_ == nullptr) return;
   SetState(PWL_CLOSED);
   if (life.expired() || registryLife.expired()) return;
   if (registry->ItemExists(key)) registry->CloseSockDown(key);

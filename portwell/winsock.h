@@ -34,6 +34,16 @@ class Lifeline {
 // Which send loop runs: their debug texts differ.
 enum class SendPath { Direct, WriteReady, Tick };
 
+// How a read of what the system holds ended.
+enum class DrainEnd {
+  WouldBlock,   // nothing more waits now
+  EndOfStream,  // the peer's close was reached
+  Failed,       // the connection failed (error given)
+  Limit,        // the number of reads allowed was reached
+  Detached,     // the registry no longer holds the socket: not delivered
+  Destroyed,    // an event handler removed the socket
+};
+
 // How a round of sending ended.
 enum class SendOutcome {
   Idle,       // nothing queued
@@ -83,6 +93,10 @@ class CWinsock {
   void SetState(PWL_SOCK_STATE value);
   std::int32_t QueSendCount() const;
   std::int32_t QueReceiveCount() const { return receiveQueue_.Count(); }
+  // Bytes not taken by the system yet, plus requests it took whose
+  // completion is still to be counted (only while EmptySendQue handlers
+  // run): what arming the notification with it must wait for.
+  std::int64_t QueSendBytes() const;
   void QueSendClear() { sendQueue_.Clear(); }
   void QueReceiveClear() { receiveQueue_.Clear(); }
   bool CloseSockWithLinger();
@@ -112,7 +126,37 @@ class CWinsock {
   void StopConnecting();
   bool WriteBlocked() const { return writeBlocked_; }
 
+  // ---- receiving and the end of a connection ----
+  // Flow control (CPortwell::SetReceivePaused); ignored once a graceful
+  // close has begun.
+  void SetReceivePaused(bool paused);
+  bool ReceivePaused() const { return receivePaused_; }
+  // The peer's clean close, held while paused; unpausing reports it.
+  void DeferClose() { closeDeferred_ = true; }
+  // Lifts a pause without reporting a held close (the connection failed).
+  void EndPause();
+  // An Error was raised for this socket: the connection is over, and is not
+  // reported again (nor as the peer's clean close).
+  bool Failed() const { return failed_; }
+  void MarkFailed() { failed_ = true; }
+  bool LingerCloseStarted() const { return lingerCloseStarted_; }
+  // Reads what the system holds and delivers it as read notifications do;
+  // at most maxReads blocks (0: no limit, for a peer that has closed). `who`
+  // names the caller in the debug log; `error` receives a failure's number.
+  DrainEnd DrainInput(const char* who, int maxReads, int* error);
+  // Offers the receive queue's blocks in order. Not final: stops at a
+  // declined block (it stays queued) or when a handler pauses the socket.
+  // Final (the socket is ending): every block is offered once, a declined
+  // one is dropped. False when a handler removed the socket.
+  bool DeliverQueued(bool final);
+
  private:
+  // Before the socket goes: what the system still holds when the peer has
+  // closed, then the receive queue. False when a handler removed it.
+  bool DeliverRemaining();
+  bool PeerClosed() const;
+  // Unpauses, then reports what the pause held back.
+  void Resume();
   SendOutcome SendStream(SendPath path, std::int64_t budget);
   SendOutcome SendDatagrams(SendPath path, std::int64_t budget);
   // Completion rule for the requests the system finished; false when an
@@ -144,6 +188,9 @@ class CWinsock {
   bool lingerCloseStarted_ = false;  // a graceful close has shut the socket down
   bool writeShut_ = false;        // nothing left to shut down (sending side shut, or a listener)
   bool completing_ = false;       // the completion rule is running
+  bool receivePaused_ = false;    // flow control: nothing is read or delivered
+  bool closeDeferred_ = false;    // the peer's clean close came while paused
+  bool failed_ = false;           // Error was raised: the connection is over
   std::deque<CompletionRun> pendingRuns_;
   CQueSendRequests sendQueue_;
   CQueReceiveRequests receiveQueue_;

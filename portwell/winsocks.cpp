@@ -301,9 +301,15 @@ bool CWinsocks::AcceptConnection(std::int32_t /*listener*/, platform::UniqueFd a
   socket->LocalPort = PeerPort(fd);
   socket->SetProtocol(PWL_TCPIP);
   // Accepted non-blocking (accept4), and a connected stream socket.
-  Loop().AsyncSelect(fd, hwndMsgs_, platform::kSocketMessage,
-                     platform::kFdRead | platform::kFdWrite | platform::kFdAccept | platform::kFdClose,
-                     platform::EventLoop::SocketKind::Stream);
+  if (!Loop().AsyncSelect(fd, hwndMsgs_, platform::kSocketMessage,
+                          platform::kFdRead | platform::kFdWrite | platform::kFdAccept | platform::kFdClose,
+                          platform::EventLoop::SocketKind::Stream)) {
+    // Without notifications the connection could never be served: drop it.
+    lastSockErr_ = LastSystemError();
+    PWL_DEBUG("CWinsocks::AcceptConnection - AsyncSelect failed (" + std::to_string(lastSockErr_) + ")");
+    socket->UnRegisterCWinsocks();
+    return false;
+  }
   socket->Adopt(std::move(accepted));
   CWinsock* added = socket.get();
   const auto socketLife = added->Life();
@@ -327,7 +333,11 @@ bool CWinsocks::AcceptConnection(std::int32_t /*listener*/, platform::UniqueFd a
 std::int32_t CWinsocks::CloseSock(const std::string& key) {
   CWinsock& socket = Item(key);
   const auto life = socket.Life();
-  if (!socket.CloseSockWithLinger() && !life.expired() && ItemExists(key)) CloseSockDown(key);
+  if (!socket.CloseSockWithLinger() && !life.expired() && ItemExists(key)) {
+    // No linger timer: the end comes now, still after the queued blocks.
+    if (!socket.DeliverQueued(true) || life.expired() || !ItemExists(key)) return 0;
+    CloseSockDown(key);
+  }
   return 0;
 }
 
@@ -425,6 +435,7 @@ void CWinsocks::RaiseEventConnectionStatus(std::int32_t handle, PWL_SOCK_STATE s
 }
 
 void CWinsocks::RaiseEventError(std::int32_t handle, std::int32_t number) {
+  if (CWinsock* socket = FindHandle(handle)) socket->MarkFailed();
   if (sink_ != nullptr && *sink_ != nullptr) (*sink_)->Error(handle, number);
 }
 
@@ -474,7 +485,9 @@ bool CWinsocks::RaiseEventDataArrival(CWinsock& socket, PortwellData& block, boo
     }
     return retrieved;
   }
-  if (socket.UseBufferToReceive) {
+  // Blocks still queued (buffered, or declined earlier) go first: keep the
+  // stream's order.
+  if (socket.UseBufferToReceive || socket.ReceiveQueue().Count() > 0) {
     socket.ReceiveQueue().AddRequest(CQueReceiveRequest{std::move(block), handle, senderHost, senderPort});
     WrapAdd(RequestsReceived, 1);
     if (!mobjQueReceiveTimer->Enabled()) mobjQueReceiveTimer->EnableTimer();
@@ -551,23 +564,62 @@ void CWinsocks::OnSocketMessage(std::int32_t handle, std::uint32_t event, std::u
       OnConnect(*socket, error);
       break;
     case platform::kFdClose:
-      if (error != 0 && !socket->SendQueue().Empty()) {
-        // Reset while data still waited to go out: that data is lost, which
-        // the client must learn of, not see as an orderly end.
-        socket->SendQueue().Clear();
-        RaiseEventError(handle, static_cast<std::int32_t>(error));
-        if (life.expired() || socketLife.expired()) return;
-        socket->SetState(PWL_ERROR);
-        if (life.expired() || socketLife.expired()) return;
-      }
-      PWL_DEBUG("MPortwell::WindowProc - FD_CLOSE fired (socket handle " + key + ")");
-      socket->SetState(PWL_CLOSING);
-      if (life.expired() || socketLife.expired()) return;
-      if (ItemExists(key)) CloseSock(key);
+      OnClose(*socket, error);
       break;
     default:
       break;
   }
+}
+
+void CWinsocks::OnClose(CWinsock& socket, std::uint32_t error) {
+  const std::string key = std::to_string(socket.SocketHandle);
+  const auto life = Life();
+  const auto socketLife = socket.Life();
+  auto gone = [&] { return life.expired() || socketLife.expired(); };
+  PWL_DEBUG("MPortwell::WindowProc - FD_CLOSE fired (socket handle " + key + ")");
+  if (error != 0) {
+    FailConnection(socket, static_cast<std::int32_t>(error));
+    if (gone()) return;
+  } else {
+    // The peer's clean close comes after the data before it: while paused it
+    // waits, and the queued blocks are offered first.
+    if (socket.ReceivePaused()) {
+      socket.DeferClose();
+      return;
+    }
+    if (!socket.DeliverQueued(false) || gone()) return;
+    if (socket.ReceivePaused()) {
+      socket.DeferClose();
+      return;
+    }
+  }
+  // The peer ended the connection; an Error raised before says it failed.
+  socket.SetState(PWL_CLOSING);
+  if (gone()) return;
+  if (ItemExists(key)) CloseSock(key);
+}
+
+void CWinsocks::FailConnection(CWinsock& socket, std::int32_t number) {
+  const std::int32_t handle = socket.SocketHandle;
+  const auto life = Life();
+  const auto socketLife = socket.Life();
+  auto gone = [&] { return life.expired() || socketLife.expired(); };
+  // A failure ends a pause: nobody would read what it holds back.
+  socket.EndPause();
+  // Stream order: what the system still holds and the queued blocks, then
+  // the failure.
+  int ignored = 0;
+  if (socket.DrainInput("MPortwell::WindowProc - connection error", 0, &ignored) == DrainEnd::Destroyed || gone()) {
+    return;
+  }
+  if (!socket.DeliverQueued(false) || gone() || socket.Failed()) return;
+  PWL_DEBUG("MPortwell::WindowProc - connection error " + ErrorAndText(static_cast<std::uint32_t>(number)) +
+            " (socket handle " + std::to_string(handle) + ")");
+  // Data that still waited to go out is lost with the connection.
+  socket.SendQueue().Clear();
+  RaiseEventError(handle, number);
+  if (gone()) return;
+  socket.SetState(PWL_ERROR);
 }
 
 void CWinsocks::OnConnect(CWinsock& socket, std::uint32_t error) {
@@ -592,6 +644,8 @@ void CWinsocks::OnConnect(CWinsock& socket, std::uint32_t error) {
 }
 
 void CWinsocks::OnRead(CWinsock& socket) {
+  // Paused: the loop posts the read again when reading resumes.
+  if (socket.ReceivePaused()) return;
   const std::int32_t handle = socket.SocketHandle;
   const bool datagram = socket.Protocol() == PWL_UDP;
   sockaddr_in from{};
@@ -608,6 +662,11 @@ void CWinsocks::OnRead(CWinsock& socket) {
     if (WouldBlock(saved)) return;
     const int number = platform::WinsockErrorFromErrno(saved);
     PWL_DEBUG("MPortwell::WindowProc - FD_READ error " + ErrorAndText(static_cast<std::uint32_t>(number)));
+    if (!datagram) {
+      // The loop's close notification follows and ends the connection.
+      FailConnection(socket, number);
+      return;
+    }
     const auto life = Life();
     const auto socketLife = socket.Life();
     RaiseEventError(handle, number);
@@ -681,8 +740,10 @@ void CWinsocks::QueReceiveTick() {
       const std::size_t count = items_.size();
       for (std::size_t i = 0; i < count && i < items_.size(); ++i) {
         CWinsock* socket = items_[i].get();
+        // A paused socket's blocks wait; unpausing starts the timer again.
+        if (socket->ReceivePaused()) continue;
         const auto socketLife = socket->Life();
-        while (socket->ReceiveQueue().Count() > 0) {
+        while (socket->ReceiveQueue().Count() > 0 && !socket->ReceivePaused()) {
           idle = false;
           CQueReceiveRequest head = socket->ReceiveQueue().TakeFirst();
           const bool retrieved =
@@ -703,6 +764,25 @@ void CWinsocks::QueReceiveTick() {
     receiveBusy_ = false;
   }
   if (idle) mobjQueReceiveTimer->DisableTimer();
+}
+
+void CWinsocks::DeliverQueuedBeforeStop() {
+  std::vector<std::int32_t> handles;
+  handles.reserve(items_.size());
+  for (const auto& socket : items_) handles.push_back(socket->SocketHandle);
+  const auto life = Life();
+  for (const std::int32_t handle : handles) {
+    CWinsock* socket = FindHandle(handle);
+    if (socket == nullptr || socket->ReceivePaused() || socket->ReceiveQueue().Count() == 0) continue;
+    try {
+      socket->DeliverQueued(true);
+    } catch (const std::exception& e) {
+      // A handler failed: the stop goes on.
+      if (life.expired()) return;
+      PWL_DEBUG(std::string("CWinsocks::DeliverQueuedBeforeStop - ") + e.what());
+    }
+    if (life.expired()) return;
+  }
 }
 
 void CWinsocks::QueToSendTick() {

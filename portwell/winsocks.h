@@ -79,6 +79,10 @@ class CWinsocks {
   bool RaiseEventDataArrival(CWinsock& socket, PortwellData& block, bool fromQueue, const std::string& senderHost,
                              std::int32_t senderPort);
 
+  // Deactivation: offers the queued blocks of every socket that is not
+  // paused (nothing is read from the system).
+  void DeliverQueuedBeforeStop();
+
   CTimer& pGetQueToReceiveTimerObj() { return *mobjQueReceiveTimer; }
   CTimer& pGetQueToSendTimerObj() { return *mobjQueToSendTimer; }
 
@@ -116,6 +120,11 @@ class CWinsocks {
   void OnAccept(CWinsock& listener);
   void OnConnect(CWinsock& socket, std::uint32_t error);
   void FailAndClose(CWinsock& socket, const std::string& what, std::uint32_t error, bool stateFirst);
+  // The close notification: the peer's clean close, or (error) a failure.
+  void OnClose(CWinsock& socket, std::uint32_t error);
+  // A connection that failed: what was received goes first, then Error and
+  // PWL_ERROR (once per connection). The close is the caller's.
+  void FailConnection(CWinsock& socket, std::int32_t number);
   void QueReceiveTick();
   void QueToSendTick();
   std::optional<std::uint32_t> ConnectTarget(const std::string& host, std::int32_t port, std::int32_t adapterNumber);

@@ -279,6 +279,126 @@ TEST_F(PortwellTest, BufferedReceiveDeliversFromTheTick) {
   EXPECT_EQ(pw->RequestsProcessed(), 1);
 }
 
+TEST_F(PortwellTest, PausedSocketHoldsItsInputAndItsCloseUntilResumed) {
+  Activate();
+  pw->SetProcessingIntervalReceive(10);
+  for (const bool buffered : {false, true}) {
+    SCOPED_TRACE(buffered ? "buffered" : "direct");
+    Peer peer;
+    const std::int32_t s = Accepted(&peer);
+    pw->SetLingerTime(Key(s), 1);
+    pw->SetUseBufferToReceive(Key(s), buffered);
+    // The first block is declined and the socket paused from its handler: the
+    // block waits in the receive queue, what follows in the system.
+    int offers = 0;
+    rec.onData = [&](std::int32_t h, PortwellData&, bool& retrieved) {
+      if (h == s && ++offers == 1) {
+        retrieved = false;
+        pw->SetReceivePaused(Key(h), true);
+      }
+    };
+    peer.Send("one");
+    ASSERT_TRUE(PumpUntil([&] { return offers == 1; }));
+    peer.Send("two");
+    peer.Close();
+    PumpFor(50ms);
+    EXPECT_EQ(pwtest::DispatchedDuring(50ms), 0);  // no reads, no timer, no spinning
+    EXPECT_EQ(offers, 1);
+    EXPECT_EQ(pw->ItemByKey(Key(s)).QueReceiveCount, 1);
+    pw->SetReceivePaused(Key(s), false);
+    ASSERT_TRUE(PumpUntil([&] { return rec.terminated.count(s) > 0; }));
+    EXPECT_EQ(rec.received[s], "onetwo");
+    // The peer's close comes after the data that preceded it.
+    EXPECT_EQ(rec.For(s, true),
+              (std::vector<std::string>{"request " + Key(s), "status " + Key(s) + " 3", "data " + Key(s) + " 3",
+                                        "data " + Key(s) + " 3", "data " + Key(s) + " 3", "status " + Key(s) + " 8",
+                                        "status " + Key(s) + " 0", "terminated " + Key(s),
+                                        "status " + Key(s) + " 0"}));
+  }
+}
+
+// A client's replies outgrow what its peer reads: the sink pauses reading
+// above a mark and resumes once what was queued has gone, as the server does
+// with control connections.
+TEST_F(PortwellTest, PausingBoundsTheRepliesToAPeerThatDoesNotRead) {
+  Activate();
+  Peer peer;
+  const std::int32_t s = Accepted(&peer);
+  pw->SetSockOption(Key(s), PWL_OPTIONAL_SO_SNDBUF, true);
+  peer.ShrinkReceiveBuffer();
+  constexpr int kLines = 32768;
+  constexpr std::size_t kLine = 32;
+  constexpr std::size_t kReply = 512;
+  constexpr std::int64_t kMark = 64 * 1024;
+  std::string pending;
+  int answered = 0;
+  int pauses = 0;
+  bool paused = false;
+  std::int64_t most = 0;
+  auto work = [&] {
+    std::size_t end;
+    while (!paused && (end = pending.find('\n')) != std::string::npos) {
+      pending.erase(0, end + 1);
+      pw->SendData(s, std::string(kReply, 'r'));
+      ++answered;
+      const std::int64_t queued = pw->ItemByKey(Key(s)).QueSendBytes;
+      most = std::max(most, queued);
+      if (queued > kMark) {
+        paused = true;
+        ++pauses;
+        pw->SetReceivePaused(Key(s), true);
+        pw->NotifyOnEmptySendQue(Key(s), "DRAINED", static_cast<std::int32_t>(queued));
+      }
+    }
+  };
+  rec.recordData = false;
+  rec.onData = [&](std::int32_t, PortwellData& d, bool&) {
+    pending += d.ToBytes();
+    work();
+  };
+  rec.onEmpty = [&](std::int32_t h, const std::string& id) {
+    if (id != "DRAINED") return;
+    EXPECT_LT(pw->ItemByKey(Key(h)).QueSendBytes, 4096);  // what was queued has gone
+    pw->NotifyOnEmptySendQue(Key(h), "", 0);
+    paused = false;
+    pw->SetReceivePaused(Key(h), false);
+    work();
+  };
+  std::thread sender([&] {
+    std::string line(kLine - 1, 'n');
+    line += '\n';
+    std::string all;
+    for (int i = 0; i < kLines; ++i) all += line;
+    peer.Send(all);
+  });
+  // Replies flow until the peer's buffers are full; then reading stops and
+  // the rest of the lines waits in the system.
+  std::size_t read = 0;
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        const std::size_t before = rec.received[s].size();
+        PumpFor(200ms);
+        read = rec.received[s].size();
+        return paused && read == before;
+      },
+      20000ms));
+  EXPECT_LT(read, kLines * kLine);
+  // The peer reads: everything flows again.
+  std::size_t got = 0;
+  EXPECT_TRUE(PumpUntil(
+      [&] {
+        char buffer[65536];
+        long n;
+        while ((n = ::recv(peer.fd(), buffer, sizeof buffer, MSG_DONTWAIT)) > 0) got += static_cast<std::size_t>(n);
+        return got == kLines * kReply;
+      },
+      30000ms));
+  sender.join();
+  EXPECT_EQ(answered, kLines);
+  EXPECT_LE(most, kMark + static_cast<std::int64_t>(kReply));
+  EXPECT_GT(pauses, 1);
+}
+
 TEST_F(PortwellTest, UdpDatagramsBothWays) {
   Activate();
   const std::int32_t udp = pw->AddListener(0, PWL_UDP);
@@ -461,6 +581,13 @@ TEST_F(PortwellTest, SendFileCountsLikeSendDataAndSendsTheRange) {
   ASSERT_TRUE(PumpUntil([&] { return rec.empties.size() == 3; }));
   EXPECT_EQ(rec.empties.back().second, "NONE");
   EXPECT_EQ(second.Read(1, 100ms), "");
+  // Bytes not yet taken by the system, file ranges included.
+  pw->SetUseBufferToSend(Key(t), true);
+  EXPECT_EQ(pw->SendFile(t, path.string(), 0, 1000), 0);
+  pw->SendData(t, std::string(24, 'q'));
+  EXPECT_EQ(pw->ItemByKey(Key(t)).QueSendBytes, 1024);
+  ASSERT_TRUE(PumpUntil([&] { return pw->ItemByKey(Key(t)).QueSendBytes == 0; }));
+  EXPECT_EQ(second.Read(1024), content.substr(0, 1000) + std::string(24, 'q'));
 
   EXPECT_EQ(pw->SendFile(t, path.string() + ".missing", 0, -1), ENOENT);
   EXPECT_EQ(pw->SendFile(t, path.string(), 0, 100001), 10022);
@@ -495,17 +622,49 @@ TEST_F(PortwellTest, PeerCloseThenLingerThenTermination) {
 
 TEST_F(PortwellTest, GracefulCloseDeliversPendingInputFirst) {
   Activate();
-  Peer peer;
-  const std::int32_t s = Accepted(&peer);
-  pw->SetLingerTime(Key(s), 50);
-  peer.Send(std::string(3000, 'p'));
-  std::this_thread::sleep_for(50ms);  // the bytes wait in the system, not yet read
-  EXPECT_EQ(pw->CloseSock(Key(s)), 0);
-  EXPECT_EQ(rec.received[s].size(), 3000u);  // drained inside CloseSock
-  EXPECT_EQ(rec.terminated.count(s), 0u);
-  EXPECT_TRUE(peer.WaitEnd());  // the sending direction is shut
-  ASSERT_TRUE(PumpUntil([&] { return rec.terminated.count(s) > 0; }));
-  EXPECT_EQ(rec.terminated[s], 1);
+  for (const bool buffered : {false, true}) {
+    SCOPED_TRACE(buffered ? "buffered" : "direct");
+    Peer peer;
+    const std::int32_t s = Accepted(&peer);
+    pw->SetLingerTime(Key(s), 50);
+    pw->SetUseBufferToReceive(Key(s), buffered);
+    peer.Send(std::string(3000, 'p'));
+    std::this_thread::sleep_for(50ms);  // the bytes wait in the system, not yet read
+    EXPECT_EQ(pw->CloseSock(Key(s)), 0);
+    // Drained inside CloseSock: delivered at once, or queued for the tick.
+    EXPECT_EQ(rec.received[s].size() + (buffered ? 3000u : 0u), 3000u);
+    EXPECT_EQ(rec.terminated.count(s), 0u);
+    EXPECT_TRUE(peer.WaitEnd());  // the sending direction is shut
+    ASSERT_TRUE(PumpUntil([&] { return rec.terminated.count(s) > 0; }));
+    EXPECT_EQ(rec.terminated[s], 1);
+    EXPECT_EQ(rec.received[s].size(), 3000u);
+  }
+}
+
+// The peer sends and closes at once; the end of its data must not be lost
+// to a short linger, whichever way blocks are delivered.
+TEST_F(PortwellTest, PeerCloseRightAfterBulkDataLosesNothing) {
+  Activate();
+  constexpr std::size_t kBytes = 3 * 1024 * 1024;
+  for (const bool buffered : {false, true}) {
+    SCOPED_TRACE(buffered ? "buffered" : "direct");
+    Peer peer;
+    const std::int32_t s = Accepted(&peer);
+    pw->SetLingerTime(Key(s), 1);
+    pw->SetNoUnicodeConversionOnRecv(Key(s), true);
+    pw->SetUseBufferToReceive(Key(s), buffered);
+    std::thread sender([&] {
+      peer.Send(std::string(kBytes, 'u'));
+      peer.Close();
+    });
+    EXPECT_TRUE(PumpUntil([&] { return rec.terminated.count(s) > 0; }, 20000ms));
+    sender.join();
+    EXPECT_EQ(rec.received[s].size(), kBytes);
+    const auto lines = rec.For(s, true);
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[lines.size() - 4], "status " + Key(s) + " 8");  // every block before the end
+    EXPECT_TRUE(rec.errors.empty());
+  }
 }
 
 TEST_F(PortwellTest, CloseWithoutLingerRemovesAtOnce) {
@@ -535,6 +694,21 @@ TEST_F(PortwellTest, HandlerMayCloseItsSocketInsideEvents) {
   pw->SendData(t, std::string(100000, 'z'));
   ASSERT_TRUE(PumpUntil([&] { return !pw->ItemExists(Key(t)); }));
   EXPECT_EQ(rec.empties.size(), 1u);
+}
+
+TEST_F(PortwellTest, PeerResetMidStreamIsAnErrorBeforeTermination) {
+  Activate();
+  Peer peer;
+  const std::int32_t s = Accepted(&peer);
+  pw->SetLingerTime(Key(s), 1);
+  peer.Send(std::string(32 * 1024, 'u'));
+  peer.Reset();
+  ASSERT_TRUE(PumpUntil([&] { return rec.terminated.count(s) > 0; }));
+  // Unlike the peer's clean close: Error and PWL_ERROR before PWL_CLOSING.
+  EXPECT_EQ(rec.For(s), (std::vector<std::string>{"request " + Key(s), "status " + Key(s) + " 3",
+                                                  "error " + Key(s) + " 10054", "status " + Key(s) + " 9",
+                                                  "status " + Key(s) + " 8", "status " + Key(s) + " 0",
+                                                  "terminated " + Key(s), "status " + Key(s) + " 0"}));
 }
 
 TEST_F(PortwellTest, PeerResetMidSendEndsInErrorAndTermination) {
@@ -684,6 +858,18 @@ TEST_F(PortwellTest, AfterDeactivationSocketsWorkButRaiseNothing) {
   pw->SendData(s, std::string("still works"));
   EXPECT_EQ(peer.Read(11), "still works");
   EXPECT_EQ(rec.log.size(), 1u);
+}
+
+TEST_F(PortwellTest, DeactivationOffersQueuedBlocksFirst) {
+  Activate();
+  Peer peer;
+  const std::int32_t s = Accepted(&peer);
+  pw->SetProcessingIntervalReceive(30000);
+  pw->SetUseBufferToReceive(Key(s), true);
+  peer.Send("queued");
+  ASSERT_TRUE(PumpUntil([&] { return pw->ItemByKey(Key(s)).QueReceiveCount == 1; }));
+  EXPECT_FALSE(pw->Activate(false));
+  EXPECT_EQ(rec.received[s], "queued");
 }
 
 TEST(PortwellDebugLog, MarkerFileSwitchesTheLogOnAndOff) {

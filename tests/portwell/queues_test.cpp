@@ -63,6 +63,7 @@ TEST(CQueSendRequests, PartialSendKeepsTheRestOfTheHeadRequest) {
   q.Advance(3000, runs);
   EXPECT_TRUE(runs.empty());
   EXPECT_EQ(q.Count(), 3);
+  EXPECT_EQ(q.Bytes(), 7000);
   iovec v[1];
   ASSERT_EQ(q.GatherHead(v, 1), 1);
   EXPECT_EQ(std::string(static_cast<char*>(v[0].iov_base), v[0].iov_len), data.substr(3000));
@@ -93,6 +94,7 @@ TEST(CQueSendRequests, AlreadySentBytesAreNotStored) {
   ASSERT_EQ(q.AddRequests(data, 4, "", 0, 6), 3);
   std::vector<CompletionRun> runs;
   q.Advance(6, runs);
+  EXPECT_EQ(q.Bytes(), 4);
   EXPECT_EQ(Flatten(runs), (std::vector<std::int64_t>{4}));
   iovec v[1];
   ASSERT_EQ(q.GatherHead(v, 1), 1);
@@ -107,7 +109,9 @@ TEST(CQueSendRequests, FileRangesCountLikeTheSameBytesAndStopTheGather) {
   EXPECT_EQ(q.AddFileRange(platform::UniqueFd(), 0, 0, 512), 1);  // empty range: one request, no bytes
   iovec v[8];
   EXPECT_EQ(q.GatherHead(v, 8), 1);
+  EXPECT_EQ(q.Bytes(), 4 + 1025);
   EXPECT_EQ(Drain(q, 4096), (std::vector<std::int64_t>{4, 512, 512, 1, 0}));
+  EXPECT_EQ(q.Bytes(), 0);
 }
 
 TEST(Counters, WrapToZeroAfterTheLargestValue) {

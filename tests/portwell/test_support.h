@@ -41,6 +41,20 @@ inline void PumpFor(std::chrono::milliseconds span) {
   PumpUntil([] { return false; }, span);
 }
 
+// Messages the loop dispatches over a span: 0 when nothing (no timer, no
+// notification) runs.
+inline int DispatchedDuring(std::chrono::milliseconds span) {
+  auto& loop = platform::EventLoop::Instance();
+  const auto deadline = std::chrono::steady_clock::now() + span;
+  int dispatched = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd p{loop.Fd(), POLLIN, 0};
+    ::poll(&p, 1, 5);
+    dispatched += loop.ProcessReady();
+  }
+  return dispatched;
+}
+
 inline std::string Narrow(const PortwellData& data) { return data.ToBytes(); }
 
 // Records every event as a line, and keeps what arrived per socket.
