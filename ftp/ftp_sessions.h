@@ -22,11 +22,10 @@
 #include <unordered_set>
 #include <vector>
 
-class CLog;
-
 namespace velto {
 
 class CFTPUsers;
+class CLog;
 
 // What the sessions use and do not own.
 struct SessionServices {
@@ -90,13 +89,13 @@ class CFTPSessions : public SessionOptions {
   void NoteClosing(CFTPSession& session);
 
  private:
+  using List = std::list<std::unique_ptr<CFTPSession>>;
   void Retire(List::iterator position);
   void Count(CFTPSession& session, bool on);
 
   platform::EventLoop& loop_;
   SessionServices services_;
   CLogonGuard guard_;
-  using List = std::list<std::unique_ptr<CFTPSession>>;
   List sessions_;  // table order; removal in constant time
   std::unordered_map<std::string, List::iterator> byKey_;
   std::unordered_map<std::string, std::int32_t> loggedOn_;

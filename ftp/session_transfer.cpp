@@ -248,7 +248,11 @@ bool CFTPSession::TransferBusy() const {
 
 std::string CFTPSession::BeginTransfer(Transfer transfer, std::string_view preliminary) {
   if (TransferBusy()) return Line(reply::kTransferRunning);
-  if (dataMode_ == DataMode::None) return Line(reply::kCantOpenData);
+  // Nothing to connect: no PORT or PASV, or the one passive connection
+  // has been used.
+  if (dataMode_ == DataMode::None || (dataMode_ == DataMode::Passive && !dataConnected_ && !passiveOpen_)) {
+    return Line(reply::kCantOpenData);
+  }
   SendReply(preliminary);
   pending_ = std::move(transfer);
   if (dataMode_ == DataMode::Active) {
@@ -267,10 +271,6 @@ std::string CFTPSession::BeginTransfer(Transfer transfer, std::string_view preli
   }
   if (dataConnected_) {
     StartTransfer();
-    return {};
-  }
-  if (!passiveOpen_) {
-    FailTransfer();
     return {};
   }
   // The client has not connected yet.

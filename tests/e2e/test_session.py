@@ -155,25 +155,25 @@ class FramingTest(VeltoTestCase):
 
 
 class UserLimitTest(VeltoTestCase):
-    def test_client_beyond_max_users_gets_the_banner_without_line_break(self):
+    def test_client_beyond_max_users_gets_the_banner_as_a_421_reply(self):
         server = self.server(settings={"FTP Settings": {"MaxUsers": "2"}})
         greeted_client(self, server)
         greeted_client(self, server)
         refused = self.track(RawClient(server.port))
-        self.assertEqual(refused.read_until_closed(), b"Maximum connections reached.")
+        self.assertEqual(refused.read_until_closed(), b"421 Maximum connections reached.\r\n")
 
-    def test_custom_banner_is_sent_exactly_as_configured(self):
+    def test_banner_that_is_a_reply_is_sent_as_it_is(self):
         server = self.server(settings={"FTP Settings": {"MaxUsers": "1",
                                                         "BannerMaxUsers": "421 Too busy, try later"}})
         greeted_client(self, server)
         refused = self.track(RawClient(server.port))
-        self.assertEqual(refused.read_until_closed(), b"421 Too busy, try later")
+        self.assertEqual(refused.read_until_closed(), b"421 Too busy, try later\r\n")
 
     def test_max_users_zero_refuses_everyone(self):
         server = self.server(settings={"FTP Settings": {"MaxUsers": "0"}}, ready="connect")
         for _ in range(2):
             refused = self.track(RawClient(server.port))
-            self.assertEqual(refused.read_until_closed(), b"Maximum connections reached.")
+            self.assertEqual(refused.read_until_closed(), b"421 Maximum connections reached.\r\n")
 
     def test_leaving_client_frees_its_place(self):
         server = self.server(users=[ALICE], settings={"FTP Settings": {"MaxUsers": "1"}})
@@ -199,12 +199,12 @@ class IdleTimeoutTest(VeltoTestCase):
     TIMEOUT = {"FTP Settings": {"Timeout": "2000"}}
     CLOSE_WITHIN = 20.0
 
-    def test_idle_session_is_closed_without_reply(self):
+    def test_idle_session_is_told_and_closed(self):
         server = self.server(users=[ALICE], settings=self.TIMEOUT)
         logged_on = self.track(server.logged_on_client("alice", "secret"))
         stranger = self.track(server.client())
-        self.assertEqual(logged_on.read_until_closed(self.CLOSE_WITHIN), b"")
-        self.assertEqual(stranger.read_until_closed(self.CLOSE_WITHIN), b"")
+        self.assertEqual(logged_on.read_until_closed(self.CLOSE_WITHIN), b"421 Timeout.\r\n")
+        self.assertEqual(stranger.read_until_closed(self.CLOSE_WITHIN), b"421 Timeout.\r\n")
 
     def test_commands_keep_a_session_alive(self):
         server = self.server(users=[ALICE], settings=self.TIMEOUT)
@@ -232,7 +232,7 @@ class IdleTimeoutTest(VeltoTestCase):
         if time.time() >= midnight:
             self.skipTest("the machine was too slow to send a command just before midnight")
         self.assertEqual(client.cmd("NOOP"), REPLY_OK)
-        self.assertEqual(client.read_until_closed(self.CLOSE_WITHIN), b"",
+        self.assertEqual(client.read_until_closed(self.CLOSE_WITHIN), b"421 Timeout.\r\n",
                          "a session idle across midnight was not timed out")
 
 

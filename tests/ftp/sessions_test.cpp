@@ -1,5 +1,6 @@
 #include "ftp/ftp_sessions.h"
-#include "server/globals.h"
+
+#include "fake_host.h"
 
 #include <gtest/gtest.h>
 
@@ -11,58 +12,54 @@ using velto::CFTPSessions;
 
 class SessionsTest : public ::testing::Test {
  protected:
+  velto::CFTPSession& Add(const std::string& key, const std::string& address = "127.0.0.1") {
+    return sessions.pAddFTPSession(key, std::make_unique<velto::test::FakeHost>(),
+                                   velto::ConnectionInfo{address, 50000, "127.0.0.1", 21, "127.0.0.1"});
+  }
   platform::EventLoop loop;
-  velto::MGlobal globals{loop};
-  CFTPSessions sessions{globals, loop};
+  CFTPSessions sessions{loop};
 };
 
 TEST_F(SessionsTest, SweepPeriodFollowsTimeout) {
   sessions.Timeout = 0;
-  sessions.pAddFTPSession("5", "/tmp");
+  Add("5");
   EXPECT_EQ(sessions.SweepPeriod(), 0u);
   sessions.Timeout = 5000;
-  sessions.pAddFTPSession("6", "/tmp");
+  Add("6");
   EXPECT_EQ(sessions.SweepPeriod(), 5000u);
-  // Armed once: a later change takes effect only after the timer stops.
+  // A longer time-out is still found in time by the shorter period.
   sessions.Timeout = 120000;
-  sessions.pAddFTPSession("7", "/tmp");
+  Add("7");
   EXPECT_EQ(sessions.SweepPeriod(), 5000u);
   sessions.Timeout = 0;
-  sessions.pAddFTPSession("8", "/tmp");
+  Add("8");
   EXPECT_EQ(sessions.SweepPeriod(), 0u);
   sessions.Timeout = 120000;
-  sessions.pAddFTPSession("9", "/tmp");
+  Add("9");
   EXPECT_EQ(sessions.SweepPeriod(), 60000u);
 }
 
 TEST_F(SessionsTest, KeysLookupsAndDuplicates) {
-  sessions.pAddFTPSession("10", "/tmp");
-  sessions.pAddFTPSession("11", "/tmp");
-  EXPECT_THROW(sessions.pAddFTPSession("10", "/tmp"), std::invalid_argument);
+  Add("10");
+  Add("11");
+  EXPECT_THROW(Add("10"), std::invalid_argument);
   EXPECT_TRUE(sessions.pExists("11"));
   EXPECT_FALSE(sessions.pExists("12"));
   EXPECT_THROW(sessions.ItemByKey("12"), std::out_of_range);
-  sessions.ItemByKey("11").SetSocketHandleData(42);
-  EXPECT_TRUE(sessions.pExistsBySocketHandleData("42"));
-  EXPECT_FALSE(sessions.pExistsBySocketHandleData("x"));
-  EXPECT_EQ(sessions.ItemBySocketHandleData(42), &sessions.ItemByKey("11"));
-  EXPECT_EQ(sessions.ItemBySocketHandleData(43), nullptr);
-  sessions.ItemByKey("11").SetSocketHandleData(0);
-  EXPECT_FALSE(sessions.pExistsBySocketHandleData("42"));
   EXPECT_EQ(sessions.ItemByIndex(1).SocketHandle(), "10");
-  EXPECT_EQ(sessions.ItemByKey("10").StartSession(),
+  EXPECT_EQ(sessions.ItemByIndex(2).SocketHandle(), "11");
+  sessions.pDeleteByIndex(1);
+  EXPECT_EQ(sessions.ItemByIndex(1).SocketHandle(), "11");
+  EXPECT_EQ(sessions.ItemByKey("11").StartSession(),
             "220 Brightmoor Technologies' Velto FTP Server. (Version 2.0.101).\r\n");
 }
 
 TEST_F(SessionsTest, UserCountIgnoresCaseAndSessionsNotLoggedOn) {
-  sessions.pAddFTPSession("20", "/tmp");
-  sessions.pAddFTPSession("21", "/tmp");
-  sessions.pAddFTPSession("22", "/tmp");
-  sessions.ItemByKey("20").UserID = "alice";
+  Add("20").UserID = "alice";
   sessions.ItemByKey("20").SetLoggedOn(true);
-  sessions.ItemByKey("21").UserID = "ALICE";
+  Add("21").UserID = "ALICE";
   sessions.ItemByKey("21").SetLoggedOn(true);
-  sessions.ItemByKey("22").UserID = "alice";  // only sent USER
+  Add("22").UserID = "alice";  // only sent USER
   EXPECT_EQ(sessions.pnGetUserCount("Alice"), 2);
   EXPECT_EQ(sessions.pnGetUserCount("bob"), 0);
   // Logging off and leaving the table both count down.
@@ -72,22 +69,28 @@ TEST_F(SessionsTest, UserCountIgnoresCaseAndSessionsNotLoggedOn) {
   EXPECT_EQ(sessions.pnGetUserCount("alice"), 0);
 }
 
-TEST_F(SessionsTest, ClosingSessionsLeaveTheUserCount) {
-  sessions.pAddFTPSession("40", "/tmp");
-  sessions.pAddFTPSession("41", "/tmp");
+// A client that closed its connection gives up its place, its log-on and
+// its address's share at once, though its session lingers in the table.
+TEST_F(SessionsTest, ClosingSessionsCountForNothing) {
+  Add("40", "10.0.0.1").UserID = "alice";
+  sessions.ItemByKey("40").SetLoggedOn(true);
+  Add("41", "10.0.0.1");
+  EXPECT_EQ(sessions.OpenCountFrom("10.0.0.1"), 2);
   sessions.pMarkClosing("40");
   sessions.pMarkClosing("40");
   sessions.pMarkClosing("99");
   EXPECT_EQ(sessions.Count(), 2);
   EXPECT_EQ(sessions.OpenCount(), 1);
+  EXPECT_EQ(sessions.pnGetUserCount("alice"), 0);
+  EXPECT_EQ(sessions.OpenCountFrom("10.0.0.1"), 1);
   sessions.pDeleteByKey("40");
   EXPECT_EQ(sessions.OpenCount(), 1);
   EXPECT_EQ(sessions.ClosingCount(), 0);
+  EXPECT_EQ(sessions.OpenCountFrom("10.0.0.1"), 1);
 }
 
 TEST_F(SessionsTest, RemovedSessionStaysValidUntilTheEventIsHandled) {
-  sessions.pAddFTPSession("30", "/tmp");
-  velto::CFTPSession& session = sessions.ItemByKey("30");
+  velto::CFTPSession& session = Add("30");
   sessions.pDeleteByKey("30");
   EXPECT_FALSE(sessions.pExists("30"));
   EXPECT_EQ(sessions.Count(), 0);

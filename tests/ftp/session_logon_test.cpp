@@ -1,0 +1,103 @@
+// Log-on, rights and the session's hold on its input, driven through a fake
+// host.
+#include "fake_host.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace velto {
+namespace {
+
+const std::string k530 = "530 Invalid user ID and/or password. Cannot log in.\r\n";
+const std::string kNoAccess = "550 Requested file action not taken---user does not have access.\r\n";
+
+class SessionLogonTest : public test::SessionFixture {};
+
+TEST_F(SessionLogonTest, UserEndsTheLogOnAndItsRights) {
+  LogOn({.limited = false});
+  ASSERT_TRUE(users.pAddUser("carl", "pw2", tree.Path("ftp/alice"), false, false, true, true, false, true));
+  EXPECT_EQ(Cmd("USER carl"), "331 OK need password.\r\n");
+  EXPECT_FALSE(session->LoggedOn());
+  EXPECT_EQ(Cmd("CWD /"), k530);
+  EXPECT_EQ(Cmd("MKD " + tree.Path("outside/x")), k530);
+  EXPECT_FALSE(tree.Exists("outside/x"));
+}
+
+TEST_F(SessionLogonTest, AHomeThatIsNoFolderCannotLogOn) {
+  ASSERT_TRUE(users.pAddUser("nohome", "pw", tree.Path("missing"), false, true, true, true, false, true));
+  ASSERT_TRUE(users.pAddUser("empty", "pw", "", false, true, true, true, false, true));
+  NewSession();
+  for (const char* id : {"nohome", "empty"}) {
+    Cmd(std::string("USER ") + id);
+    EXPECT_EQ(Cmd("PASS pw"), k530) << id;
+  }
+  const std::string errors = ReadAll(tree.Path("Errors.log"));
+  EXPECT_NE(errors.find("nohome"), std::string::npos);
+  EXPECT_NE(errors.find(tree.Path("missing")), std::string::npos);
+}
+
+TEST_F(SessionLogonTest, FailedPasswordIsAnsweredLateAndNothingElseMeanwhile) {
+  sessions->FailedLogonDelay = 1000;
+  LogOn({});
+  Say("USER bob");
+  EXPECT_EQ(Say("PASS wrong\r\nNOOP"), "");
+  EXPECT_TRUE(host->held);
+  ASSERT_EQ(host->timers.size(), 1u);
+  EXPECT_EQ(host->timers.begin()->second.first, 1000u);
+  host->FireNextTimer();
+  EXPECT_EQ(host->TakeReplies(), k530 + k530) << "the NOOP waited and is refused before log-on";
+  EXPECT_FALSE(host->held);
+  // The next failure waits longer.
+  Say("PASS wrong");
+  EXPECT_EQ(host->timers.begin()->second.first, 2000u);
+}
+
+TEST_F(SessionLogonTest, UnreadRepliesStopTheInputUntilTheyDrain) {
+  LogOn({});
+  host->backlogged = true;
+  EXPECT_EQ(Say("NOOP\r\nNOOP"), "");
+  EXPECT_TRUE(host->held);
+  host->backlogged = false;
+  session->OnControlDrained();
+  EXPECT_EQ(host->TakeReplies(), "200 OK\r\n200 OK\r\n");
+  EXPECT_FALSE(host->held);
+}
+
+TEST_F(SessionLogonTest, StrangersAreTimedOut) {
+  sessions->LogonTimeout = 60000;
+  NewSession();
+  ASSERT_EQ(host->timers.size(), 1u);
+  host->FireNextTimer();
+  EXPECT_EQ(host->TakeReplies(), "421 Log-on time-out.\r\n");
+  EXPECT_TRUE(host->controlClosed);
+}
+
+TEST_F(SessionLogonTest, EveryLineTakenAsPassIsMaskedAndFailuresAreLogged) {
+  ASSERT_TRUE(users.pAddUser("bob", "pw", tree.Path("ftp/bob"), true, true, true, true, true, true));
+  NewSession();
+  Cmd("USER bob");
+  using namespace std::string_literals;
+  for (const std::string& line : {"pass secret1"s, "PASSWORD secret2"s, "PASSX secret3"s, "P\0ASS secret4"s}) Cmd(line);
+  const std::string log = ReadAll(tree.Path("Access.log"));
+  EXPECT_EQ(log.find("secret"), std::string::npos) << log;
+  EXPECT_NE(log.find("PASS ****"), std::string::npos);
+}
+
+TEST_F(SessionLogonTest, LinksLeavingAConfinedTreeLeadNowhere) {
+  std::filesystem::create_directory_symlink(tree.Path("outside"), tree.Path("ftp/bob/out"));
+  std::filesystem::create_directory_symlink(tree.Path("ftp/bob/sub"), tree.Path("ftp/bob/in"));
+  LogOn({});
+  EXPECT_EQ(Cmd("CWD out"), kNoAccess);
+  EXPECT_EQ(Cmd("RETR out/secret.txt"), kNoAccess);
+  EXPECT_EQ(Cmd("STOR out/new.txt"), kNoAccess);
+  EXPECT_EQ(Cmd("MKD out/new"), kNoAccess);
+  EXPECT_FALSE(tree.Exists("outside/new"));
+  EXPECT_EQ(Cmd("CWD in"), "250 Requested file action completed successfully.\r\n");
+  // The link itself may go.
+  EXPECT_EQ(Cmd("DELE " + tree.Path("ftp/bob/out")), "250 Requested file action completed successfully.\r\n");
+  EXPECT_TRUE(tree.Exists("outside/secret.txt"));
+}
+
+}  // namespace
+}  // namespace velto
