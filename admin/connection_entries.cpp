@@ -62,15 +62,9 @@ void Store(CConnectionEntry& entry, const RowValues& v) {
 
 }  // namespace
 
-std::vector<CConnectionEntries::Item>::const_iterator CConnectionEntries::Find(std::string_view key) const {
-  const CConnectionEntry* entry = Lookup(key);
-  if (entry == nullptr) return mItems.end();
-  return std::find_if(mItems.begin(), mItems.end(), [&](const Item& item) { return item.entry.get() == entry; });
-}
-
 const CConnectionEntry* CConnectionEntries::Lookup(std::string_view key) const {
   const auto it = mByKey.find(std::string(key));
-  return it == mByKey.end() ? nullptr : it->second;
+  return it == mByKey.end() ? nullptr : it->second->entry.get();
 }
 
 void CConnectionEntries::pAddConnectionEntry(IListControl& vctl, std::int32_t vnEntryNumber,
@@ -85,32 +79,26 @@ void CConnectionEntries::pAddConnectionEntry(IListControl& vctl, std::int32_t vn
     entry->SetSocketHandle(key);
     Store(*entry, values);
     vctl.AddRow(entry->DisplayText(), vnEntryNumber);
-    mByKey.emplace(key, entry.get());
     mItems.push_back(Item{key, std::move(entry)});
+    mByKey.emplace(key, std::prev(mItems.end()));
     return;
   }
   CConnectionEntry& entry = const_cast<CConnectionEntry&>(*known);
   if (SameValues(entry, values)) return;
   Store(entry, values);
-  const int row = vctl.FindRowByData(vnEntryNumber);
-  if (row >= 0) {
-    vctl.ReplaceRowText(row, entry.DisplayText());
-  } else {
-    vctl.AddRow(entry.DisplayText(), vnEntryNumber);
-  }
+  if (!vctl.ReplaceRowTextByData(vnEntryNumber, entry.DisplayText())) vctl.AddRow(entry.DisplayText(), vnEntryNumber);
 }
 
 void CConnectionEntries::pDeleteByKey(std::string_view vsKey, IListControl& vctl) {
-  const auto found = Find(vsKey);
-  if (found != mItems.end()) {
-    mByKey.erase(found->key);
-    mItems.erase(found);
+  const auto found = mByKey.find(std::string(vsKey));
+  if (found != mByKey.end()) {
+    mItems.erase(found->second);
+    mByKey.erase(found);
   }
   std::int32_t number = 0;
   const auto [end, error] = std::from_chars(vsKey.data(), vsKey.data() + vsKey.size(), number);
   if (error != std::errc() || end != vsKey.data() + vsKey.size()) return;
-  const int row = vctl.FindRowByData(number);
-  if (row >= 0) vctl.RemoveRow(row);
+  vctl.RemoveRowByData(number);
 }
 
 bool CConnectionEntries::pExists(std::string_view vsItemKey) const { return Lookup(vsItemKey) != nullptr; }
@@ -131,7 +119,7 @@ const CConnectionEntry& CConnectionEntries::ItemByIndex(std::int32_t vnKey) cons
   if (vnKey < 1 || vnKey > Count()) {
     throw UnknownEntryError("no connection entry at position " + std::to_string(vnKey));
   }
-  return *mItems[static_cast<std::size_t>(vnKey - 1)].entry;
+  return *std::next(mItems.begin(), vnKey - 1)->entry;
 }
 
 CConnectionEntry& CConnectionEntries::ItemByIndex(std::int32_t vnKey) {

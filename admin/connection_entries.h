@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <list>
 #include <unordered_map>
 #include <vector>
 
@@ -96,12 +97,12 @@ class CConnectionEntries {
     std::unique_ptr<CConnectionEntry> entry;
   };
 
-  std::vector<Item>::const_iterator Find(std::string_view key) const;
   const CConnectionEntry* Lookup(std::string_view key) const;
 
-  std::vector<Item> mItems;
-  // Key -> entry: a busy server holds thousands of entries.
-  std::unordered_map<std::string, CConnectionEntry*> mByKey;
+  // A busy server holds thousands of entries and removes one per closed
+  // connection: keyed lookups and removal take constant time.
+  std::list<Item> mItems;
+  std::unordered_map<std::string, std::list<Item>::iterator> mByKey;
 };
 
 }  // namespace velto

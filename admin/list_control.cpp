@@ -1,5 +1,8 @@
 #include "admin/list_control.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace velto {
 
 int IListControl::FindRowByData(std::int32_t itemData) const {
@@ -10,46 +13,74 @@ int IListControl::FindRowByData(std::int32_t itemData) const {
   return -1;
 }
 
+bool IListControl::RemoveRowByData(std::int32_t itemData) {
+  const int row = FindRowByData(itemData);
+  return row >= 0 && RemoveRow(row);
+}
+
+bool IListControl::ReplaceRowTextByData(std::int32_t itemData, std::string_view text) {
+  const int row = FindRowByData(itemData);
+  return row >= 0 && ReplaceRowText(row, text);
+}
+
 int MemoryListControl::RowCount() const { return static_cast<int>(mRows.size()); }
 
 int MemoryListControl::AddRow(std::string_view text, std::int32_t itemData) {
   mRows.push_back(Row{std::string(text), itemData});
+  mByData[itemData].push_back(std::prev(mRows.end()));
   return RowCount() - 1;
 }
 
-bool MemoryListControl::Valid(int position) const {
-  return position >= 0 && position < RowCount();
+bool MemoryListControl::Valid(int position) const { return position >= 0 && position < RowCount(); }
+
+MemoryListControl::Rows::const_iterator MemoryListControl::At(int position) const {
+  return std::next(mRows.begin(), position);
 }
 
 bool MemoryListControl::ReplaceRowText(int position, std::string_view text) {
   if (!Valid(position)) return false;
-  mRows[static_cast<std::size_t>(position)].text = std::string(text);
+  const_cast<Row&>(*At(position)).text = std::string(text);
   return true;
+}
+
+void MemoryListControl::Erase(Rows::const_iterator row) {
+  auto found = mByData.find(row->itemData);
+  if (found != mByData.end()) {
+    auto& rows = found->second;
+    rows.erase(std::find(rows.begin(), rows.end(), row));
+    if (rows.empty()) mByData.erase(found);
+  }
+  mRows.erase(row);
 }
 
 bool MemoryListControl::RemoveRow(int position) {
   if (!Valid(position)) return false;
-  mRows.erase(mRows.begin() + position);
+  Erase(At(position));
   return true;
 }
 
-std::string MemoryListControl::RowText(int position) const {
-  return Valid(position) ? mRows[static_cast<std::size_t>(position)].text : std::string();
-}
+std::string MemoryListControl::RowText(int position) const { return Valid(position) ? At(position)->text : std::string(); }
 
-std::int32_t MemoryListControl::RowData(int position) const {
-  return Valid(position) ? mRows[static_cast<std::size_t>(position)].itemData : 0;
-}
-
-}  // namespace velto
-
-namespace velto {
+std::int32_t MemoryListControl::RowData(int position) const { return Valid(position) ? At(position)->itemData : 0; }
 
 int MemoryListControl::FindRowByData(std::int32_t itemData) const {
-  for (std::size_t i = 0; i < mRows.size(); ++i) {
-    if (mRows[i].itemData == itemData) return static_cast<int>(i);
-  }
-  return -1;
+  const auto found = mByData.find(itemData);
+  if (found == mByData.end()) return -1;
+  return static_cast<int>(std::distance(mRows.begin(), Rows::const_iterator(found->second.front())));
+}
+
+bool MemoryListControl::RemoveRowByData(std::int32_t itemData) {
+  const auto found = mByData.find(itemData);
+  if (found == mByData.end()) return false;
+  Erase(found->second.front());
+  return true;
+}
+
+bool MemoryListControl::ReplaceRowTextByData(std::int32_t itemData, std::string_view text) {
+  const auto found = mByData.find(itemData);
+  if (found == mByData.end()) return false;
+  found->second.front()->text = std::string(text);
+  return true;
 }
 
 }  // namespace velto

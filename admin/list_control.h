@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <list>
+#include <unordered_map>
 #include <vector>
 
 namespace velto {
@@ -25,6 +27,10 @@ class IListControl {
 
   // Position of the first row whose item value equals `itemData`, or -1.
   virtual int FindRowByData(std::int32_t itemData) const;
+  // The first row with that item value; false when there is none. A
+  // control that can find rows by value faster says so here.
+  virtual bool RemoveRowByData(std::int32_t itemData);
+  virtual bool ReplaceRowTextByData(std::int32_t itemData, std::string_view text);
 };
 
 class MemoryListControl final : public IListControl {
@@ -41,13 +47,19 @@ class MemoryListControl final : public IListControl {
   std::string RowText(int position) const override;
   std::int32_t RowData(int position) const override;
   int FindRowByData(std::int32_t itemData) const override;
-
-  const std::vector<Row>& Rows() const { return mRows; }
+  bool RemoveRowByData(std::int32_t itemData) override;
+  bool ReplaceRowTextByData(std::int32_t itemData, std::string_view text) override;
 
  private:
+  // Rows come and go with connections, thousands on a busy server: found
+  // and removed by item value in constant time.
+  using Rows = std::list<Row>;
   bool Valid(int position) const;
+  Rows::const_iterator At(int position) const;
+  void Erase(Rows::const_iterator row);
 
-  std::vector<Row> mRows;
+  Rows mRows;
+  std::unordered_map<std::int32_t, std::vector<Rows::iterator>> mByData;
 };
 
 }  // namespace velto
