@@ -169,7 +169,9 @@ struct PortwellSocketInfo {
   std::int32_t QueReceiveCount = 0;  // queued received blocks
   // Bytes queued for sending that the system has not taken yet (file ranges
   // included): what a client bounds to keep a slow reader from growing the
-  // queue without limit.
+  // queue without limit. While an EmptySendQue handler runs it also holds
+  // the requests the system took meanwhile whose completion is counted after
+  // the handler, so that NotifyOnEmptySendQue armed with it keeps its word.
   std::int64_t QueSendBytes = 0;
   bool ReceivePaused = false;  // see CPortwell::SetReceivePaused
 };
@@ -266,8 +268,9 @@ class CPortwell {
                         std::int32_t RemotePortUDP = 0) = 0;
   // Graceful close (shutdown, drain, LingerTime ms, then removal; returns 0)
   // or, with NoLinger, immediate removal (returns the handle; received data
-  // not yet delivered is dropped). A graceful close ends a receive pause. Returns 0 and
-  // does nothing when inactive or for a handle text that is not a number > 0.
+  // not yet delivered is dropped). A graceful close ends a receive pause.
+  // Returns 0 and does nothing when inactive or for a handle text that is
+  // not a number > 0.
   // Throws PortwellError for a handle that is not registered.
   virtual std::int32_t CloseSock(const std::string& SocketHandle, bool NoLinger = false) = 0;
   // Blocking outgoing connection; raises ConnectionEstablished before it

@@ -315,6 +315,20 @@ TEST_F(PortwellTest, PausedSocketHoldsItsInputAndItsCloseUntilResumed) {
                                         "status " + Key(s) + " 0", "terminated " + Key(s),
                                         "status " + Key(s) + " 0"}));
   }
+  rec.onData = nullptr;
+  // A reset is not held: it ends the pause, after the data before it.
+  Peer peer;
+  const std::int32_t s = Accepted(&peer);
+  pw->SetLingerTime(Key(s), 1);
+  pw->SetReceivePaused(Key(s), true);
+  peer.Send("held");
+  peer.Reset();
+  ASSERT_TRUE(PumpUntil([&] { return rec.terminated.count(s) > 0; }));
+  EXPECT_EQ(rec.For(s, true),
+            (std::vector<std::string>{"request " + Key(s), "status " + Key(s) + " 3", "data " + Key(s) + " 4",
+                                      "error " + Key(s) + " 10054", "status " + Key(s) + " 9",
+                                      "status " + Key(s) + " 8", "status " + Key(s) + " 0", "terminated " + Key(s),
+                                      "status " + Key(s) + " 0"}));
 }
 
 // A client's replies outgrow what its peer reads: the sink pauses reading
@@ -612,6 +626,7 @@ TEST_F(PortwellTest, PeerCloseThenLingerThenTermination) {
   peer.Close();
   ASSERT_TRUE(PumpUntil([&] { return rec.terminated.count(s) > 0; }));
   PumpFor(20ms);
+  // A clean end: PWL_CLOSING after the data, and no Error.
   EXPECT_EQ(rec.For(s, true), (std::vector<std::string>{"request " + Key(s), "status " + Key(s) + " 3",
                                                          "data " + Key(s) + " 10", "status " + Key(s) + " 8",
                                                          "status " + Key(s) + " 0", "terminated " + Key(s),
