@@ -210,13 +210,9 @@ std::string CFTPSession::CmdSTOR(const ParsedCommand& command) {
   struct stat st{};
   if (::lstat(target.path.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) return Line(reply::kCannotDelete);
-    // Only a file (or a link, replaced as itself) may be written: never a
-    // FIFO, a device or a socket.
-    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return Line(reply::kNotRegularFile);
-    if (S_ISLNK(st.st_mode) && restart > 0) {
-      struct stat linked{};
-      if (::stat(target.path.c_str(), &linked) != 0 || !S_ISREG(linked.st_mode)) return Line(reply::kNotRegularFile);
-    }
+    // Only a regular file is written: never a FIFO, a device, a socket, or
+    // whatever a link points at.
+    if (!S_ISREG(st.st_mode)) return Line(reply::kNotRegularFile);
   }
   Transfer t;
   t.kind = Transfer::Kind::Stor;
@@ -248,13 +244,14 @@ bool CFTPSession::TransferBusy() const {
 
 std::string CFTPSession::BeginTransfer(Transfer transfer, std::string_view preliminary) {
   if (TransferBusy()) return Line(reply::kTransferRunning);
+  SendReply(preliminary);
+  pending_ = std::move(transfer);
   // Nothing to connect: no PORT or PASV, or the one passive connection
   // has been used.
   if (dataMode_ == DataMode::None || (dataMode_ == DataMode::Passive && !dataConnected_ && !passiveOpen_)) {
-    return Line(reply::kCantOpenData);
+    FailTransfer();
+    return {};
   }
-  SendReply(preliminary);
-  pending_ = std::move(transfer);
   if (dataMode_ == DataMode::Active) {
     CloseDataConnection();
     int port = 0;
@@ -407,15 +404,15 @@ void CFTPSession::OnDataClosed(bool error) {
 // ---- uploads ------------------------------------------------------------------------
 
 // Replaces the target now that the data connection exists. A new file is
-// made in place of an old one (or of a link, which is replaced as itself);
-// a restarted upload writes into the existing file from its position.
+// made in place of an old one; a restarted upload writes into the existing
+// file from its position. Links and special files are never opened.
 bool CFTPSession::OpenUploadTarget() {
   const std::string& path = active_.path;
   const std::int64_t restart = active_.offset;
   struct stat st{};
   const bool exists = ::lstat(path.c_str(), &st) == 0;
-  if (exists && (S_ISDIR(st.st_mode) || (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)))) {
-    SendReply(exists && S_ISDIR(st.st_mode) ? reply::kCannotDelete : reply::kNotRegularFile);
+  if (exists && !S_ISREG(st.st_mode)) {
+    SendReply(S_ISDIR(st.st_mode) ? reply::kCannotDelete : reply::kNotRegularFile);
     return false;
   }
   if (restart == 0) {
@@ -426,7 +423,8 @@ bool CFTPSession::OpenUploadTarget() {
     storFile_ = platform::UniqueFd(
         ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644));
   } else {
-    storFile_ = platform::UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644));
+    storFile_ = platform::UniqueFd(
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644));
     struct stat opened{};
     if (storFile_ && (::fstat(storFile_.get(), &opened) != 0 || !S_ISREG(opened.st_mode))) {
       storFile_.reset();

@@ -62,7 +62,7 @@ void FMain::ConnectionRequest(std::int32_t SocketHandle, bool& Accept) {
   CPortwell& pw = *g_.gobjPortwell;
   CFTPSessions& sessions = *g_.gobjFTPSessions;
   const std::string key = std::to_string(SocketHandle);
-  if (g_.gbViewRealTime) g_.diagnostics->ConnectionOpened();
+  g_.ConnectionOpened();
   Guarded(g_, kContext, [&] {
     pw.SetUseBufferToReceive(key, g_.gbUseBuffersToReceive);
     pw.SetUseBufferToSend(key, g_.gbUseBuffersToSend);
@@ -120,7 +120,7 @@ void FMain::ConnectionRequest(std::int32_t SocketHandle, bool& Accept) {
 
 void FMain::ConnectionEstablished(std::int32_t SocketHandle) {
   if (!g_.gobjFTPSessions) return;
-  if (g_.gbViewRealTime) g_.diagnostics->ConnectionOpened();
+  g_.ConnectionOpened();
   Guarded(g_, "mobjPortwell_ConnectionEstablished", [&] { AddListEntry(SocketHandle, 0, false); });
   // An outgoing (active-mode) data connection is ready.
   if (PortwellSessionHost* host = routes_.ByConnect(SocketHandle)) {
@@ -212,8 +212,8 @@ void FMain::gConnectionTerminated(const std::string& handleText, IListControl& l
   }
   if (handle == g_.gnListenSocket) {
     g_.gnListenSocket = 0;
-  } else if (g_.gbViewRealTime) {
-    g_.diagnostics->ConnectionClosed();
+  } else {
+    g_.ConnectionClosed();
   }
 }
 

@@ -10,6 +10,19 @@ MGlobal::~MGlobal() = default;
 
 void MGlobal::Feed(const std::string& line) {
   if (diagnostics) diagnostics->ActivityFeed(line);
+  if (onFeed && gbViewRealTime) onFeed(line);
+}
+
+void MGlobal::ConnectionOpened() {
+  if (!gbViewRealTime) return;
+  if (diagnostics) diagnostics->ConnectionOpened();
+  if (onConnectionCount) onConnectionCount(true);
+}
+
+void MGlobal::ConnectionClosed() {
+  if (!gbViewRealTime) return;
+  if (diagnostics) diagnostics->ConnectionClosed();
+  if (onConnectionCount) onConnectionCount(false);
 }
 
 void MGlobal::LogError(std::int64_t number, const std::string& description, const std::string& context) {

@@ -72,6 +72,12 @@ struct MGlobal {
   // The real-time activity feed: `line` goes to the diagnostics log pane
   // when the feed is on (as given; stamp it first where the line wants it).
   void Feed(const std::string& line);
+  // The diagnostics window's connection counter (kept while the feed is on).
+  void ConnectionOpened();
+  void ConnectionClosed();
+  // The windows that listen to the feed (set by the facade).
+  std::function<void(const std::string&)> onFeed;
+  std::function<void(bool opened)> onConnectionCount;
   // Sends text on a socket; a failure is written to the error log.
   void SendText(std::int32_t handle, const std::string& text, const char* context);
   // Closes a socket (lingering or at once); failures are logged.

@@ -293,7 +293,7 @@ void PortwellSessionHost::DataPeerClosing(std::int32_t handle, bool nothingQueue
   // everything once no block waits: the upload completes now, not when the
   // close has run.
   if (handle != data_ || !nothingQueued || session_ == nullptr || !session_->WaitingForSTORFile) return;
-  EndData(false);
+  EndData(dataError_);
 }
 
 void PortwellSessionHost::DataError(std::int32_t handle, std::int32_t) {

@@ -30,7 +30,7 @@ class HostileInputTest(VeltoTestCase):
         self.home = tempfile.mkdtemp(prefix="velto-robust-")
         users = [{"UserID": "alice", "Password": "secret", "DefaultDirectory": self.home + "/",
                   "LimitToDefaultDirectory": True, "AllowConcurrentLogons": True}]
-        self.srv = self.server(users=users, settings={"FTP Settings": {"MaxLogonAttempts": "1000"}})
+        self.srv = self.server(users=users, settings={"FTP Settings": {"MaxLogonAttempts": "1000", "FailedLogonDelay": "0"}})
 
     def connect(self):
         s = socket.create_connection(("127.0.0.1", self.srv.port), timeout=10)
