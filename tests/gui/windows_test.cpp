@@ -89,7 +89,8 @@ TEST(Diagnostics, PaneShowsTheNewestLineFirstAndEmptiesAtTheLimit) {
   while (window.Model().LogText().size() + 12 < 9990) window.ActivityFeed("1234567890");
   window.ActivityFeed(std::string(9990 - window.Model().LogText().size() - 2, 'x'));
   ASSERT_EQ(window.Model().LogText().size(), 9990u);
-  EXPECT_EQ((window.LogPane()->toPlainText() + "\n").replace("\n", "\r\n").toStdString(), window.Model().LogText())
+  QString pane = window.LogPane()->toPlainText() + "\n";
+  EXPECT_EQ(pane.replace("\n", "\r\n").toStdString(), window.Model().LogText())
       << "the pane holds the log, line for line";
   window.ActivityFeed("01234567890123456789");
   EXPECT_EQ(window.LogPane()->toPlainText(), "01234567890123456789");
