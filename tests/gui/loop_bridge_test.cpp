@@ -50,11 +50,10 @@ struct LoopTraffic {
   }
   bool AllSeen() const { return socketSeen && postSeen && tickSeen; }
 
-  // Calls `end` from Qt's loop once everything has arrived, or after a
-  // bounded wait.
-  void EndWhenSeen(std::function<void()> end) {
-    QObject::connect(&watch, &QTimer::timeout, [this, end = std::move(end)] {
-      if (!AllSeen() && !deadline.hasExpired()) return;
+  // Calls `end` from Qt's loop once `done` holds, or after a bounded wait.
+  void EndWhen(std::function<bool()> done, std::function<void()> end) {
+    QObject::connect(&watch, &QTimer::timeout, [this, done = std::move(done), end = std::move(end)] {
+      if (!done() && !deadline.hasExpired()) return;
       watch.stop();
       end();
     });
@@ -68,7 +67,7 @@ TEST(LoopBridge, DispatchesWhileQtsLoopRuns) {
   LoopTraffic traffic;
   LoopBridge bridge(traffic.loop);
   traffic.Start();
-  traffic.EndWhenSeen([] { QApplication::exit(0); });
+  traffic.EndWhen([&] { return traffic.AllSeen(); }, [] { QApplication::exit(0); });
   QApplication::exec();
   EXPECT_TRUE(traffic.socketSeen);
   EXPECT_TRUE(traffic.postSeen);
@@ -81,10 +80,32 @@ TEST(LoopBridge, DispatchesWhileAModalDialogRuns) {
   QDialog dialog;
   test::ModalDriver<QDialog> driver([&](QDialog* open) {
     traffic.Start();
-    traffic.EndWhenSeen([open] { open->reject(); });
+    traffic.EndWhen([&] { return traffic.AllSeen(); }, [open] { open->reject(); });
   });
   dialog.exec();
   EXPECT_TRUE(traffic.AllSeen());
+}
+
+TEST(LoopBridge, DispatchesWhileADialogOpenedByALoopHandlerRuns) {
+  LoopTraffic traffic;
+  LoopBridge bridge(traffic.loop);
+  bool seenDuringDialog = false;
+  const platform::TargetHandle opener = traffic.loop.CreateTarget([&](const platform::Message&) {
+    QDialog dialog;
+    test::ModalDriver<QDialog> driver([&](QDialog* open) {
+      // Only a post: socket and timer events would wake the loop anyway.
+      traffic.loop.Post(traffic.target, 2000, 0, 0);
+      traffic.EndWhen([&] { return traffic.postSeen; }, [&, open] {
+        seenDuringDialog = traffic.postSeen;
+        open->reject();
+      });
+    });
+    dialog.exec();
+    QApplication::exit(0);
+  });
+  traffic.loop.Post(opener, 1, 0, 0);
+  QApplication::exec();
+  EXPECT_TRUE(seenDuringDialog);
 }
 
 TEST(LoopBridge, QuitOfThePlatformLoopEndsQtsLoop) {
