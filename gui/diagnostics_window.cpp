@@ -57,6 +57,7 @@ FDiagnostics::FDiagnostics(FactsSource facts, DiagnosticsModel::FeedSwitch viewR
   mLog->setToolTip(tr("Activity Log"));
   auto* statusBar = new QLabel(mLogArea);
   statusBar->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  statusBar->setMinimumHeight(statusBar->fontMetrics().height() + 4);
   auto* logLayout = new QVBoxLayout(mLogArea);
   logLayout->setContentsMargins(0, 0, 0, 0);
   logLayout->addWidget(mLog, 1);
