@@ -14,7 +14,8 @@ namespace velto {
 
 class LoopBridge {
  public:
-  // `loop` is borrowed and must outlive the bridge. Once the platform loop
+  // Needs the QApplication to exist. `loop` is borrowed and must outlive the
+  // bridge. Once the platform loop
   // is asked to quit, the bridge ends Qt's loop too (every nested one).
   explicit LoopBridge(platform::EventLoop& loop);
   ~LoopBridge();

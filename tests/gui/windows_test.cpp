@@ -94,6 +94,10 @@ TEST(Diagnostics, PaneShowsTheNewestLineFirstAndEmptiesAtTheLimit) {
       << "the pane holds the log, line for line";
   window.ActivityFeed("01234567890123456789");
   EXPECT_EQ(window.LogPane()->toPlainText(), "01234567890123456789");
+
+  window.ActivityFeed("caf\xe9");      // 8-bit text off the wire
+  window.ActivityFeed("caf\xc3\xa9");  // a UTF-8 file name
+  EXPECT_EQ(window.LogPane()->toPlainText(), QString::fromUtf8("café\ncafé\n01234567890123456789"));
 }
 
 TEST(Diagnostics, LogWindowToggleCloseAndFreshStart) {
