@@ -1,7 +1,7 @@
 #include "admin/diagnostics_model.h"
 
-#include "server/log/log_lines.h"
-#include "server/log/text_log.h"
+#include "log/log_lines.h"
+#include "log/text_log.h"
 
 #include <utility>
 

@@ -19,18 +19,18 @@ function(velto_add_gtest name)
   set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS unit)
 endfunction()
 
-# velto_add_pytest(<name> <script> [TIMEOUT <s>]): an end-to-end test that
-# drives the real program in build/bin with real clients.
+# velto_add_pytest(<name> <script> [TIMEOUT <s>] [ENV <VAR=value>...]): an
+# end-to-end test that drives the real program in build/bin with real clients.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 function(velto_add_pytest name script)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT" "ENV" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
+  set(env VELTO_BIN_DIR=${VELTO_BIN_DIR} PYTHONDONTWRITEBYTECODE=1 ${ARG_ENV})
   add_test(NAME ${name} COMMAND ${Python3_EXECUTABLE} -m unittest -v ${script}
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS e2e
-                       ENVIRONMENT "VELTO_BIN_DIR=${VELTO_BIN_DIR};PYTHONDONTWRITEBYTECODE=1")
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS e2e ENVIRONMENT "${env}")
 endfunction()
 
 # velto_add_qttest(<name> SOURCES <files...> LIBS <targets...> [TIMEOUT <s>]):

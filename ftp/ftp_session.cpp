@@ -3,9 +3,9 @@
 #include "ftp/directory.h"
 #include "ftp/ftp_sessions.h"
 #include "ftp/replies.h"
-#include "server/config/settings.h"
+#include "config/settings.h"
 #include "server/globals.h"
-#include "server/log/log_lines.h"
+#include "log/log_lines.h"
 
 #include <cmath>
 #include <ctime>

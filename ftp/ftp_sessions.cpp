@@ -3,7 +3,7 @@
 #include "ftp/replies.h"
 
 #include "server/globals.h"
-#include "server/log/log_lines.h"
+#include "log/log_lines.h"
 
 #include <algorithm>
 #include <stdexcept>

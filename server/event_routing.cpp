@@ -2,7 +2,7 @@
 // activity reaches the FTP engine.
 #include "ftp/ftp_sessions.h"
 #include "ftp/replies.h"
-#include "server/log/log_lines.h"
+#include "log/log_lines.h"
 #include "server/main_window.h"
 
 namespace velto {

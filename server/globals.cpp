@@ -1,7 +1,7 @@
 #include "server/globals.h"
 
 #include "ftp/ftp_sessions.h"
-#include "server/log/log_lines.h"
+#include "log/log_lines.h"
 
 namespace velto {
 

@@ -3,7 +3,7 @@
 #include "platform/event_loop.h"
 #include "platform/host_info.h"
 #include "server/globals.h"
-#include "server/config/settings.h"
+#include "config/settings.h"
 #include "server/main_window.h"
 #include "server/runhost.h"
 #include "server/user_interface.h"

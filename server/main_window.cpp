@@ -3,8 +3,8 @@
 #include "ftp/ftp_sessions.h"
 #include "platform/system_logon.h"
 #include "platform/winsock_errors.h"
-#include "server/config/settings.h"
-#include "server/log/log_lines.h"
+#include "config/settings.h"
+#include "log/log_lines.h"
 
 #include <cstdio>
 
@@ -74,8 +74,7 @@ void FMain::Load() {
   g_.gobjFTPSessions = std::make_unique<CFTPSessions>(g_, g_.loop);
   g_.gobjConnectionEntries = std::make_unique<CConnectionEntries>();
   g_.gobjMessageQueue = std::make_unique<CMessageQueue>(g_.loop);
-  CMessageQueue* pump = g_.gobjMessageQueue.get();
-  g_.gobjFTPUsers = std::make_unique<CFTPUsers>([pump] { pump->ProcessWndMsgs(0); }, g_.gsAppPath);
+  g_.gobjFTPUsers = std::make_unique<CFTPUsers>();
   g_.gobjAccessLog = std::make_unique<CLog>();
   g_.gobjErrorLog = std::make_unique<CLog>();
   g_.gobjIni = std::make_unique<CIni>();

@@ -1,10 +1,11 @@
 #include "users/ftp_users.h"
 
-#include "platform/host_info.h"
+#include "log/log_lines.h"
 #include "users/encrypt.h"
 #include "users/file_value.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 
 namespace velto {
@@ -24,9 +25,30 @@ std::string_view TrimBlanks(std::string_view text) {
   return text.substr(first, last - first + 1);
 }
 
-std::string FolderWithoutSlash(std::string folder) {
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  return folder;
+std::string LowerId(std::string_view id) {
+  std::string out(id);
+  for (char& c : out) c = AsciiLower(c);
+  return out;
+}
+
+// The keys of a section in the order the program writes them; each new key
+// goes first in its section, so a written section lists them reversed.
+constexpr std::string_view kKeys[] = {"UserID",     "Password",    "DefaultDirectory",
+                                      "AllowConcurrentLogons", "LimitToDefaultDirectory", "ReadAccess",
+                                      "WriteAccess", "LogAccess",  "UseVirtualPaths"};
+constexpr std::size_t kKeyCount = sizeof kKeys / sizeof kKeys[0];
+
+// The section's values, in kKeys order.
+std::array<std::string, kKeyCount> ValuesOf(const CFTPUser& user) {
+  return {user.UserID,
+          EncodeFileValue(CEncrypt::Encrypt(user.Password, CFTPUsers::kPassPhrase)),
+          user.DefaultDirectory,
+          BoolText(user.AllowConcurrentLogons),
+          BoolText(user.LimitToDefaultDirectory),
+          BoolText(user.ReadAccess),
+          BoolText(user.WriteAccess),
+          BoolText(user.LogAccess),
+          BoolText(user.UseVirtualPaths)};
 }
 
 }  // namespace
@@ -48,10 +70,29 @@ bool TextToBool(std::string_view text, bool fallback) {
   return value != 0.0;
 }
 
-CFTPUsers::CFTPUsers(MessagePump pump, std::string programFolder)
-    : mPump(std::move(pump)),
-      mProgramFolder(FolderWithoutSlash(programFolder.empty() ? platform::ExecutableFolder()
-                                                              : std::move(programFolder))) {}
+CFTPUsers::CFTPUsers(MessagePump pump) : mPump(std::move(pump)) {}
+
+bool CFTPUsers::StorableValue(std::string_view value) {
+  return value.find_first_of("\r\n") == std::string_view::npos && (value.empty() || value.back() != ']');
+}
+
+bool CFTPUsers::Refuse(const CFTPUser& user) {
+  const std::pair<std::string_view, std::string_view> fields[] = {{"UserID", user.UserID},
+                                                                  {"DefaultDirectory", user.DefaultDirectory}};
+  for (const auto& [name, value] : fields) {
+    if (!StorableValue(value)) {
+      mLastError = std::string(name) + " of account \"" + RemoveLineBreaks(user.UserID) +
+                   "\" holds a line break or ends in \"]\", which the user file cannot hold";
+      return true;
+    }
+  }
+  return false;
+}
+
+void CFTPUsers::Reindex() {
+  mById.clear();
+  for (const auto& user : mUsers) mById.emplace(LowerId(user->UserID), user.get());
+}
 
 void CFTPUsers::SetDataFile(const std::string& vsPathAndFileName) {
   mDataFile = vsPathAndFileName;
@@ -64,12 +105,12 @@ void CFTPUsers::Load() {
     const std::string section = Section(n);
     std::string id = mFile.GetValue(section, "UserID", "");
     if (id.empty()) break;
-    if (Find(id) != nullptr) continue;
+    if (mById.count(LowerId(id)) > 0) continue;
 
     auto user = std::make_unique<CFTPUser>();
     user->UserID = std::move(id);
     user->Password = CEncrypt::Decrypt(DecodeFileValue(mFile.GetValue(section, "Password", "")), kPassPhrase);
-    user->DefaultDirectory = mFile.GetValue(section, "DefaultDirectory", mProgramFolder);
+    user->DefaultDirectory = mFile.GetValue(section, "DefaultDirectory", "");
     const auto flag = [&](std::string_view key, bool fallback) {
       return TextToBool(mFile.GetValue(section, key, BoolText(fallback)), fallback);
     };
@@ -79,21 +120,33 @@ void CFTPUsers::Load() {
     user->WriteAccess = flag("WriteAccess", true);
     user->LogAccess = flag("LogAccess", false);
     user->UseVirtualPaths = flag("UseVirtualPaths", true);
+    mById.emplace(LowerId(user->UserID), user.get());
     mUsers.push_back(std::move(user));
   }
 }
 
 void CFTPUsers::WriteSection(std::int32_t number, const CFTPUser& user) {
   const std::string section = Section(number);
-  mFile.WriteValue(section, "UserID", user.UserID);
-  mFile.WriteValue(section, "Password", EncodeFileValue(CEncrypt::Encrypt(user.Password, kPassPhrase)));
-  mFile.WriteValue(section, "DefaultDirectory", user.DefaultDirectory);
-  mFile.WriteValue(section, "AllowConcurrentLogons", BoolText(user.AllowConcurrentLogons));
-  mFile.WriteValue(section, "LimitToDefaultDirectory", BoolText(user.LimitToDefaultDirectory));
-  mFile.WriteValue(section, "ReadAccess", BoolText(user.ReadAccess));
-  mFile.WriteValue(section, "WriteAccess", BoolText(user.WriteAccess));
-  mFile.WriteValue(section, "LogAccess", BoolText(user.LogAccess));
-  mFile.WriteValue(section, "UseVirtualPaths", BoolText(user.UseVirtualPaths));
+  const auto values = ValuesOf(user);
+  for (std::size_t i = 0; i < kKeyCount; ++i) mFile.WriteValue(section, kKeys[i], values[i]);
+}
+
+// Writes every account to its section in one pass over the file, so a
+// large file saves in time proportional to its size.
+void CFTPUsers::WriteAllSections() {
+  std::vector<CIni::SectionValues> sections;
+  sections.reserve(mUsers.size());
+  // Count is read on every pass: the pump may run handlers that change the
+  // collection.
+  for (std::int32_t n = 1; n <= Count(); ++n) {
+    CIni::SectionValues entry;
+    entry.section = Section(n);
+    const auto values = ValuesOf(*mUsers[static_cast<std::size_t>(n - 1)]);
+    for (std::size_t i = 0; i < kKeyCount; ++i) entry.values.emplace_back(kKeys[i], values[i]);
+    sections.push_back(std::move(entry));
+    if (n < Count() && mPump) mPump();
+  }
+  mFile.WriteSections(sections);
 }
 
 bool CFTPUsers::Save() {
@@ -103,11 +156,21 @@ bool CFTPUsers::Save() {
 
 bool CFTPUsers::ValidateUser(std::string_view vsUserID, std::string_view vsPassword,
                              bool vbUseNTAuthentication) const {
+  if (UsesSystemLogon(vsUserID, vbUseNTAuthentication)) {
+    return mSystemLogonCheck && mSystemLogonCheck(std::string(vsUserID), std::string(vsPassword));
+  }
+  return ValidateStored(vsUserID, vsPassword);
+}
+
+bool CFTPUsers::UsesSystemLogon(std::string_view vsUserID, bool vbUseNTAuthentication) const {
+  const bool anonymous = SameUserID(vsUserID, "ANONYMOUS") && mAnonymousAllowed && mAnonymousAllowed() &&
+                         pExists(vsUserID);
+  return !anonymous && vbUseNTAuthentication && WinVersion >= 2 && IsRunningAsService;
+}
+
+bool CFTPUsers::ValidateStored(std::string_view vsUserID, std::string_view vsPassword) const {
   if (SameUserID(vsUserID, "ANONYMOUS") && mAnonymousAllowed && mAnonymousAllowed() && pExists(vsUserID)) {
     return !vsPassword.empty();
-  }
-  if (vbUseNTAuthentication && WinVersion >= 2 && IsRunningAsService) {
-    return mSystemLogonCheck && mSystemLogonCheck(std::string(vsUserID), std::string(vsPassword));
   }
   const CFTPUser* user = Find(vsUserID);
   return user != nullptr && user->Password == vsPassword;
@@ -118,9 +181,16 @@ bool CFTPUsers::pAddUser(std::string_view vsUserID, std::string_view vsPassword,
                          bool vbLimitToDefaultDirectory, bool vbReadAccess, bool vbWriteAccess,
                          bool vbLogAccess, bool vbUseVirtualPaths) {
   // An empty id would end the list when the file is read back, and a line
-  // break would split the section: both would lose accounts.
-  if (vsUserID.empty() || vsUserID.find_first_of("\r\n") != std::string_view::npos) return false;
-  if (pExists(vsUserID)) return false;
+  // break or a closing "]" would end the section: all would lose accounts.
+  mLastError.clear();
+  if (vsUserID.empty()) {
+    mLastError = "An account needs a user id";
+    return false;
+  }
+  if (pExists(vsUserID)) {
+    mLastError = "The account \"" + RemoveLineBreaks(vsUserID) + "\" exists already";
+    return false;
+  }
 
   auto user = std::make_unique<CFTPUser>();
   user->UserID = std::string(vsUserID);
@@ -132,6 +202,8 @@ bool CFTPUsers::pAddUser(std::string_view vsUserID, std::string_view vsPassword,
   user->WriteAccess = vbWriteAccess;
   user->LogAccess = vbLogAccess;
   user->UseVirtualPaths = vbUseVirtualPaths;
+  if (Refuse(*user)) return false;
+  mById.emplace(LowerId(user->UserID), user.get());
   mUsers.push_back(std::move(user));
   WriteSection(Count(), *mUsers.back());
   Save();
@@ -145,32 +217,40 @@ void CFTPUsers::pDeleteByIndex(std::int32_t vnIndex) {
     throw UnknownUserError("no account at position " + std::to_string(vnIndex));
   }
   mUsers.erase(mUsers.begin() + (vnIndex - 1));
+  Reindex();
 }
 
 bool CFTPUsers::pDeleteByKey(std::string_view vsKey) {
   const auto found = std::find_if(mUsers.begin(), mUsers.end(),
                                   [&](const auto& user) { return SameUserID(user->UserID, vsKey); });
   if (found == mUsers.end()) return false;
-  for (std::int32_t n = 1; n <= Count(); ++n) mFile.DeleteSection(Section(n));
+  std::vector<std::string> sections;
+  for (std::int32_t n = 1; n <= Count(); ++n) sections.push_back(Section(n));
+  mFile.DeleteSections(sections);
   mUsers.erase(found);
+  Reindex();
   // The emptied sections and the renumbered accounts reach the disk in one
   // write, so the file never holds fewer accounts than memory.
   return pUpdateUsers();
 }
 
 bool CFTPUsers::pUpdateUsers() {
-  // Count is read on every pass: the pump may run handlers that change the
-  // collection.
-  for (std::int32_t n = 1; n <= Count(); ++n) {
-    WriteSection(n, *mUsers[static_cast<std::size_t>(n - 1)]);
-    if (n < Count() && mPump) mPump();
+  mLastError.clear();
+  for (const auto& user : mUsers) {
+    if (Refuse(*user)) return false;
   }
+  // The editor changes records in place, ids included.
+  Reindex();
+  WriteAllSections();
   return Save();
 }
 
 std::int32_t CFTPUsers::Count() const { return static_cast<std::int32_t>(mUsers.size()); }
 
 const CFTPUser* CFTPUsers::Find(std::string_view key) const {
+  const auto it = mById.find(LowerId(key));
+  if (it != mById.end() && SameUserID(it->second->UserID, key)) return it->second;
+  // An id the editor changed in place is not indexed until the update.
   for (const auto& user : mUsers) {
     if (SameUserID(user->UserID, key)) return user.get();
   }

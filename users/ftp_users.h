@@ -2,7 +2,7 @@
 // writing every change back.
 #pragma once
 
-#include "server/config/ini.h"
+#include "config/ini.h"
 
 #include <cstdint>
 #include <functional>
@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -57,10 +58,9 @@ class CFTPUsers {
   // Whether the server allows anonymous log-ons (a session-table setting).
   using AnonymousSwitch = std::function<bool()>;
 
-  // `programFolder`: where an account without "DefaultDirectory" starts;
-  // empty means the executable's folder. A trailing '/' is dropped (except
-  // for the root itself).
-  explicit CFTPUsers(MessagePump pump = {}, std::string programFolder = {});
+  // An account without "DefaultDirectory" has none, and cannot log on until
+  // it gets one (it must never land in the program's own folder).
+  explicit CFTPUsers(MessagePump pump = {});
   CFTPUsers(const CFTPUsers&) = delete;
   CFTPUsers& operator=(const CFTPUsers&) = delete;
 
@@ -77,12 +77,25 @@ class CFTPUsers {
   void SetDataFile(const std::string& vsPathAndFileName);
   const std::string& DataFile() const { return mDataFile; }
 
-  // The credential check of the log-on.
+  // The credential check of the log-on. With the operating system's check
+  // in force (UsesSystemLogon) this runs it on the calling thread; the
+  // server asks it off the event loop instead.
   bool ValidateUser(std::string_view vsUserID, std::string_view vsPassword,
                     bool vbUseNTAuthentication = false) const;
+  // Whether ValidateUser of this id would ask the operating system.
+  bool UsesSystemLogon(std::string_view vsUserID, bool vbUseNTAuthentication) const;
+  // The own-file part of the check (anonymous, then the stored password).
+  bool ValidateStored(std::string_view vsUserID, std::string_view vsPassword) const;
 
-  // False when the id is taken (ignoring case), empty or holds a line break;
-  // otherwise appends the account and writes its section to disk.
+  // Whether the file can hold the value: no line break, and not ending in
+  // "]" (the store would end the section there and lose every later key).
+  static bool StorableValue(std::string_view value);
+  // Why the last add or update was refused ("" when it was not).
+  const std::string& LastError() const { return mLastError; }
+
+  // False when the id is taken (ignoring case), empty, or a value the file
+  // cannot hold (see StorableValue; LastError says which); otherwise
+  // appends the account and writes its section to disk.
   bool pAddUser(std::string_view vsUserID, std::string_view vsPassword, std::string_view vsDefaultDirectory,
                 bool vbAllowConcurrentLogons, bool vbLimitToDefaultDirectory, bool vbReadAccess,
                 bool vbWriteAccess, bool vbLogAccess, bool vbUseVirtualPaths);
@@ -98,7 +111,8 @@ class CFTPUsers {
   bool pDeleteByKey(std::string_view vsKey);
 
   // Writes every account to its section and saves the file once; true when
-  // the file was saved.
+  // the file was saved. An account holding a value the file cannot hold
+  // refuses the whole update (nothing is written; LastError says which).
   bool pUpdateUsers();
 
   // Whether the last write to disk (add, delete or update) succeeded.
@@ -113,16 +127,21 @@ class CFTPUsers {
  private:
   void Load();
   void WriteSection(std::int32_t number, const CFTPUser& user);
+  void WriteAllSections();
   bool Save();
   const CFTPUser* Find(std::string_view key) const;
+  void Reindex();
+  bool Refuse(const CFTPUser& user);
 
   MessagePump mPump;
-  std::string mProgramFolder;
   SystemLogonCheck mSystemLogonCheck;
   AnonymousSwitch mAnonymousAllowed;
   std::string mDataFile;
   CIni mFile;
   std::vector<std::unique_ptr<CFTPUser>> mUsers;
+  // Lower-case id -> account: a file may hold many thousands.
+  std::unordered_map<std::string, CFTPUser*> mById;
+  std::string mLastError;
   bool mLastSaveSucceeded = true;
 };
 

@@ -1,6 +1,6 @@
 // Loading and saving INI files: the exact bytes on disk and the crash-safe
 // replacement of the old file.
-#include "server/config/ini.h"
+#include "config/ini.h"
 
 #include <gtest/gtest.h>
 
@@ -87,6 +87,16 @@ TEST_F(IniFileTest, LoadsEveryByteAndMissingFilesReadEmpty) {
   // A folder is not a readable file.
   ini.SetFileName(dir_.string());
   EXPECT_EQ(ini.Contents(), "");
+}
+
+TEST_F(IniFileTest, FileWithLineFeedsOnlyReadsAsCrLf) {
+  WriteFile(PathOf("Velto.ini"), "[FTP Settings]\nFTPPort=2121\nBannerExit=Bye\n");
+  CIni ini;
+  ini.SetFileName(PathOf("Velto.ini"));
+  EXPECT_EQ(ini.GetValue("FTP Settings", "FTPPort"), "2121");
+  ini.WriteValue("FTP Settings", "FTPPort", "21");
+  ASSERT_TRUE(ini.WriteToDisk());
+  EXPECT_EQ(ReadFile(PathOf("Velto.ini")), "[FTP Settings]\r\nFTPPort=21\r\nBannerExit=Bye\r\n\r\n");
 }
 
 TEST_F(IniFileTest, OneKeyOnAnEmptyStoreSavesFourLines) {

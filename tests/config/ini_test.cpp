@@ -1,6 +1,6 @@
 // The INI store's matching rules, insertion positions and edits, on text held
 // in memory.
-#include "server/config/ini.h"
+#include "config/ini.h"
 
 #include <gtest/gtest.h>
 
@@ -187,6 +187,27 @@ TEST(IniDeleteSection, SectionEndedByAValueStopsAtThatValue) {
   EXPECT_EQ(ini.Contents(), "[A]\r\na=1\r\n[pub]\r\nB=2\r\n[T]\r\nt=1\r\n");
   EXPECT_EQ(ini.GetValue("S", "k", "gone"), "gone");
   EXPECT_EQ(ini.GetValue("T", "t"), "1");
+}
+
+// The one-pass edits give the text that key-by-key edits give, comments,
+// unknown keys and other sections included.
+TEST(IniBatch, SectionsWrittenAndDeletedInOnePassMatchSingleEdits) {
+  const std::string text =
+      "; accounts\r\n[A]\r\nK=1\r\nX=keep\r\n\r\n[Other]\r\nK=o\r\n[B]\r\nL=2\r\n; tail\r\n";
+  const std::vector<CIni::SectionValues> batch = {
+      {"B", {{"K", "b"}, {"L", "22"}}}, {"A", {{"K", "a"}, {"M", "m"}}}, {"C", {{"K", "c"}, {"L", "3"}}}};
+  CIni single = WithText(text);
+  for (const auto& entry : batch) {
+    for (const auto& [key, value] : entry.values) single.WriteValue(entry.section, key, value);
+  }
+  CIni batched = WithText(text);
+  batched.WriteSections(batch);
+  EXPECT_EQ(batched.Contents(), single.Contents());
+
+  for (const char* name : {"A", "C", "Nope"}) single.DeleteSection(name);
+  batched.DeleteSections({"A", "C", "Nope"});
+  EXPECT_EQ(batched.Contents(), single.Contents());
+  EXPECT_EQ(batched.GetValue("B", "L"), "22");
 }
 
 TEST(IniDeleteKey, RemovesOneLineOfTheSectionOnly) {

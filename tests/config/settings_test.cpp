@@ -1,5 +1,5 @@
 // The settings table and the conversions of settings text.
-#include "server/config/settings.h"
+#include "config/settings.h"
 
 #include <gtest/gtest.h>
 

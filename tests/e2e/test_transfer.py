@@ -1,5 +1,8 @@
 """Data connections, transfers and listings with real clients: ftplib, curl and
-lftp, in passive and active mode, plus a raw client for exact texts."""
+lftp, in passive and active mode, plus a raw client for exact texts.
+
+VELTO_E2E_QUEUES=on runs every test with the send and receive queues on
+(UseBuffersToSend and UseBuffersToReceive); CTest runs the file both ways."""
 
 import ftplib
 import hashlib
@@ -20,13 +23,15 @@ CAROL = {"UserID": "carol", "Password": "secret", "LimitToDefaultDirectory": Tru
 
 ALL_BYTES = bytes(range(256)) * 64
 
+QUEUES = "True" if os.environ.get("VELTO_E2E_QUEUES") == "on" else "False"
+
 
 def md5(data):
     return hashlib.md5(data).hexdigest()
 
 
 class TransferCase(VeltoTestCase):
-    settings = {}
+    settings = {"Settings": {"UseBuffersToSend": QUEUES, "UseBuffersToReceive": QUEUES}}
 
     def setUp(self):
         super().setUp()

@@ -7,6 +7,7 @@ no process outlives the test run.
 """
 
 import atexit
+import functools
 import os
 import re
 import select
@@ -68,6 +69,23 @@ def free_port():
         return s.getsockname()[1]
 
 
+def rss_kib(pid):
+    """A process's resident memory (VmRSS) in KiB."""
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
+def pasv_port(reply):
+    """The port of a "227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)." reply."""
+    match = re.search(r"\((\d+),(\d+),(\d+),(\d+),(\d+),(\d+)\)", reply)
+    if match is None:
+        raise AssertionError(f"not a passive-mode reply: {reply!r}")
+    return int(match.group(5)) * 256 + int(match.group(6))
+
+
 def crlf(text):
     """Normalises line ends to CR LF, the line break of the program's INI files."""
     return text.replace("\r\n", "\n").replace("\n", "\r\n")
@@ -96,6 +114,7 @@ def rc4(data, key):
     return bytes(out)
 
 
+@functools.lru_cache(maxsize=None)
 def encrypt_password(password):
     """The password as the user file stores it (latin-1 text in, bytes out)."""
     return rc4(password.encode("latin-1"), USER_FILE_PASS_PHRASE)
@@ -286,6 +305,13 @@ class RawClient:
                 return data
             data += chunk
 
+    def silent(self, wait=0.0):
+        """True when within `wait` seconds nothing arrived: no byte and no close."""
+        if self.buffer:
+            return False
+        readable, _, _ = select.select([self.sock], [], [], wait)
+        return not readable
+
     def is_open(self, wait=0.3):
         """True when, after `wait` seconds, the server has neither closed nor sent anything."""
         readable, _, _ = select.select([self.sock], [], [], wait)
@@ -314,13 +340,16 @@ class VeltoServer:
     bind_to_ip: FTPBindToIP written unless the text already has the key.
     ready:    "greeting" waits for a 220 line, "connect" for an accepted
               connection, None does not wait.
+    ready_timeout: how long that wait may last.
     """
 
     def __init__(self, ini=None, settings=None, users=None, args=(), port=None, bind_to_ip=-1,
-                 ready="greeting", remove_files=(), extra_files=None, env=None):
+                 ready="greeting", remove_files=(), extra_files=None, env=None,
+                 ready_timeout=READY_TIMEOUT):
         self.args = list(args)
         self.port = port if port is not None else free_port()
         self.ready = ready
+        self.ready_timeout = ready_timeout
         self.proc = None
         self.returncode = None
         self.killed = False
@@ -417,6 +446,15 @@ class VeltoServer:
     def stderr_text(self):
         return self.stderr_path.read_bytes().decode("latin-1") if self.stderr_path.exists() else ""
 
+    def wait_for_stderr(self, text, seconds=10.0):
+        """Waits (bounded) until standard error holds `text`; fails when it does not."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            if text in self.stderr_text():
+                return
+            time.sleep(0.1)
+        raise AssertionError(f"{text!r} not on standard error; got:\n{self.stderr_text()[-4000:]}")
+
     def stdout_text(self):
         return self.stdout_path.read_bytes().decode("latin-1") if self.stdout_path.exists() else ""
 
@@ -439,7 +477,7 @@ class VeltoServer:
         return self
 
     def _wait_ready(self, want_greeting):
-        deadline = time.monotonic() + READY_TIMEOUT
+        deadline = time.monotonic() + self.ready_timeout
         last_error = None
         while time.monotonic() < deadline:
             if self.proc.poll() is not None:
@@ -462,7 +500,7 @@ class VeltoServer:
             except OSError as error:
                 last_error = error
             time.sleep(0.1)
-        raise AssertionError(f"velto did not get ready on port {self.port} within {READY_TIMEOUT} s "
+        raise AssertionError(f"velto did not get ready on port {self.port} within {self.ready_timeout} s "
                              f"({last_error}); stderr:\n{self.stderr_text()[-4000:]}")
 
     def alive(self):
@@ -605,6 +643,12 @@ class VeltoTestCase(unittest.TestCase):
         self.assertFalse(server.killed, f"velto ignored signal {signum} and was killed")
         self.assertEqual(status, 0, f"velto's status after signal {signum}; "
                                     f"stderr:\n{server.stderr_text()[-4000:]}")
+
+    def temp_dir(self):
+        """A fresh folder (resolved path) removed after the test."""
+        path = Path(tempfile.mkdtemp(prefix="velto-e2e-data-")).resolve()
+        self.addCleanup(shutil.rmtree, path, True)
+        return path
 
     def track(self, client):
         self._clients.append(client)

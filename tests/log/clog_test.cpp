@@ -1,4 +1,4 @@
-#include "server/log/clog.h"
+#include "log/clog.h"
 
 #include <gtest/gtest.h>
 

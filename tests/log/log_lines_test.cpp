@@ -1,4 +1,4 @@
-#include "server/log/log_lines.h"
+#include "log/log_lines.h"
 
 #include <gtest/gtest.h>
 

@@ -15,8 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kFolder = "/srv/velto";
-
 class FTPUsersTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -35,7 +33,7 @@ class FTPUsersTest : public ::testing::Test {
     return text.str();
   }
   std::unique_ptr<CFTPUsers> Open(CFTPUsers::MessagePump pump = {}) {
-    auto users = std::make_unique<CFTPUsers>(std::move(pump), std::string(kFolder) + "/");
+    auto users = std::make_unique<CFTPUsers>(std::move(pump));
     users->SetDataFile(file_);
     return users;
   }
@@ -83,7 +81,7 @@ TEST_F(FTPUsersTest, SectionWithOnlyUserIDGetsTheDefaults) {
   ASSERT_EQ(users->Count(), 1);
   const CFTPUser& user = users->ItemByKey("GUEST");
   EXPECT_EQ(user.Password, "");
-  EXPECT_EQ(user.DefaultDirectory, kFolder) << "program folder without its trailing separator";
+  EXPECT_EQ(user.DefaultDirectory, "") << "no folder: such an account cannot log on";
   EXPECT_FALSE(user.AllowConcurrentLogons);
   EXPECT_TRUE(user.LimitToDefaultDirectory);
   EXPECT_TRUE(user.ReadAccess);
@@ -190,15 +188,51 @@ TEST_F(FTPUsersTest, ClassicRawPasswordValueLoads) {
   EXPECT_TRUE(users->ValidateUser("old", "secret"));
 }
 
-TEST_F(FTPUsersTest, AddRefusesTakenEmptyAndMultiLineIds) {
+TEST_F(FTPUsersTest, ValuesTheFileCannotHoldAreRefused) {
   auto users = Open();
   Add(*users, "Bob");
   EXPECT_FALSE(users->pAddUser("bob", "x", "/", false, true, true, true, false, true));
   EXPECT_FALSE(users->pAddUser("", "x", "/", false, true, true, true, false, true));
   EXPECT_FALSE(users->pAddUser("a\r\nb", "x", "/", false, true, true, true, false, true));
-  EXPECT_EQ(users->Count(), 1);
-  EXPECT_EQ(users->ItemByKey("BOB").Password, "pw");
-  EXPECT_EQ(Open()->Count(), 1);
+  EXPECT_FALSE(users->pAddUser("c]", "x", "/", false, true, true, true, false, true));
+  EXPECT_FALSE(users->pAddUser("d", "x", "/srv/[x]", false, true, true, true, false, true));
+  EXPECT_NE(users->LastError().find("DefaultDirectory"), std::string::npos);
+  EXPECT_FALSE(users->pAddUser("e", "x", "/srv\nx", false, true, true, true, false, true));
+  Add(*users, "f");
+  // An update that would break the file writes nothing.
+  users->ItemByKey("bob").DefaultDirectory = "/srv/x]";
+  users->ItemByKey("f").Password = "new";
+  EXPECT_FALSE(users->pUpdateUsers());
+  EXPECT_EQ(users->Count(), 2);
+  auto again = Open();
+  ASSERT_EQ(again->Count(), 2);
+  EXPECT_EQ(again->ItemByKey("BOB").DefaultDirectory, "/home/x");
+  EXPECT_EQ(again->ItemByKey("f").Password, "pw");
+}
+
+// Tens of thousands of accounts load, save and renumber in well under the
+// test's time limit (each step once took time growing with the square).
+TEST_F(FTPUsersTest, LargeFilesLoadSaveAndRenumber) {
+  constexpr int kAccounts = 40000;
+  {
+    auto users = Open();
+    std::string text;
+    for (int n = 1; n <= kAccounts; ++n) {
+      text += "\r\n[User" + std::to_string(n) + "]\r\nDefaultDirectory=/d\r\nUserID=u" + std::to_string(n) + "\r\n";
+    }
+    WriteFile(text);
+  }
+  auto users = Open();
+  ASSERT_EQ(users->Count(), kAccounts);
+  users->ItemByKey("u7").Password = "seven";
+  ASSERT_TRUE(users->pUpdateUsers());
+  ASSERT_TRUE(users->pDeleteByKey("u1"));
+  ASSERT_TRUE(users->pDeleteByKey("u2"));
+  auto again = Open();
+  ASSERT_EQ(again->Count(), kAccounts - 2);
+  EXPECT_EQ(again->ItemByIndex(1).UserID, "u3");
+  EXPECT_EQ(again->ItemByKey("U7").Password, "seven");
+  EXPECT_EQ(again->ItemByIndex(kAccounts - 2).UserID, "u" + std::to_string(kAccounts));
 }
 
 TEST_F(FTPUsersTest, DeleteByKeyRenumbersTheFile) {
@@ -280,7 +314,7 @@ TEST_F(FTPUsersTest, PumpThatRemovesAnAccountDoesNotBreakTheSave) {
 
 TEST_F(FTPUsersTest, LoadingAddsToAccountsInMemory) {
   WriteFile("[User1]\r\nUserID=fromfile\r\n[User2]\r\nUserID=Mem\r\n");
-  CFTPUsers users({}, kFolder);
+  CFTPUsers users;
   users.SetDataFile((dir_ / "other.usr").string());
   Add(users, "mem");
   users.SetDataFile(file_);
@@ -290,7 +324,7 @@ TEST_F(FTPUsersTest, LoadingAddsToAccountsInMemory) {
 }
 
 TEST_F(FTPUsersTest, UnsavableFileIsReported) {
-  CFTPUsers users({}, kFolder);
+  CFTPUsers users;
   users.SetDataFile((dir_ / "no-such-folder" / "Velto.usr").string());
   EXPECT_TRUE(users.pAddUser("a", "b", "/", false, true, true, true, false, true));
   EXPECT_FALSE(users.LastSaveSucceeded());

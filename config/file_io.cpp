@@ -1,4 +1,4 @@
-#include "server/config/file_io.h"
+#include "config/file_io.h"
 
 #include "platform/fd.h"
 

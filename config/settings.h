@@ -3,7 +3,7 @@
 // and default exist in exactly one place.
 #pragma once
 
-#include "server/config/ini.h"
+#include "config/ini.h"
 
 #include <array>
 #include <cstddef>

@@ -12,14 +12,23 @@
 //   - the value runs from "=" to the next CR LF or the end of the text and is
 //     not trimmed.
 // Line breaks are CR LF only; any other bytes (bare LF, NUL, binary) are plain
-// text that simply never matches.
+// text that simply never matches. A file read from disk that has no CR LF at
+// all (written by hand with LF line ends) is read with each LF taken as CR LF.
+//
+// Lookups find the section header through an index of the text's headers,
+// built once after each change, so reading every section of a large file is
+// linear in its size.
 //
 // Not thread-safe; each owner holds its own object. Two objects on the same
 // file do not see each other's edits: the last save wins for the whole file.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 class CIni {
  public:
@@ -45,6 +54,18 @@ class CIni {
   // (or the end of the text).
   void DeleteSection(std::string_view section, bool writeToDisk = false);
 
+  // Many sections at once, in one pass over the text, as if each key were
+  // written with WriteValue in the order given, except that a key missing
+  // from its section always becomes the section's first line. Sections
+  // not yet in the text are appended in the order given.
+  struct SectionValues {
+    std::string section;
+    std::vector<std::pair<std::string, std::string>> values;  // key, value
+  };
+  void WriteSections(const std::vector<SectionValues>& sections);
+  // DeleteSection of each name, in one pass over the text.
+  void DeleteSections(const std::vector<std::string>& sections);
+
   // Removes the key's line, line break included.
   void DeleteKey(std::string_view section, std::string_view key, bool writeToDisk = false);
 
@@ -61,6 +82,13 @@ class CIni {
   void SetContents(std::string text);
 
  private:
+  void BuildIndex() const;
+  // Position of the section's header ("[" of "[S]" CR LF), or npos.
+  std::size_t FindHeader(std::string_view section) const;
+
   std::string fileName_;
   std::string contents_;
+  mutable std::unordered_map<std::string, std::size_t> headers_;
+  mutable bool indexed_ = false;
+  mutable bool indexUsable_ = true;
 };

@@ -1,4 +1,4 @@
-#include "server/config/settings.h"
+#include "config/settings.h"
 
 #include <limits>
 

@@ -1,4 +1,4 @@
-#include "server/log/text_log.h"
+#include "log/text_log.h"
 
 namespace velto {
 
