@@ -9,7 +9,7 @@
 #include "gui/splash_window.h"
 #include "gui/tray_icon.h"
 #include "platform/host_info.h"
-#include "server/log/log_lines.h"
+#include "log/log_lines.h"
 
 #include <QApplication>
 #include <QFrame>
