@@ -5,7 +5,8 @@ JOBS ?= $(shell nproc)
 
 # Debian packages the project needs to build, test and run.
 DEPS := build-essential cmake pkg-config libgtest-dev libgmock-dev libpam0g-dev \
-        python3 curl lftp procps
+        python3 curl lftp procps \
+        qt6-base-dev libqt6svg6 libgl-dev xvfb trayer xdotool imagemagick
 
 # CI treats warnings as errors.
 WERROR := $(if $(CI),ON,OFF)

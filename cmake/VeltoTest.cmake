@@ -32,3 +32,35 @@ function(velto_add_pytest name script)
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
   set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS e2e ENVIRONMENT "${env}")
 endfunction()
+
+# velto_add_qttest(<name> SOURCES <files...> LIBS <targets...> [TIMEOUT <s>]):
+# GoogleTest cases that run inside one QApplication (tests/gui/gui_test_main.cpp),
+# on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
+function(velto_add_qttest name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT ${VELTO_TEST_TIMEOUT})
+  endif()
+  add_executable(${name} ${ARG_SOURCES} ${CMAKE_SOURCE_DIR}/tests/gui/gui_test_main.cpp)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests
+                                           INSTALL_RPATH "\$ORIGIN/../bin" AUTOMOC ON)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} Qt6::Test GTest::gtest pthread)
+  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS gui)
+endfunction()
+
+# velto_add_qtprogram(<name> SOURCES <files...> LIBS <targets...> CHECK <args...> [TIMEOUT <s>]):
+# a Qt program for people (previews, screenshots); CTest runs it once with
+# the CHECK arguments, which must make it end by itself.
+function(velto_add_qtprogram name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;CHECK" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT ${VELTO_TEST_TIMEOUT})
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests
+                                           INSTALL_RPATH "\$ORIGIN/../bin")
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  add_test(NAME ${name} COMMAND ${name} ${ARG_CHECK})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS gui)
+endfunction()

@@ -96,7 +96,11 @@ struct EventLoop::Impl {
   std::deque<Message> queue;
   int sinceCollect = 0;
   bool wakePending = false;
-  int driving = 0;  // >0 while Run/ProcessReady/Get is on the stack
+  int driving = 0;  // >0 while Run/Get/Peek is collecting or dispatching
+  // An outside loop drives us through ProcessReady. A handler it runs may
+  // enter that loop again (a modal dialog): whatever is queued must then keep
+  // the descriptor readable, or it would wait until the handler returns.
+  bool outsideDriven = false;
 
   std::unordered_map<TimerId, Timer> timers;
   std::set<std::pair<Clock::time_point, TimerId>> timerOrder;
@@ -145,16 +149,20 @@ struct EventLoop::Impl {
     if (::epoll_ctl(epoll.get(), EPOLL_CTL_DEL, fd, nullptr) != 0 && errno != ENOENT) ReportBug("epoll_ctl(DEL)");
   }
 
+  // Makes the pollable descriptor readable (once until it is read).
+  void Wake() {
+    if (wakePending) return;
+    std::uint64_t one = 1;
+    [[maybe_unused]] auto r = ::write(wake.get(), &one, sizeof one);
+    wakePending = true;
+  }
+
   void Enqueue(const Message& m) {
     const bool wasEmpty = queue.empty();
     queue.push_back(m);
-    if (wasEmpty && driving == 0 && !wakePending) {
-      // Nobody is inside the loop (an outside loop drives us): make the
-      // pollable descriptor readable.
-      std::uint64_t one = 1;
-      [[maybe_unused]] auto r = ::write(wake.get(), &one, sizeof one);
-      wakePending = true;
-    }
+    // Nobody is collecting (an outside loop drives us): make the pollable
+    // descriptor readable.
+    if ((wasEmpty || outsideDriven) && driving == 0) Wake();
   }
 
   // ---- timers ----
@@ -443,24 +451,22 @@ void EventLoop::ResetQuit() {
 int EventLoop::Fd() const { return impl_->epoll.get(); }
 
 int EventLoop::ProcessReady() {
+  impl_->outsideDriven = true;
   ++impl_->driving;
   impl_->Collect(0);
+  --impl_->driving;
   int dispatched = 0;
-  // Bounded, so an outside loop gets its turn; what is left makes the
-  // descriptor readable again.
+  // Bounded, so an outside loop gets its turn. Messages still queued while a
+  // handler runs keep the descriptor readable (see outsideDriven).
   std::size_t budget = impl_->queue.size() + 1024;
   while (!impl_->queue.empty() && budget-- > 0 && !impl_->quit) {
     Message m = impl_->queue.front();
     impl_->queue.pop_front();
+    if (!impl_->queue.empty()) impl_->Wake();
     Dispatch(m);
     ++dispatched;
   }
-  --impl_->driving;
-  if (!impl_->queue.empty() && !impl_->wakePending) {
-    std::uint64_t one = 1;
-    [[maybe_unused]] auto r = ::write(impl_->wake.get(), &one, sizeof one);
-    impl_->wakePending = true;
-  }
+  if (!impl_->queue.empty()) impl_->Wake();
   return dispatched;
 }
 

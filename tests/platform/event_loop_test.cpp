@@ -129,6 +129,23 @@ TEST(EventLoopMessages, RunEndsOnQuitAndFdIsReadableWhenSomethingIsDue) {
   EXPECT_EQ(loop.Run(), 7);
 }
 
+// An outside loop's handler may run that loop again (a modal dialog): what
+// is still queued, and what it posts, must keep the descriptor readable.
+TEST(EventLoopMessages, HandlerRunByProcessReadyLeavesTheRestPollable) {
+  EventLoop loop;
+  std::vector<int> readable;
+  platform::TargetHandle t = 0;
+  t = loop.CreateTarget([&](const Message& m) {
+    if (m.number == 2) loop.Post(t, 3, 0, 0);
+    pollfd p{loop.Fd(), POLLIN, 0};
+    if (m.number != 3) readable.push_back(::poll(&p, 1, 0));
+  });
+  loop.Post(t, 1, 0, 0);
+  loop.Post(t, 2, 0, 0);
+  EXPECT_EQ(loop.ProcessReady(), 3);
+  EXPECT_EQ(readable, (std::vector<int>{1, 1}));
+}
+
 TEST(EventLoopTimers, IndependentPeriodsAndKill) {
   EventLoop loop;
   int fast = 0;

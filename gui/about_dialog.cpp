@@ -1,0 +1,108 @@
+#include "gui/about_dialog.h"
+
+#include "admin/about_info.h"
+#include "gui/app_resources.h"
+#include "gui/text.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDialogButtonBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QUrl>
+#include <QUrlQuery>
+#include <QVBoxLayout>
+
+namespace velto {
+
+namespace {
+
+// A label that shows its target as its text and reports clicks instead of
+// opening the link itself.
+QLabel* LinkLabel(std::string_view target, QWidget* parent) {
+  const QString text = ToQt(target).toHtmlEscaped();
+  auto* label = new QLabel(QStringLiteral("<a href=\"%1\">%1</a>").arg(text), parent);
+  label->setTextFormat(Qt::RichText);
+  label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+  label->setOpenExternalLinks(false);
+  label->setCursor(Qt::PointingHandCursor);
+  return label;
+}
+
+}  // namespace
+
+FAbout::FAbout(QWidget* parent) : QDialog(parent) {
+  setWindowTitle(tr("About Velto"));
+  setWindowIcon(AppIcon());
+
+  auto* logo = new QLabel(this);
+  logo->setPixmap(LogoPixmap(72));
+  mVersion = new QLabel(this);
+  auto* maker = new QLabel(ToQt(kMakerName), this);
+  QFont bold = maker->font();
+  bold.setBold(true);
+  maker->setFont(bold);
+  auto* address = new QLabel(ToQt(kMakerAddress), this);
+  mWebPage = LinkLabel(kMakerWebPage, this);
+  mWebPage->setToolTip(tr("Visit the web site"));
+  mMail = LinkLabel(kSupportMail, this);
+  mMail->setToolTip(tr("Write to support"));
+  connect(mWebPage, &QLabel::linkActivated, this, &FAbout::OpenWebPage);
+  connect(mMail, &QLabel::linkActivated, this, &FAbout::OpenMail);
+
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+  mOk = buttons->button(QDialogButtonBox::Ok);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+
+  auto* text = new QVBoxLayout;
+  text->addWidget(mVersion);
+  text->addSpacing(8);
+  text->addWidget(maker);
+  text->addWidget(address);
+  text->addSpacing(8);
+  text->addWidget(mWebPage);
+  text->addWidget(mMail);
+  auto* row = new QHBoxLayout;
+  row->addWidget(logo, 0, Qt::AlignTop);
+  row->addSpacing(12);
+  row->addLayout(text, 1);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(row);
+  layout->addWidget(buttons);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+FAbout::~FAbout() = default;
+
+void FAbout::ShowAboutForm() {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  mVersion->setText(ToQt(VersionLine()));
+  setModal(true);
+  adjustSize();
+  if (const QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
+  show();
+  QApplication::restoreOverrideCursor();
+}
+
+QString FAbout::VersionText() const { return mVersion->text(); }
+
+QUrl FAbout::WebPageUrl() const { return QUrl(ToQt(kMakerWebPage)); }
+
+QUrl FAbout::MailUrl() const {
+  QUrl url(QStringLiteral("mailto:") + ToQt(kSupportMail));
+  QUrlQuery query;
+  query.addQueryItem(QStringLiteral("subject"), ToQt(SupportMailSubject(FromQt(mVersion->text()))));
+  url.setQuery(query);
+  return url;
+}
+
+void FAbout::OpenWebPage() { QDesktopServices::openUrl(WebPageUrl()); }
+
+void FAbout::OpenMail() { QDesktopServices::openUrl(MailUrl()); }
+
+}  // namespace velto

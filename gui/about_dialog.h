@@ -1,0 +1,39 @@
+// The About box: logo, version line, the maker's name and address, and two
+// links (web page and support mail) opened with the desktop's handler.
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+namespace velto {
+
+class FAbout final : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit FAbout(QWidget* parent = nullptr);
+  ~FAbout() override;
+
+  // Fills the version line and shows the box, centred on the screen; modal,
+  // without blocking the caller.
+  void ShowAboutForm();
+
+  QString VersionText() const;
+  // What the two links open.
+  QUrl WebPageUrl() const;
+  QUrl MailUrl() const;
+  void OpenWebPage();
+  void OpenMail();
+
+  QPushButton* OkButton() { return mOk; }
+
+ private:
+  QLabel* mVersion = nullptr;
+  QLabel* mWebPage = nullptr;
+  QLabel* mMail = nullptr;
+  QPushButton* mOk = nullptr;
+};
+
+}  // namespace velto

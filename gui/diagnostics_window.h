@@ -1,0 +1,76 @@
+// The Diagnostics window: the host's name and first address, the connection
+// counter and the activity log pane (newest line on top), which starts with
+// the socket layer's facts. "Close" in its menu hides it and keeps the log;
+// closing it from the title bar throws the log away, and the next showing
+// starts afresh with the facts read again.
+#pragma once
+
+#include "admin/diagnostics_model.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <string_view>
+
+class QAction;
+class QLabel;
+class QPlainTextEdit;
+
+namespace velto {
+
+class FDiagnostics final : public QWidget {
+  Q_OBJECT
+
+ public:
+  // Reads the socket layer's facts; called at every fresh start of the log.
+  using FactsSource = std::function<SocketFacts()>;
+
+  static constexpr int kWidth = 640;
+  static constexpr int kExpandedHeight = 480;
+
+  FDiagnostics(FactsSource facts, DiagnosticsModel::FeedSwitch viewRealTime,
+               DiagnosticsModel::Stamper stamp = {}, QWidget* parent = nullptr);
+  ~FDiagnostics() override;
+
+  // The writers of the log pane and the counter (see DiagnosticsModel).
+  void ActivityFeed(std::string_view text);
+  void AddToLog(std::string_view text);
+  void ConnectionOpened();
+  void ConnectionClosed();
+
+  const DiagnosticsModel& Model() const { return *mModel; }
+  bool LogWindowShown() const { return mModel->LogWindowShown(); }
+
+  QAction* CloseAction() { return mClose; }
+  QAction* ShowLogAction() { return mShowLog; }
+  QPlainTextEdit* LogPane() { return mLog; }
+  QString ComputerNameText() const;
+  QString IPAddressText() const;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void Load();
+  void ShowLog();
+  void ShowAddedLine(std::size_t sizeBefore, std::string_view line);
+  void ShowCounter();
+  void ToggleLogWindow();
+  void ApplyLogWindowShown();
+
+  FactsSource mFacts;
+  DiagnosticsModel::FeedSwitch mViewRealTime;
+  DiagnosticsModel::Stamper mStamp;
+  std::unique_ptr<DiagnosticsModel> mModel;
+
+  QAction* mClose = nullptr;
+  QAction* mShowLog = nullptr;
+  QLabel* mComputerName = nullptr;
+  QLabel* mIPAddress = nullptr;
+  QLabel* mNumOfConnections = nullptr;
+  QWidget* mLogArea = nullptr;
+  QPlainTextEdit* mLog = nullptr;
+};
+
+}  // namespace velto

@@ -1,0 +1,24 @@
+#include "gui/loop_bridge.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+namespace velto {
+
+LoopBridge::LoopBridge(platform::EventLoop& loop)
+    : mLoop(loop), mNotifier(std::make_unique<QSocketNotifier>(loop.Fd(), QSocketNotifier::Read)) {
+  QObject::connect(mNotifier.get(), &QSocketNotifier::activated, mNotifier.get(), [this] { Activated(); });
+}
+
+LoopBridge::~LoopBridge() = default;
+
+void LoopBridge::Activated() {
+  mLoop.ProcessReady();
+  if (!mLoop.QuitRequested()) return;
+  // The platform loop dispatches nothing more; a descriptor left readable
+  // would only spin Qt's loop until it returns.
+  mNotifier->setEnabled(false);
+  QCoreApplication::quit();
+}
+
+}  // namespace velto

@@ -1,0 +1,39 @@
+// The start-up window: logo, version line and a status line that start-up
+// writes its progress into. It stays on top, takes no focus, and closes once
+// it has been shown for its minimum time and start-up is ready.
+#pragma once
+
+#include "admin/splash_model.h"
+
+#include <QTimer>
+#include <QWidget>
+
+#include <chrono>
+
+class QLabel;
+
+namespace velto {
+
+class FSplash final : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit FSplash(std::chrono::milliseconds minimumShown = std::chrono::milliseconds(SplashModel::kMinimumShownMs));
+  ~FSplash() override;
+
+  QString Version() const;
+  void SetVersion(const QString& version);
+  // Shows the text at once, also while start-up keeps the loop busy.
+  void SetStatus(const QString& status);
+  QString Status() const;
+  void AppIsReady() { mModel.AppIsReady(); }
+  bool Closed() const { return mModel.Closed(); }
+
+ private:
+  SplashModel mModel;
+  QTimer mTimer;
+  QLabel* mVersion = nullptr;
+  QLabel* mStatus = nullptr;
+};
+
+}  // namespace velto

@@ -1,0 +1,100 @@
+// Shows windows of the front end with sample content, for screenshots and a
+// look by hand: velto_window_preview [--quit] diagnostics|about|splash|tabs|tray...
+// With --quit it opens them and ends at once (a check that they build up).
+#include "admin/diagnostics_model.h"
+#include "gui/about_dialog.h"
+#include "gui/app_resources.h"
+#include "gui/diagnostics_window.h"
+#include "gui/mini_tab.h"
+#include "gui/splash_window.h"
+#include "gui/tray_icon.h"
+#include "platform/host_info.h"
+#include "log/log_lines.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+velto::SocketFacts HostFacts() {
+  velto::SocketFacts facts;
+  facts.computerName = platform::LocalHostName();
+  facts.firstAddress = platform::LocalAddresses().front();
+  facts.description = "Linux BSD sockets (IPv4 stream and datagram, non-blocking, epoll notifications)";
+  facts.maxSockets = "1024";
+  facts.maxUdpDg = "65507";
+  facts.systemStatus = "Running";
+  return facts;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool quit = false;
+  std::vector<const char*> names;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--quit") == 0) {
+      quit = true;
+    } else {
+      names.push_back(argv[i]);
+    }
+  }
+  if (quit && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  QApplication::setWindowIcon(velto::AppIcon());
+
+  std::unique_ptr<velto::FDiagnostics> diagnostics;
+  std::unique_ptr<velto::FAbout> about;
+  std::unique_ptr<velto::FSplash> splash;
+  std::unique_ptr<QWidget> tabsPage;
+  std::unique_ptr<velto::TrayIcon> tray;
+  for (const char* name : names) {
+    const std::string window = name;
+    if (window == "diagnostics") {
+      diagnostics = std::make_unique<velto::FDiagnostics>(HostFacts, [] { return true; });
+      diagnostics->ShowLogAction()->trigger();
+      diagnostics->ActivityFeed(velto::TimeStampText("Connection request on 21 from 127.0.0.1 (socket 9)"));
+      diagnostics->ConnectionOpened();
+      diagnostics->show();
+    } else if (window == "about") {
+      about = std::make_unique<velto::FAbout>();
+      about->ShowAboutForm();
+    } else if (window == "splash") {
+      splash = std::make_unique<velto::FSplash>(std::chrono::hours(1));
+      splash->SetStatus("Initializing Network Services...");
+      splash->show();
+    } else if (window == "tabs") {
+      tabsPage = std::make_unique<QWidget>();
+      tabsPage->setWindowTitle("Tab strip");
+      auto* tabs = new velto::MiniTab(tabsPage.get());
+      tabs->SetCaption(0, "Settings");
+      tabs->SetCaption(1, "Network");
+      tabs->SetActiveTab(1);
+      auto* page = new QFrame(tabsPage.get());
+      page->setFrameStyle(QFrame::Panel | QFrame::Raised);
+      page->setMinimumSize(320, 160);
+      auto* layout = new QVBoxLayout(tabsPage.get());
+      layout->setSpacing(0);
+      layout->addWidget(tabs);
+      layout->addWidget(page);
+      tabsPage->show();
+    } else if (window == "tray") {
+      tray = std::make_unique<velto::TrayIcon>([] { return "Velto - [" + platform::LocalHostName() + "]"; });
+      std::printf("tray icon started: %s\n", tray->StartTrayService() ? "yes" : "no (no system tray)");
+      std::fflush(stdout);
+    } else {
+      std::fprintf(stderr, "unknown window: %s\n", name);
+      return 2;
+    }
+  }
+  if (quit) QTimer::singleShot(0, &app, &QApplication::quit);
+  return QApplication::exec();
+}
