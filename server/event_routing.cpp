@@ -115,7 +115,7 @@ void FMain::ConnectionRequest(std::int32_t SocketHandle, bool& Accept) {
     g_.SendText(SocketHandle, session.StartSession(), kContext);
   });
   Guarded(g_, kContext, [&] { AddListEntry(SocketHandle, g_.gnFTPBindToIP < 0 ? 0 : g_.gnFTPBindToIP, true); });
-  NotifySessionsChanged();
+  NotifySessionsChanged(SessionChange::Kind::kAdded, key);
 }
 
 void FMain::ConnectionEstablished(std::int32_t SocketHandle) {
@@ -135,7 +135,7 @@ void FMain::ConnectionStatus(std::int32_t SocketHandle, PWL_SOCK_STATE SockState
       // its log-on at once.
       if (CFTPSession* session = ControlSession(SocketHandle)) {
         session->OnControlClosed();
-        NotifySessionsChanged();
+        NotifySessionsChanged(SessionChange::Kind::kClosing, std::to_string(SocketHandle));
       } else if (PortwellSessionHost* host = routes_.ByData(SocketHandle)) {
         const auto info = g_.gobjPortwell->ItemByKey(std::to_string(SocketHandle));
         host->DataPeerClosing(SocketHandle, info.QueReceiveCount == 0);
@@ -200,7 +200,7 @@ void FMain::gConnectionTerminated(const std::string& handleText, IListControl& l
     s.SetActivityLogging(false);
     s.Close();
     sessions.pDeleteByKey(handleText);
-    NotifySessionsChanged();
+    NotifySessionsChanged(SessionChange::Kind::kEnded, handleText);
   }
   if (handle == g_.gnListenSocket && g_.gbFTPActive) ActivateFTP();
   // A data connection ends: its host tells the session how.

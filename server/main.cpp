@@ -1,7 +1,8 @@
 // The start routine: install or remove the service, or run the server until
-// it is stopped.
+// it is stopped, with the windows when a display exists.
 #include "platform/event_loop.h"
 #include "platform/host_info.h"
+#include "server/front_end.h"
 #include "server/globals.h"
 #include "config/settings.h"
 #include "server/main_window.h"
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <string>
 
 namespace {
@@ -34,11 +36,14 @@ std::string CommandLine(int argc, char** argv) {
 int main(int argc, char** argv) {
   using namespace velto;
   platform::EventLoop& loop = platform::EventLoop::Instance();
-  HeadlessUserInterface ui("velto");
+  // Read before the windowing library takes its own options out.
+  const std::string commandLine = CommandLine(argc, argv);
+  std::unique_ptr<IFrontEnd> desktop = DisplayAvailable() ? CreateDesktopFrontEnd(argc, argv) : nullptr;
+  HeadlessUserInterface headless("velto");
+  IUserInterface& ui = desktop ? desktop->UserInterface() : headless;
   MGlobal g(loop);
   g.ui = &ui;
 
-  const std::string commandLine = CommandLine(argc, argv);
   g.gsAppPath = platform::ExecutableFolder();
   g.gobjRunhost = std::make_unique<CRunhost>(loop, g.gsAppPath, CRunhost::DefaultUnitFolder());
   g.gobjRunhost->CommandParams = commandLine;
@@ -61,6 +66,9 @@ int main(int argc, char** argv) {
 
   g.gbRunningAsService = g.gobjRunhost->IsRunningAsService();
   FMain main(g);
+  // The windows' view of the server; it must go before the main window.
+  std::optional<CServerFacade> facade;
+  if (desktop) facade.emplace(g, main);
 
   // Stop requests end the loop; the unload step runs after it, outside any
   // handler (the objects it releases may be on the stack of one).
@@ -82,6 +90,7 @@ int main(int argc, char** argv) {
     g.gobjRunhost->SetStopHandler(requestUnload);
     g.gobjRunhost->Run([&](const std::string& text) { ui.ShowAppMessage(text, kMbOk, ""); });
   }
+  if (desktop) desktop->Prepare(g, main, *facade);
   main.Load();
   if (g.gbAbortStart) {
     main.Unload();
@@ -92,7 +101,11 @@ int main(int argc, char** argv) {
     ReadSetting(*g.gobjIni, Setting::StartMinimized, startMinimized);
     ui.ShowMainWindow(!startMinimized);
   }
-  loop.Run();
+  if (desktop) {
+    desktop->Run(requestUnload);
+  } else {
+    loop.Run();
+  }
   main.Unload();
   loop.DestroyTarget(signals);
   return 0;

@@ -1,0 +1,7 @@
+#include "gui/desk_dialogs.h"
+
+namespace velto {
+
+DeskDialogs MakeDeskDialogs(CServerFacade&) { return {}; }
+
+}  // namespace velto
