@@ -18,7 +18,9 @@ void LoopBridge::Activated() {
   // The platform loop dispatches nothing more; a descriptor left readable
   // would only spin Qt's loop until it returns.
   mNotifier->setEnabled(false);
-  QCoreApplication::quit();
+  // exit, not quit: quit asks the windows to close, and the main window
+  // refuses.
+  QCoreApplication::exit(0);
 }
 
 }  // namespace velto
