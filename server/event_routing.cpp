@@ -31,12 +31,14 @@ bool Guarded(MGlobal& g, const char* context, Step step) {
 void FMain::AddListEntry(std::int32_t handle, std::int32_t addressIndex, bool accepted) {
   CPortwell& pw = *g_.gobjPortwell;
   const auto info = pw.ItemByKey(std::to_string(handle));
-  // An accepted socket reports the listening (local) port as RemotePort;
-  // taking the ports from its record spares asking the system again.
+  // An accepted socket reports the listening (local) port as RemotePort and
+  // the client's port as LocalPort; taking the ports from its record spares
+  // asking the system again.
   const std::int32_t localPort = accepted ? info.RemotePort : pw.LocalPort(handle);
+  const std::int32_t foreignPort = accepted ? info.LocalPort : info.RemotePort;
   g_.gobjConnectionEntries->pAddConnectionEntry(
       *g_.lstConnections, handle, std::to_string(UnsignedPort(localPort)), info.Protocol == PWL_TCPIP ? "TCP" : "UDP",
-      pw.LocalHostIP(addressIndex), info.RemoteHostIP, std::to_string(UnsignedPort(info.RemotePort)), "");
+      pw.LocalHostIP(addressIndex), info.RemoteHostIP, std::to_string(UnsignedPort(foreignPort)), "");
   NotifyConnectionsChanged();
 }
 

@@ -140,7 +140,8 @@ TEST(Desk, ConnectionRowsFollowClientsAndCloseCutsOne) {
   EXPECT_TRUE(list.item(0)->text().contains("Listening"));
   Client client(r.folder.Port());
   ASSERT_TRUE(QTest::qWaitFor([&] { return list.count() == 2; }, 10000));
-  EXPECT_TRUE(list.item(1)->text().contains("127.0.0.1"));
+  EXPECT_TRUE(list.item(1)->text().contains(QString("127.0.0.1       %1").arg(client.LocalPort())))
+      << list.item(1)->text().toStdString();
 
   QString said;
   test::ModalDriver<QMessageBox> ok([&](QMessageBox* box) {

@@ -57,7 +57,7 @@ inline bool PumpUntil(const std::function<bool()>& done, std::chrono::millisecon
 // A temporary program folder; removed with everything in it.
 class ProgramFolder {
  public:
-  // `settings` is added to Velto.ini after the listener's keys.
+  // `settings`: more lines (CR LF each) of the section [Settings].
   explicit ProgramFolder(const std::string& settings = "") : port_(FreePort()) {
     char name[] = "/tmp/velto-desk-XXXXXX";
     path_ = std::string(::mkdtemp(name)) + "/";
@@ -66,8 +66,8 @@ class ProgramFolder {
       std::filesystem::create_symlink(bin + library, path_ + library);
     }
     std::ofstream(path_ + "Velto.ini", std::ios::binary)
-        << "[Settings]\r\nHideSplashScreen=True\r\n[FTP Settings]\r\nFTPPort=" << port_ << "\r\nFTPBindToIP=-1\r\n"
-        << settings;
+        << "[Settings]\r\nHideSplashScreen=True\r\n"
+        << settings << "[FTP Settings]\r\nFTPPort=" << port_ << "\r\nFTPBindToIP=-1\r\n";
   }
   ~ProgramFolder() { std::filesystem::remove_all(path_); }
   ProgramFolder(const ProgramFolder&) = delete;
@@ -162,6 +162,12 @@ class Client {
     return received_;
   }
   bool Has(const std::string& text) { return Received().find(text) != std::string::npos; }
+  int LocalPort() const {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
+  }
   // The server closed the connection.
   bool Ended() {
     Received();
