@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -38,6 +39,15 @@ int main(int argc, char** argv) {
   platform::EventLoop& loop = platform::EventLoop::Instance();
   // Read before the windowing library takes its own options out.
   const std::string commandLine = CommandLine(argc, argv);
+  // Stop requests (SIGTERM, SIGINT) come through the loop. They are watched
+  // before the windowing library starts its threads, which inherit the
+  // blocked signals; a thread that did not would take the signal and end
+  // the process without the unload step.
+  std::function<void()> onStopSignal;
+  const platform::TargetHandle signals = loop.CreateTarget([&](const platform::Message&) {
+    if (onStopSignal) onStopSignal();
+  });
+  loop.WatchTerminationSignals(signals, 1);
   std::unique_ptr<IFrontEnd> desktop = DisplayAvailable() ? CreateDesktopFrontEnd(argc, argv) : nullptr;
   HeadlessUserInterface headless("velto");
   IUserInterface& ui = desktop ? desktop->UserInterface() : headless;
@@ -77,14 +87,13 @@ int main(int argc, char** argv) {
     g.gbUnloading = true;
     loop.Quit(0);
   };
-  const platform::TargetHandle signals = loop.CreateTarget([&](const platform::Message&) {
+  onStopSignal = [&] {
     if (g.gbRunningAsService && g.gobjRunhost && g.gobjRunhost->SupportWindow() != 0) {
       loop.Post(g.gobjRunhost->SupportWindow(), kRunhostStopMessage, kRunhostStop, 0);
     } else {
       requestUnload();
     }
-  });
-  loop.WatchTerminationSignals(signals, 1);
+  };
 
   if (g.gbRunningAsService) {
     g.gobjRunhost->SetStopHandler(requestUnload);

@@ -50,12 +50,17 @@ done
 pids=()
 workdir="$(mktemp -d)"
 cleanup() {
-  local i
+  # Last started, first stopped, each given a few seconds to end its own
+  # way (a program unloads while its display is still there).
+  local i n
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill "${pids[i]}" 2>/dev/null || true
-  done
-  for pid in "${pids[@]}"; do
-    wait "$pid" 2>/dev/null || true
+    kill "${pids[i]}" 2>/dev/null || continue
+    for ((n = 0; n < 100; n++)); do
+      kill -0 "${pids[i]}" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -9 "${pids[i]}" 2>/dev/null || true
+    wait "${pids[i]}" 2>/dev/null || true
   done
   rm -rf "$workdir"
 }
