@@ -89,6 +89,7 @@ QWidget* FFTPOptions::BuildGlobalOptions() {
   auto* column = new QWidget(this);
   auto* global = new QGroupBox(tr("Global Options"), column);
   auto* form = new QFormLayout(global);
+  form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
   for (const auto& field : FTPOptionsModel::GlobalFields()) {
     mOptionBoxes[static_cast<std::size_t>(field.setting)] = OptionLine(field, form, global);
   }
@@ -106,10 +107,13 @@ QWidget* FFTPOptions::BuildGlobalOptions() {
 
   auto* limits = new QGroupBox(tr("Logon Limits"), column);
   auto* limitForm = new QFormLayout(limits);
+  limitForm->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
   for (const auto& field : FTPOptionsModel::LimitFields()) {
     mOptionBoxes[static_cast<std::size_t>(field.setting)] = OptionLine(field, limitForm, limits);
   }
 
+  // Wide enough to read a banner while it is typed.
+  column->setMinimumWidth(360);
   auto* layout = new QVBoxLayout(column);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(global);
@@ -123,6 +127,7 @@ QWidget* FFTPOptions::BuildUsers() {
   mUsers = new QListWidget(group);
   mUsers->setSelectionMode(QAbstractItemView::ExtendedSelection);
   mUsers->setToolTip(tr("Select user(s) to change"));
+  mUsers->setMinimumWidth(160);
   connect(mUsers, &QListWidget::itemSelectionChanged, this, &FFTPOptions::SelectionChanged);
   connect(mUsers, &QListWidget::itemClicked, this, &FFTPOptions::SelectionChanged);
 
@@ -135,6 +140,7 @@ QWidget* FFTPOptions::BuildUsers() {
   mDefaultDir->setToolTip(tr("Default directory when FTP session starts"));
   mChooseDir = new QPushButton(tr("..."), group);
   mChooseDir->setToolTip(tr("Choose default directory"));
+  mChooseDir->setMaximumWidth(40);
   connect(mChooseDir, &QPushButton::clicked, this, &FFTPOptions::ChooseDirClicked);
   auto* dirRow = new QHBoxLayout;
   dirRow->addWidget(mDefaultDir, 1);
