@@ -160,10 +160,7 @@ void FMain::Load() {
 
   // 7-9.
   g_.gsSupportOnlineURL = ReadSettingText(ini, Setting::SupportOnlineURL);
-  try {
-    g_.gobjMessageQueue->AddHwnd(hwnd_);
-  } catch (const std::exception&) {
-  }
+  if (!g_.gobjMessageQueue->Contains(hwnd_)) g_.gobjMessageQueue->AddHwnd(hwnd_);
   g_.gobjAccessLog->SetLogFile(g_.gsAppPath + "Access.log");
   g_.gobjErrorLog->SetLogFile(g_.gsAppPath + "Errors.log");
   WarnAboutReadableUserFile();
