@@ -17,6 +17,7 @@
 
 namespace velto {
 
+class CFTPUser;
 class CFTPUsers;
 
 class FTPOptionsModel {
@@ -113,7 +114,7 @@ class FTPOptionsModel {
   // Whether the form's id and directory can be stored; says why not.
   bool CanStoreId() const;
   bool CanStoreDirectory() const;
-  void CopyRights(class CFTPUser& user) const;
+  void CopyRights(CFTPUser& user) const;
   bool Saved() const;
   std::vector<int> SelectedIndexes() const;
 

@@ -40,11 +40,13 @@ std::vector<std::string> LocalAccounts() {
   // Stops at the first batch: a directory service behind the password
   // database may hold far more.
   ::setpwent();
-  while (names.size() < kAccountBatch) {
-    const passwd* entry = ::getpwent();
-    if (entry == nullptr) break;
-    const SystemAccount account{entry->pw_name ? entry->pw_name : "", static_cast<std::uint32_t>(entry->pw_uid),
-                                entry->pw_shell ? entry->pw_shell : ""};
+  passwd entry{};
+  std::vector<char> buffer(16384);
+  passwd* found = nullptr;
+  while (names.size() < kAccountBatch && ::getpwent_r(&entry, buffer.data(), buffer.size(), &found) == 0 &&
+         found != nullptr) {
+    const SystemAccount account{found->pw_name ? found->pw_name : "", static_cast<std::uint32_t>(found->pw_uid),
+                                found->pw_shell ? found->pw_shell : ""};
     if (!account.name.empty() && Qualifies(account, shells)) names.push_back(account.name);
   }
   ::endpwent();

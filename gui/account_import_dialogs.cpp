@@ -82,10 +82,7 @@ FProgress::FProgress(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::WindowS
   mBar->setTextVisible(false);
   mCancel = new QPushButton(tr("&Cancel"), this);
   mCancel->setToolTip(tr("Cancel current operation"));
-  connect(mCancel, &QPushButton::clicked, this, [this] {
-    mCancelRequested = true;
-    emit cancelProcess();
-  });
+  connect(mCancel, &QPushButton::clicked, this, &FProgress::RequestCancel);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(mStatus);
   layout->addWidget(mBar);
@@ -94,6 +91,13 @@ FProgress::FProgress(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::WindowS
 }
 
 FProgress::~FProgress() = default;
+
+void FProgress::RequestCancel() {
+  mCancelRequested = true;
+  emit cancelProcess();
+}
+
+void FProgress::reject() { RequestCancel(); }
 
 void FProgress::SetTotal(int items) {
   mBar->setRange(0, items > 0 ? items : 1);

@@ -69,7 +69,11 @@ class FProgress final : public QDialog, public IImportProgress {
   bool CancelRequested() const override { return mCancelRequested; }
   // Empties the bar.
   void Reset();
-  void Done() { close(); }
+  // The work is over: the window goes.
+  void Done() { hide(); }
+  // Escape and the close box ask the work to stop; its end closes the
+  // window.
+  void reject() override;
 
   QString StatusText() const;
   QProgressBar* Bar() const { return mBar; }
@@ -79,6 +83,8 @@ class FProgress final : public QDialog, public IImportProgress {
   void cancelProcess();
 
  private:
+  void RequestCancel();
+
   QLabel* mStatus = nullptr;
   QProgressBar* mBar = nullptr;
   QPushButton* mCancel = nullptr;
