@@ -88,7 +88,15 @@ std::string CFTPSession::FailedLogon() {
   ++logonAttempts_;
   ++failedPasswords_;
   const SessionOptions& options = Options();
-  table_.Guard().NoteFailure(info_.clientAddress, options.BanFailedLogons, options.BanTime);
+  if (table_.Guard().NoteFailure(info_.clientAddress, options.BanFailedLogons, options.BanTime)) {
+    if (CLog* log = table_.Services().errorLog) {
+      log->LogData(ErrorLogLine("0",
+                                "Client address " + info_.clientAddress + " refused for " +
+                                    std::to_string(options.BanTime / 1000) + " s after " +
+                                    std::to_string(options.BanFailedLogons) + " failed log-ons",
+                                "PASS"));
+    }
+  }
   const bool last = logonAttempts_ >= MaxLogonAttempts();
   const std::int64_t delay =
       std::min<std::int64_t>(std::int64_t{std::max(0, options.FailedLogonDelay)} * failedPasswords_, kMaxFailureDelayMs);

@@ -4,9 +4,9 @@
 
 namespace velto {
 
-void CLogonGuard::NoteFailure(const std::string& address, std::int32_t banAfter, std::int32_t windowMs,
+bool CLogonGuard::NoteFailure(const std::string& address, std::int32_t banAfter, std::int32_t windowMs,
                               Clock::time_point now) {
-  if (banAfter <= 0 || windowMs <= 0) return;
+  if (banAfter <= 0 || windowMs <= 0) return false;
   window_ = std::chrono::milliseconds(windowMs);
   if (records_.size() >= pruneAt_) Prune(now);
   Record& record = records_[address];
@@ -14,10 +14,10 @@ void CLogonGuard::NoteFailure(const std::string& address, std::int32_t banAfter,
   record.failures.push_back(now);
   while (!record.failures.empty() && now - record.failures.front() >= window_) record.failures.pop_front();
   while (record.failures.size() > static_cast<std::size_t>(banAfter)) record.failures.pop_front();
-  if (record.failures.size() >= static_cast<std::size_t>(banAfter)) {
-    record.bannedUntil = now + window_;
-    record.failures.clear();
-  }
+  if (record.failures.size() < static_cast<std::size_t>(banAfter)) return false;
+  record.bannedUntil = now + window_;
+  record.failures.clear();
+  return true;
 }
 
 bool CLogonGuard::Banned(const std::string& address, Clock::time_point now) {

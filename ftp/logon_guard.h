@@ -19,8 +19,9 @@ class CLogonGuard {
   using Clock = std::chrono::steady_clock;
 
   // Counts a failed log-on from `address`. With `banAfter` > 0, that many
-  // failures within `windowMs` ban the address for `windowMs`.
-  void NoteFailure(const std::string& address, std::int32_t banAfter, std::int32_t windowMs,
+  // failures within `windowMs` ban the address for `windowMs`; true when
+  // this failure began a ban.
+  bool NoteFailure(const std::string& address, std::int32_t banAfter, std::int32_t windowMs,
                    Clock::time_point now = Clock::now());
   bool Banned(const std::string& address, Clock::time_point now = Clock::now());
   std::size_t Tracked() const { return records_.size(); }

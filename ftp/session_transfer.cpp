@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cmath>
 
@@ -255,10 +256,7 @@ std::string CFTPSession::BeginTransfer(Transfer transfer, std::string_view preli
   if (dataMode_ == DataMode::Active) {
     CloseDataConnection();
     int port = 0;
-    try {
-      port = std::stoi(DataPortToConnectOn);
-    } catch (const std::exception&) {
-    }
+    std::from_chars(DataPortToConnectOn.data(), DataPortToConnectOn.data() + DataPortToConnectOn.size(), port);
     if (dataHostAddress_.empty() || port <= 0 || !host_->ConnectData(dataHostAddress_, port)) {
       FailTransfer();
       return {};

@@ -68,10 +68,7 @@ void Desk::ShowActiveUsers(bool open) {
   mActiveUsers->raise();
 }
 
-void Desk::ShowAbout() {
-  if (!mAbout) mAbout = std::make_unique<FAbout>();
-  mAbout->ShowAboutForm();
-}
+void Desk::ShowAbout() { velto::ShowAbout(mMainView.get()); }
 
 void Desk::OpenFtpOptions() {
   if (mDialogs.ftpOptions) mDialogs.ftpOptions(*mMainView);

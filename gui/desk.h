@@ -20,7 +20,6 @@ class QMenu;
 
 namespace velto {
 
-class FAbout;
 class FActiveUsers;
 class FDiagnostics;
 class FMainView;
@@ -68,7 +67,6 @@ class Desk final : public IDesk, private IFeedListener {
   std::unique_ptr<FMainView> mMainView;
   std::unique_ptr<QMenu> mPopup;
   std::unique_ptr<ActivityWindows> mActivity;
-  std::unique_ptr<FAbout> mAbout;
   // Windows of the main window (it owns them).
   QPointer<FDiagnostics> mDiagnostics;
   QPointer<FActiveUsers> mActiveUsers;

@@ -1,7 +1,7 @@
 // The configuration dialogs the menus open: FTP options with the user
-// editor, the settings, the import of system accounts. Each entry is empty
-// until its dialog exists, and an empty entry makes its menu item do
-// nothing. MakeDeskDialogs is the one place that fills them.
+// editor, the settings, the import of system accounts. An empty entry makes
+// its menu item do nothing (the tests leave them empty); MakeDeskDialogs is
+// the one place that fills them.
 #pragma once
 
 #include <functional>

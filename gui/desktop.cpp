@@ -26,13 +26,14 @@ DesktopFrontEnd::~DesktopFrontEnd() {
   mApp.reset();
 }
 
-void DesktopFrontEnd::Prepare(MGlobal& g, FMain& main, CServerFacade& facade) {
+void DesktopFrontEnd::Prepare(MGlobal& g, CServerFacade& facade) {
   mGlobals = &g;
   mFacade = &facade;
   mDialogs = MakeDeskDialogs(facade);
-  main.onImportAccounts = [this] {
+  // The first-start offer comes before the main window exists.
+  facade.SetAccountImport([this] {
     if (mDialogs.importAccounts) mDialogs.importAccounts(nullptr);
-  };
+  });
 }
 
 int DesktopFrontEnd::Run(std::function<void()> requestExit) {
@@ -43,7 +44,6 @@ int DesktopFrontEnd::Run(std::function<void()> requestExit) {
     Desk desk(*mFacade, *mUi, mDialogs);
     mUi->AttachMainWindow(&desk.MainView());
     mUi->SetTrayMenu(&desk.Popup());
-    mUi->SplashReady();
     code = QApplication::exec();
     mUi->SetTrayMenu(nullptr);
     mUi->AttachMainWindow(nullptr);

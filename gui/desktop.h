@@ -19,7 +19,7 @@ class DesktopFrontEnd final : public IFrontEnd {
   ~DesktopFrontEnd() override;
 
   IUserInterface& UserInterface() override { return *mUi; }
-  void Prepare(MGlobal& g, FMain& main, CServerFacade& facade) override;
+  void Prepare(MGlobal& g, CServerFacade& facade) override;
   int Run(std::function<void()> requestExit) override;
 
  private:

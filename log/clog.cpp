@@ -39,8 +39,8 @@ int SyslogPriority(std::uint16_t eventType) {
 CLog::~CLog() { CloseEventSource(); }
 
 void CLog::SetLogFile(std::string path) {
-  if (path != mLogFile) mFile.reset();
-  mLogFile = std::move(path);
+  if (path != logFile_) file_.reset();
+  logFile_ = std::move(path);
 }
 
 bool CLog::LogData(std::string_view vsData, std::int32_t vnPendingError) {
@@ -53,10 +53,10 @@ bool CLog::LogData(std::string_view vsData, std::int32_t vnPendingError) {
 }
 
 bool CLog::WriteToFile(std::string_view data) {
-  if (!mFile) {
-    if (mLogFile.empty()) return false;
-    mFile = platform::UniqueFd(::open(mLogFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-    if (!mFile) return false;
+  if (!file_) {
+    if (logFile_.empty()) return false;
+    file_ = platform::UniqueFd(::open(logFile_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    if (!file_) return false;
   }
   std::string entry;
   entry.reserve(data.size() + 2);
@@ -66,7 +66,7 @@ bool CLog::WriteToFile(std::string_view data) {
   // interleave with another writer's.
   std::size_t done = 0;
   while (done < entry.size()) {
-    const ssize_t n = ::write(mFile.get(), entry.data() + done, entry.size() - done);
+    const ssize_t n = ::write(file_.get(), entry.data() + done, entry.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -78,12 +78,12 @@ bool CLog::WriteToFile(std::string_view data) {
 
 bool CLog::LogEventNTInitialize(std::string_view vsName) {
   if (vsName.empty()) return false;
-  mEventAppName = std::string(vsName);
+  eventAppName_ = std::string(vsName);
   SystemLogIdentity& identity = Identity();
-  identity.name = mEventAppName;
+  identity.name = eventAppName_;
   ::openlog(identity.name.c_str(), LOG_PID, LOG_DAEMON);
-  if (!mEventSourceRegistered) {
-    mEventSourceRegistered = true;
+  if (!eventSourceRegistered_) {
+    eventSourceRegistered_ = true;
     ++identity.users;
   }
   return true;
@@ -91,15 +91,15 @@ bool CLog::LogEventNTInitialize(std::string_view vsName) {
 
 bool CLog::LogEventNT(std::string_view vsDescription, std::int32_t vnEventId, std::uint16_t vnEventType) {
   (void)vnEventId;  // the description already carries the number where it matters
-  if (!mEventSourceRegistered && !LogEventNTInitialize(program_invocation_short_name)) return false;
+  if (!eventSourceRegistered_ && !LogEventNTInitialize(program_invocation_short_name)) return false;
   const std::string text(vsDescription);
   ::syslog(LOG_DAEMON | SyslogPriority(vnEventType), "%s", text.c_str());
   return true;
 }
 
 void CLog::CloseEventSource() {
-  if (!mEventSourceRegistered) return;
-  mEventSourceRegistered = false;
+  if (!eventSourceRegistered_) return;
+  eventSourceRegistered_ = false;
   SystemLogIdentity& identity = Identity();
   if (--identity.users == 0) ::closelog();
 }

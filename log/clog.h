@@ -32,10 +32,10 @@ class CLog {
   // Setting only stores the path; the file is opened by the first write.
   // A new path takes effect at once (the old file is closed).
   void SetLogFile(std::string path);
-  const std::string& LogFile() const { return mLogFile; }
+  const std::string& LogFile() const { return logFile_; }
 
   // The identity used for the system log; empty until registered.
-  const std::string& NTEventAppName() const { return mEventAppName; }
+  const std::string& NTEventAppName() const { return eventAppName_; }
 
   // Writes one entry according to LogMode. `vnPendingError` is the error
   // number the caller is handling (0 when none): in the event-log modes it
@@ -55,10 +55,10 @@ class CLog {
   bool WriteToFile(std::string_view data);
   void CloseEventSource();
 
-  std::string mLogFile;
-  platform::UniqueFd mFile;
-  std::string mEventAppName;
-  bool mEventSourceRegistered = false;
+  std::string logFile_;
+  platform::UniqueFd file_;
+  std::string eventAppName_;
+  bool eventSourceRegistered_ = false;
 };
 
 }  // namespace velto

@@ -18,9 +18,9 @@ class IFrontEnd {
   virtual ~IFrontEnd() = default;
   // Message boxes, tray, start-up status and title, from the start on.
   virtual IUserInterface& UserInterface() = 0;
-  // Before the load step: the hooks the load step may call. All three are
+  // Before the load step: the hooks the load step may call. Both are
   // borrowed until Run has returned.
-  virtual void Prepare(MGlobal& g, FMain& main, CServerFacade& facade) = 0;
+  virtual void Prepare(MGlobal& g, CServerFacade& facade) = 0;
   // After the load step: shows the windows and runs until `requestExit`
   // has ended the program's loop (the menus' Exit calls it). The windows
   // are gone when it returns; the unload step comes next.

@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
     g.gobjRunhost->SetStopHandler(requestUnload);
     g.gobjRunhost->Run([&](const std::string& text) { ui.ShowAppMessage(text, kMbOk, ""); });
   }
-  if (desktop) desktop->Prepare(g, main, *facade);
+  if (desktop) desktop->Prepare(g, *facade);
   main.Load();
   if (g.gbAbortStart) {
     main.Unload();

@@ -162,10 +162,7 @@ void FMain::Load() {
 
   // 7-9.
   g_.gsSupportOnlineURL = ReadSettingText(ini, Setting::SupportOnlineURL);
-  try {
-    g_.gobjMessageQueue->AddHwnd(hwnd_);
-  } catch (const std::exception&) {
-  }
+  if (!g_.gobjMessageQueue->Contains(hwnd_)) g_.gobjMessageQueue->AddHwnd(hwnd_);
   g_.gobjAccessLog->SetLogFile(g_.gsAppPath + "Access.log");
   g_.gobjErrorLog->SetLogFile(g_.gsAppPath + "Errors.log");
   WarnAboutReadableUserFile();
@@ -185,7 +182,7 @@ void FMain::Load() {
         "Welcome to Velto!  Would you like choose users to add from an existing NT Domain, Server, or workstation "
         "(it may take a few seconds)?",
         kMbYesNo, "Welcome");
-    if (answer == kIdYes && onImportAccounts) onImportAccounts();
+    if (answer == kIdYes && g_.importAccounts) g_.importAccounts();
     WriteSetting(*g_.gobjIni, Setting::ShowCreateNTUserList, "False", true);
   }
   // 11: the import exists on this system (the platform id is always 2).
@@ -225,7 +222,10 @@ void FMain::Load() {
     g_.ui->ShowMainWindow(false);
   }
   // 25.
-  if (!hideSplash) g_.ui->SplashStatus("Initializing Network Services...");
+  if (!hideSplash) {
+    g_.ui->SplashStatus("Initializing Network Services...");
+    g_.ui->SplashReady();
+  }
 }
 
 // The listener could not start: whoever runs the server must learn it.

@@ -64,9 +64,6 @@ class FMain final : public IPortwellEvents {
   // windows refresh; empty: nobody listens).
   std::function<void(const SessionChange&)> onSessionsChanged;
   std::function<void()> onConnectionsChanged;
-  // The first-start question about importing system accounts was answered
-  // Yes (empty: there is no import to run).
-  std::function<void()> onImportAccounts;
 
   static std::int32_t UnsignedPort(std::int32_t port) { return port < 0 ? port + 65536 : port; }
   static std::string SockStateText(std::int32_t state);

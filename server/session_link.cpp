@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <optional>
 #include <cstdio>
 #include <random>
 #include <stdexcept>
@@ -48,6 +49,12 @@ int PassivePort() {
   return pick < below ? 1025 + pick : range.second + 1 + (pick - below);
 }
 
+// The component's snapshot of a socket, or nothing when it is gone.
+std::optional<PortwellSocketInfo> Info(const CPortwell& pw, const std::string& key) {
+  if (!pw.ItemExists(key)) return std::nullopt;
+  return pw.ItemByKey(key);
+}
+
 std::int32_t Clamp32(std::int64_t value) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, 1, INT32_MAX - 1));
 }
@@ -78,33 +85,25 @@ void PortwellSessionHost::Send(std::string_view text) {
 
 bool PortwellSessionHost::Backlogged() {
   const std::string key = Key(control_);
-  try {
-    const PortwellSocketInfo info = context_.portwell.ItemByKey(key);
-    if (info.QueSendBytes <= kControlBacklog) return false;
-    if (!drainArmed_) {
-      context_.portwell.NotifyOnEmptySendQue(key, kDrainId, Clamp32(info.QueSendBytes));
-      drainArmed_ = true;
-    }
-    return true;
-  } catch (const std::exception&) {
-    return false;  // the connection is gone; nothing waits for it
+  // A connection that is gone has nothing waiting for it.
+  const auto info = Info(context_.portwell, key);
+  if (!info || info->QueSendBytes <= kControlBacklog) return false;
+  if (!drainArmed_) {
+    context_.portwell.NotifyOnEmptySendQue(key, kDrainId, Clamp32(info->QueSendBytes));
+    drainArmed_ = true;
   }
+  return true;
 }
 
 void PortwellSessionHost::HoldInput(bool hold) {
-  try {
-    context_.portwell.SetReceivePaused(Key(control_), hold);
-  } catch (const std::exception&) {
-    // The connection is gone.
-  }
+  const std::string key = Key(control_);
+  if (context_.portwell.ItemExists(key)) context_.portwell.SetReceivePaused(key, hold);
 }
 
 void PortwellSessionHost::ControlDrained() {
   drainArmed_ = false;
-  try {
-    context_.portwell.NotifyOnEmptySendQue(Key(control_), "", 0);
-  } catch (const std::exception&) {
-  }
+  const std::string key = Key(control_);
+  if (context_.portwell.ItemExists(key)) context_.portwell.NotifyOnEmptySendQue(key, "", 0);
   if (session_ != nullptr) session_->OnControlDrained();
 }
 
@@ -184,17 +183,15 @@ void PortwellSessionHost::PrepareData(std::int32_t handle) {
   unannounced_ = 0;
   context_.routes.SetData(handle, this);
   const std::string key = Key(handle);
-  try {
-    CPortwell& pw = context_.portwell;
-    // The end of a data connection needs no grace time: an upload is
-    // complete when the client closed and its bytes are written.
-    pw.SetLingerTime(key, 1);
-    // Uploads are written as received: no widening and narrowing back.
-    pw.SetNoUnicodeConversionOnRecv(key, true);
-    // The end of a small file must not wait for the peer's delayed ack.
-    pw.SetSockOption(key, PWL_TCP_NODELAY, true);
-  } catch (const std::exception&) {
-  }
+  CPortwell& pw = context_.portwell;
+  if (!pw.ItemExists(key)) return;
+  // The end of a data connection needs no grace time: an upload is
+  // complete when the client closed and its bytes are written.
+  pw.SetLingerTime(key, 1);
+  // Uploads are written as received: no widening and narrowing back.
+  pw.SetNoUnicodeConversionOnRecv(key, true);
+  // The end of a small file must not wait for the peer's delayed ack.
+  pw.SetSockOption(key, PWL_TCP_NODELAY, true);
 }
 
 bool PortwellSessionHost::SendFile(platform::UniqueFd file, std::int64_t offset, std::int64_t length) {
@@ -209,10 +206,7 @@ bool PortwellSessionHost::SendFile(platform::UniqueFd file, std::int64_t offset,
   if (err != 0) {
     unannounced_ = 0;
     armedPart_ = 0;
-    try {
-      context_.portwell.NotifyOnEmptySendQue(Key(data_), "", 0);
-    } catch (const std::exception&) {
-    }
+    if (context_.portwell.ItemExists(Key(data_))) context_.portwell.NotifyOnEmptySendQue(Key(data_), "", 0);
     context_.logError(err, "Sending a file failed", "RETR");
     return false;
   }
@@ -243,11 +237,8 @@ void PortwellSessionHost::ArmNextPart() {
     return;
   }
   // A part ends on a request boundary, or the count would carry over.
-  std::int64_t chunk = 4096;
-  try {
-    chunk = std::max<std::int32_t>(1, context_.portwell.ItemByKey(key).ChunkSize);
-  } catch (const std::exception&) {
-  }
+  const auto info = Info(context_.portwell, key);
+  const std::int64_t chunk = info ? std::max<std::int32_t>(1, info->ChunkSize) : 4096;
   armedPart_ = (kCompletionPart / chunk) * chunk;
   unannounced_ -= armedPart_;
   context_.portwell.NotifyOnEmptySendQue(key, kPartId, static_cast<std::int32_t>(armedPart_));
@@ -266,22 +257,13 @@ void PortwellSessionHost::EmptySendQue(std::int32_t handle, const std::string& i
     return;
   }
   if (id != kDoneId) return;
-  try {
-    context_.portwell.NotifyOnEmptySendQue(Key(handle), "", 0);
-  } catch (const std::exception&) {
-  }
+  if (context_.portwell.ItemExists(Key(handle))) context_.portwell.NotifyOnEmptySendQue(Key(handle), "", 0);
   if (session_ != nullptr) session_->OnDataSent();
 }
 
 std::int64_t PortwellSessionHost::DataBytesSent() const {
-  std::int64_t running = 0;
-  if (data_ != 0) {
-    try {
-      running = context_.portwell.ItemByKey(Key(data_)).BytesSent;
-    } catch (const std::exception&) {
-    }
-  }
-  return sentTotal_ + running;
+  const auto info = data_ != 0 ? Info(context_.portwell, Key(data_)) : std::nullopt;
+  return sentTotal_ + (info ? info->BytesSent : 0);
 }
 
 void PortwellSessionHost::DataReceived(std::int32_t handle, std::string_view bytes) {
@@ -339,14 +321,12 @@ void PortwellSessionHost::CloseData() {
   if (data_ == 0) return;
   const std::string key = Key(data_);
   ForgetData();
+  if (!pw.ItemExists(key)) return;
+  pw.NotifyOnEmptySendQue(key, "", 0);
   try {
-    if (pw.ItemExists(key)) {
-      pw.NotifyOnEmptySendQue(key, "", 0);
-      pw.CloseSock(key, false);
-    }
+    pw.CloseSock(key, false);
   } catch (const PortwellError& e) {
     context_.logError(e.Number, e.Description, "CloseSock");
-  } catch (const std::exception&) {
   }
 }
 

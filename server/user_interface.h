@@ -25,10 +25,13 @@ class IUserInterface {
   // False when no system tray exists (or the icon already shows).
   virtual bool StartTrayIcon() = 0;
   virtual void StopTrayIcon() = 0;
-  virtual bool TrayIconStarted() const = 0;
+  virtual bool TrayIconStarted() const { return false; }
   virtual void ShowMainWindow(bool visible) = 0;
   virtual void SetTitle(const std::string& title) = 0;
   virtual void SplashStatus(const std::string& text) = 0;
+  // Start-up is done: the start-up window may close (once it has been
+  // shown for its minimum time).
+  virtual void SplashReady() {}
 };
 
 // No display: messages go to standard error and syslog, questions are
@@ -39,7 +42,6 @@ class HeadlessUserInterface final : public IUserInterface {
   int ShowAppMessage(const std::string& text, int style, const std::string& title) override;
   bool StartTrayIcon() override { return false; }
   void StopTrayIcon() override {}
-  bool TrayIconStarted() const override { return false; }
   void ShowMainWindow(bool visible) override { visible_ = visible; }
   void SetTitle(const std::string& title) override { title_ = title; }
   void SplashStatus(const std::string&) override {}

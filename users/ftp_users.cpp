@@ -70,7 +70,7 @@ bool TextToBool(std::string_view text, bool fallback) {
   return value != 0.0;
 }
 
-CFTPUsers::CFTPUsers(MessagePump pump) : mPump(std::move(pump)) {}
+CFTPUsers::CFTPUsers(MessagePump pump) : pump_(std::move(pump)) {}
 
 bool CFTPUsers::StorableValue(std::string_view value) {
   return value.find_first_of("\r\n") == std::string_view::npos && (value.empty() || value.back() != ']');
@@ -81,7 +81,7 @@ bool CFTPUsers::Refuse(const CFTPUser& user) {
                                                                   {"DefaultDirectory", user.DefaultDirectory}};
   for (const auto& [name, value] : fields) {
     if (!StorableValue(value)) {
-      mLastError = std::string(name) + " of account \"" + RemoveLineBreaks(user.UserID) +
+      lastError_ = std::string(name) + " of account \"" + RemoveLineBreaks(user.UserID) +
                    "\" holds a line break or ends in \"]\", which the user file cannot hold";
       return true;
     }
@@ -90,29 +90,29 @@ bool CFTPUsers::Refuse(const CFTPUser& user) {
 }
 
 void CFTPUsers::Reindex() {
-  mById.clear();
-  for (const auto& user : mUsers) mById.emplace(LowerId(user->UserID), user.get());
+  byId_.clear();
+  for (const auto& user : users_) byId_.emplace(LowerId(user->UserID), user.get());
 }
 
 void CFTPUsers::SetDataFile(const std::string& vsPathAndFileName) {
-  mDataFile = vsPathAndFileName;
-  mFile.SetFileName(vsPathAndFileName);
+  dataFile_ = vsPathAndFileName;
+  file_.SetFileName(vsPathAndFileName);
   Load();
 }
 
 void CFTPUsers::Load() {
   for (std::int32_t n = 1;; ++n) {
     const std::string section = Section(n);
-    std::string id = mFile.GetValue(section, "UserID", "");
+    std::string id = file_.GetValue(section, "UserID", "");
     if (id.empty()) break;
-    if (mById.count(LowerId(id)) > 0) continue;
+    if (byId_.count(LowerId(id)) > 0) continue;
 
     auto user = std::make_unique<CFTPUser>();
     user->UserID = std::move(id);
-    user->Password = CEncrypt::Decrypt(DecodeFileValue(mFile.GetValue(section, "Password", "")), kPassPhrase);
-    user->DefaultDirectory = mFile.GetValue(section, "DefaultDirectory", "");
+    user->Password = CEncrypt::Decrypt(DecodeFileValue(file_.GetValue(section, "Password", "")), kPassPhrase);
+    user->DefaultDirectory = file_.GetValue(section, "DefaultDirectory", "");
     const auto flag = [&](std::string_view key, bool fallback) {
-      return TextToBool(mFile.GetValue(section, key, BoolText(fallback)), fallback);
+      return TextToBool(file_.GetValue(section, key, BoolText(fallback)), fallback);
     };
     user->AllowConcurrentLogons = flag("AllowConcurrentLogons", false);
     user->LimitToDefaultDirectory = flag("LimitToDefaultDirectory", true);
@@ -120,56 +120,56 @@ void CFTPUsers::Load() {
     user->WriteAccess = flag("WriteAccess", true);
     user->LogAccess = flag("LogAccess", false);
     user->UseVirtualPaths = flag("UseVirtualPaths", true);
-    mById.emplace(LowerId(user->UserID), user.get());
-    mUsers.push_back(std::move(user));
+    byId_.emplace(LowerId(user->UserID), user.get());
+    users_.push_back(std::move(user));
   }
 }
 
 void CFTPUsers::WriteSection(std::int32_t number, const CFTPUser& user) {
   const std::string section = Section(number);
   const auto values = ValuesOf(user);
-  for (std::size_t i = 0; i < kKeyCount; ++i) mFile.WriteValue(section, kKeys[i], values[i]);
+  for (std::size_t i = 0; i < kKeyCount; ++i) file_.WriteValue(section, kKeys[i], values[i]);
 }
 
 // Writes every account to its section in one pass over the file, so a
 // large file saves in time proportional to its size.
 void CFTPUsers::WriteAllSections() {
   std::vector<CIni::SectionValues> sections;
-  sections.reserve(mUsers.size());
+  sections.reserve(users_.size());
   // Count is read on every pass: the pump may run handlers that change the
   // collection.
   for (std::int32_t n = 1; n <= Count(); ++n) {
     CIni::SectionValues entry;
     entry.section = Section(n);
-    const auto values = ValuesOf(*mUsers[static_cast<std::size_t>(n - 1)]);
+    const auto values = ValuesOf(*users_[static_cast<std::size_t>(n - 1)]);
     for (std::size_t i = 0; i < kKeyCount; ++i) entry.values.emplace_back(kKeys[i], values[i]);
     sections.push_back(std::move(entry));
-    if (n < Count() && mPump) mPump();
+    if (n < Count() && pump_) pump_();
   }
-  mFile.WriteSections(sections);
+  file_.WriteSections(sections);
 }
 
 bool CFTPUsers::Save() {
-  mLastSaveSucceeded = mFile.WriteToDisk();
-  return mLastSaveSucceeded;
+  lastSaveSucceeded_ = file_.WriteToDisk();
+  return lastSaveSucceeded_;
 }
 
 bool CFTPUsers::ValidateUser(std::string_view vsUserID, std::string_view vsPassword,
                              bool vbUseNTAuthentication) const {
   if (UsesSystemLogon(vsUserID, vbUseNTAuthentication)) {
-    return mSystemLogonCheck && mSystemLogonCheck(std::string(vsUserID), std::string(vsPassword));
+    return systemLogonCheck_ && systemLogonCheck_(std::string(vsUserID), std::string(vsPassword));
   }
   return ValidateStored(vsUserID, vsPassword);
 }
 
 bool CFTPUsers::UsesSystemLogon(std::string_view vsUserID, bool vbUseNTAuthentication) const {
-  const bool anonymous = SameUserID(vsUserID, "ANONYMOUS") && mAnonymousAllowed && mAnonymousAllowed() &&
+  const bool anonymous = SameUserID(vsUserID, "ANONYMOUS") && anonymousAllowed_ && anonymousAllowed_() &&
                          pExists(vsUserID);
   return !anonymous && vbUseNTAuthentication && WinVersion >= 2 && IsRunningAsService;
 }
 
 bool CFTPUsers::ValidateStored(std::string_view vsUserID, std::string_view vsPassword) const {
-  if (SameUserID(vsUserID, "ANONYMOUS") && mAnonymousAllowed && mAnonymousAllowed() && pExists(vsUserID)) {
+  if (SameUserID(vsUserID, "ANONYMOUS") && anonymousAllowed_ && anonymousAllowed_() && pExists(vsUserID)) {
     return !vsPassword.empty();
   }
   const CFTPUser* user = Find(vsUserID);
@@ -182,13 +182,13 @@ bool CFTPUsers::pAddUser(std::string_view vsUserID, std::string_view vsPassword,
                          bool vbLogAccess, bool vbUseVirtualPaths) {
   // An empty id would end the list when the file is read back, and a line
   // break or a closing "]" would end the section: all would lose accounts.
-  mLastError.clear();
+  lastError_.clear();
   if (vsUserID.empty()) {
-    mLastError = "An account needs a user id";
+    lastError_ = "An account needs a user id";
     return false;
   }
   if (pExists(vsUserID)) {
-    mLastError = "The account \"" + RemoveLineBreaks(vsUserID) + "\" exists already";
+    lastError_ = "The account \"" + RemoveLineBreaks(vsUserID) + "\" exists already";
     return false;
   }
 
@@ -203,9 +203,9 @@ bool CFTPUsers::pAddUser(std::string_view vsUserID, std::string_view vsPassword,
   user->LogAccess = vbLogAccess;
   user->UseVirtualPaths = vbUseVirtualPaths;
   if (Refuse(*user)) return false;
-  mById.emplace(LowerId(user->UserID), user.get());
-  mUsers.push_back(std::move(user));
-  WriteSection(Count(), *mUsers.back());
+  byId_.emplace(LowerId(user->UserID), user.get());
+  users_.push_back(std::move(user));
+  WriteSection(Count(), *users_.back());
   Save();
   return true;
 }
@@ -216,18 +216,18 @@ void CFTPUsers::pDeleteByIndex(std::int32_t vnIndex) {
   if (vnIndex < 1 || vnIndex > Count()) {
     throw UnknownUserError("no account at position " + std::to_string(vnIndex));
   }
-  mUsers.erase(mUsers.begin() + (vnIndex - 1));
+  users_.erase(users_.begin() + (vnIndex - 1));
   Reindex();
 }
 
 bool CFTPUsers::pDeleteByKey(std::string_view vsKey) {
-  const auto found = std::find_if(mUsers.begin(), mUsers.end(),
+  const auto found = std::find_if(users_.begin(), users_.end(),
                                   [&](const auto& user) { return SameUserID(user->UserID, vsKey); });
-  if (found == mUsers.end()) return false;
+  if (found == users_.end()) return false;
   std::vector<std::string> sections;
   for (std::int32_t n = 1; n <= Count(); ++n) sections.push_back(Section(n));
-  mFile.DeleteSections(sections);
-  mUsers.erase(found);
+  file_.DeleteSections(sections);
+  users_.erase(found);
   Reindex();
   // The emptied sections and the renumbered accounts reach the disk in one
   // write, so the file never holds fewer accounts than memory.
@@ -235,8 +235,8 @@ bool CFTPUsers::pDeleteByKey(std::string_view vsKey) {
 }
 
 bool CFTPUsers::pUpdateUsers() {
-  mLastError.clear();
-  for (const auto& user : mUsers) {
+  lastError_.clear();
+  for (const auto& user : users_) {
     if (Refuse(*user)) return false;
   }
   // The editor changes records in place, ids included.
@@ -245,13 +245,13 @@ bool CFTPUsers::pUpdateUsers() {
   return Save();
 }
 
-std::int32_t CFTPUsers::Count() const { return static_cast<std::int32_t>(mUsers.size()); }
+std::int32_t CFTPUsers::Count() const { return static_cast<std::int32_t>(users_.size()); }
 
 const CFTPUser* CFTPUsers::Find(std::string_view key) const {
-  const auto it = mById.find(LowerId(key));
-  if (it != mById.end() && SameUserID(it->second->UserID, key)) return it->second;
+  const auto it = byId_.find(LowerId(key));
+  if (it != byId_.end() && SameUserID(it->second->UserID, key)) return it->second;
   // An id the editor changed in place is not indexed until the update.
-  for (const auto& user : mUsers) {
+  for (const auto& user : users_) {
     if (SameUserID(user->UserID, key)) return user.get();
   }
   return nullptr;
@@ -269,7 +269,7 @@ CFTPUser& CFTPUsers::ItemByKey(std::string_view vsKey) {
 
 const CFTPUser& CFTPUsers::ItemByIndex(std::int32_t vnKey) const {
   if (vnKey < 1 || vnKey > Count()) throw UnknownUserError("no account at position " + std::to_string(vnKey));
-  return *mUsers[static_cast<std::size_t>(vnKey - 1)];
+  return *users_[static_cast<std::size_t>(vnKey - 1)];
 }
 
 CFTPUser& CFTPUsers::ItemByIndex(std::int32_t vnKey) {

@@ -69,13 +69,13 @@ class CFTPUsers {
   std::int32_t WinVersion = 2;
   bool IsRunningAsService = false;
 
-  void SetSystemLogonCheck(SystemLogonCheck check) { mSystemLogonCheck = std::move(check); }
-  void SetAnonymousSwitch(AnonymousSwitch allowed) { mAnonymousAllowed = std::move(allowed); }
+  void SetSystemLogonCheck(SystemLogonCheck check) { systemLogonCheck_ = std::move(check); }
+  void SetAnonymousSwitch(AnonymousSwitch allowed) { anonymousAllowed_ = std::move(allowed); }
 
   // Stores the path, binds the file to it and loads its accounts in
   // addition to those already in memory.
   void SetDataFile(const std::string& vsPathAndFileName);
-  const std::string& DataFile() const { return mDataFile; }
+  const std::string& DataFile() const { return dataFile_; }
 
   // The credential check of the log-on. With the operating system's check
   // in force (UsesSystemLogon) this runs it on the calling thread; the
@@ -91,7 +91,7 @@ class CFTPUsers {
   // "]" (the store would end the section there and lose every later key).
   static bool StorableValue(std::string_view value);
   // Why the last add or update was refused ("" when it was not).
-  const std::string& LastError() const { return mLastError; }
+  const std::string& LastError() const { return lastError_; }
 
   // False when the id is taken (ignoring case), empty, or a value the file
   // cannot hold (see StorableValue; LastError says which); otherwise
@@ -116,7 +116,7 @@ class CFTPUsers {
   bool pUpdateUsers();
 
   // Whether the last write to disk (add, delete or update) succeeded.
-  bool LastSaveSucceeded() const { return mLastSaveSucceeded; }
+  bool LastSaveSucceeded() const { return lastSaveSucceeded_; }
 
   std::int32_t Count() const;
   CFTPUser& ItemByKey(std::string_view vsKey);
@@ -133,16 +133,16 @@ class CFTPUsers {
   void Reindex();
   bool Refuse(const CFTPUser& user);
 
-  MessagePump mPump;
-  SystemLogonCheck mSystemLogonCheck;
-  AnonymousSwitch mAnonymousAllowed;
-  std::string mDataFile;
-  CIni mFile;
-  std::vector<std::unique_ptr<CFTPUser>> mUsers;
+  MessagePump pump_;
+  SystemLogonCheck systemLogonCheck_;
+  AnonymousSwitch anonymousAllowed_;
+  std::string dataFile_;
+  CIni file_;
+  std::vector<std::unique_ptr<CFTPUser>> users_;
   // Lower-case id -> account: a file may hold many thousands.
-  std::unordered_map<std::string, CFTPUser*> mById;
-  std::string mLastError;
-  bool mLastSaveSucceeded = true;
+  std::unordered_map<std::string, CFTPUser*> byId_;
+  std::string lastError_;
+  bool lastSaveSucceeded_ = true;
 };
 
 }  // namespace velto

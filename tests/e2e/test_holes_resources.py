@@ -93,8 +93,8 @@ class MemoryAndConnectionsTest(VeltoTestCase):
         for _ in range(300):
             try:
                 socket.create_connection(("127.0.0.1", port), timeout=10).close()
-            except ConnectionRefusedError:
-                pass
+            except (ConnectionRefusedError, ConnectionResetError):
+                pass  # the one connection was taken and the listener closed
         self.assertEqual(self.track(server.client()).cmd("NOOP")[:3], "530")
         self.assertEqual(client.cmd("NOOP"), REPLY_OK)
 

@@ -27,14 +27,14 @@ namespace velto {
 namespace {
 
 using test::Client;
-using test::ProgramFolder;
-using test::Server;
+using test::ListeningFolder;
+using test::LiveServer;
 
 // What the program builds once the server has loaded (gui/desktop.cpp).
 struct Running {
-  ProgramFolder folder;
+  ListeningFolder folder;
   QtUserInterface ui{"velto"};
-  Server server{folder, ui};
+  LiveServer server{folder, ui};
   CServerFacade facade{server.g, server.main};
   LoopBridge bridge{server.g.loop};
   Desk desk{facade, ui, {}};
@@ -126,9 +126,9 @@ TEST(Desk, MainWindowFrameMenusAndTray) {
 }
 
 TEST(Desk, ServiceWithoutATrayKeepsTrying) {
-  ProgramFolder folder;
+  ListeningFolder folder;
   QtUserInterface ui("velto");
-  Server service(folder, ui, true);
+  LiveServer service(folder, ui, true);
   EXPECT_FALSE(ui.TrayIconStarted());
   EXPECT_TRUE(service.main.TrayRetryArmed());
 }

@@ -1,4 +1,5 @@
 #include "platform/event_loop.h"
+#include "platform/worker.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -318,3 +320,31 @@ TEST(EventLoopSignals, TerminationSignalBecomesAMessage) {
 }
 
 }  // namespace
+
+// Blocking work runs off the loop's thread and its result comes back as an
+// ordinary event, while the loop goes on.
+TEST(BackgroundWorker, RunsOffTheLoopAndAnswersOnIt) {
+  platform::EventLoop loop;
+  platform::BackgroundWorker worker(loop);
+  ASSERT_TRUE(worker.Started());
+  const auto loopThread = std::this_thread::get_id();
+  std::thread::id jobThread;
+  std::thread::id doneThread;
+  bool answer = false;
+  worker.Run(
+      [&jobThread] {
+        jobThread = std::this_thread::get_id();
+        return true;
+      },
+      [&](bool result) {
+        doneThread = std::this_thread::get_id();
+        answer = result;
+        loop.Quit(0);
+      });
+  const auto timer = loop.SetTimer(10000, [&](platform::TimerId) { loop.Quit(1); });
+  EXPECT_EQ(loop.Run(), 0);
+  loop.KillTimer(timer);
+  EXPECT_TRUE(answer);
+  EXPECT_NE(jobThread, loopThread);
+  EXPECT_EQ(doneThread, loopThread);
+}

@@ -16,10 +16,10 @@ namespace velto {
 namespace {
 
 using test::Client;
-using test::ProgramFolder;
+using test::ListeningFolder;
 using test::PumpUntil;
 using test::RecordingUi;
-using test::Server;
+using test::LiveServer;
 
 class FakeDesk final : public IDesk {
  public:
@@ -41,9 +41,9 @@ class FakeDesk final : public IDesk {
 };
 
 struct Running {
-  ProgramFolder folder;
+  ListeningFolder folder;
   RecordingUi ui;
-  Server server{folder, ui};
+  LiveServer server{folder, ui};
   CServerFacade facade{server.g, server.main};
   FakeDesk desk;
   DeskController controller{facade, ui, desk};
@@ -140,9 +140,9 @@ TEST(TrayStarter, RetriesUntilTheTrayTakesTheIcon) {
   EXPECT_TRUE(ui.TrayIconStarted());
 
   // A service whose desktop has no tray keeps the timer running.
-  ProgramFolder folder;
+  ListeningFolder folder;
   RecordingUi noTray;
-  Server service(folder, noTray, true);
+  LiveServer service(folder, noTray, true);
   EXPECT_EQ(noTray.trayAttempts, 1);
   EXPECT_TRUE(service.main.TrayRetryArmed());
 }
@@ -179,7 +179,7 @@ TEST(ActiveUsers, RowsFollowLogonsAndClosedConnections) {
 
 class FakeActivityView final : public IActivityView {
  public:
-  FakeActivityView(std::string caption, std::function<void()> closed) : caption(std::move(caption)), closed_(std::move(closed)) {}
+  FakeActivityView(std::string title, std::function<void()> closed) : caption(std::move(title)), closed_(std::move(closed)) {}
   std::string caption;
   std::string text;
   int raised = 0;

@@ -55,10 +55,10 @@ inline bool PumpUntil(const std::function<bool()>& done, std::chrono::millisecon
 }
 
 // A temporary program folder; removed with everything in it.
-class ProgramFolder {
+class ListeningFolder {
  public:
   // `settings`: more lines (CR LF each) of the section [Settings].
-  explicit ProgramFolder(const std::string& settings = "") : port_(FreePort()) {
+  explicit ListeningFolder(const std::string& settings = "") : port_(FreePort()) {
     char name[] = "/tmp/velto-desk-XXXXXX";
     path_ = std::string(::mkdtemp(name)) + "/";
     const std::string bin = platform::ExecutableFolder() + "../bin/";
@@ -69,9 +69,9 @@ class ProgramFolder {
         << "[Settings]\r\nHideSplashScreen=True\r\n"
         << settings << "[FTP Settings]\r\nFTPPort=" << port_ << "\r\nFTPBindToIP=-1\r\n";
   }
-  ~ProgramFolder() { std::filesystem::remove_all(path_); }
-  ProgramFolder(const ProgramFolder&) = delete;
-  ProgramFolder& operator=(const ProgramFolder&) = delete;
+  ~ListeningFolder() { std::filesystem::remove_all(path_); }
+  ListeningFolder(const ListeningFolder&) = delete;
+  ListeningFolder& operator=(const ListeningFolder&) = delete;
 
   const std::string& Path() const { return path_; }
   int Port() const { return port_; }
@@ -114,9 +114,9 @@ class RecordingUi final : public IUserInterface {
 
 // The program's objects, loaded as the start routine does, with the account
 // bob (password "secret") whose home is the program folder.
-class Server {
+class LiveServer {
  public:
-  Server(ProgramFolder& folder, IUserInterface& ui, bool service = false) : g(platform::EventLoop::Instance()), main(g) {
+  LiveServer(ListeningFolder& folder, IUserInterface& ui, bool service = false) : g(platform::EventLoop::Instance()), main(g) {
     g.loop.ResetQuit();
     g.gsAppPath = folder.Path();
     g.ui = &ui;
@@ -124,9 +124,9 @@ class Server {
     main.Load();
     if (!g.gbAbortStart) g.gobjFTPUsers->pAddUser("bob", "secret", folder.Path(), true, true, true, true, false, true);
   }
-  ~Server() { main.Unload(); }
-  Server(const Server&) = delete;
-  Server& operator=(const Server&) = delete;
+  ~LiveServer() { main.Unload(); }
+  LiveServer(const LiveServer&) = delete;
+  LiveServer& operator=(const LiveServer&) = delete;
 
   MGlobal g;
   FMain main;
