@@ -33,7 +33,8 @@ constexpr DeskMenuItem kHelp[] = {
     {"&About", C::kAbout},
 };
 constexpr DeskMenu kMainMenus[] = {
-    {"&File", kFile}, {"&Options", kOptions}, {"&Services", kServices}, {"&Connections", kConnections}, {"&Help", kHelp},
+    {"&File", kFile}, {"&Options", kOptions}, {"&Services", kServices}, {"&Connections", kConnections},
+    {"&Help", kHelp},
 };
 
 constexpr DeskMenuItem kPopup[] = {

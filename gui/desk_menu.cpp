@@ -13,7 +13,8 @@ void FillDeskMenu(QMenu& menu, std::span<const DeskMenuItem> items, const DeskCo
       menu.addSeparator();
       continue;
     }
-    QAction* action = menu.addAction(QString::fromUtf8(item.caption.data(), static_cast<qsizetype>(item.caption.size())));
+    QAction* action =
+        menu.addAction(QString::fromUtf8(item.caption.data(), static_cast<qsizetype>(item.caption.size())));
     action->setData(static_cast<int>(item.command));
     action->setCheckable(item.checkable);
     QObject::connect(action, &QAction::triggered, &menu, [run, command = item.command] { run(command); });

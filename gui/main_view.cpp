@@ -19,7 +19,8 @@ FMainView::FMainView(DeskController& controller, QWidget* parent)
       mController(controller) {
   setWindowIcon(AppIcon());
   for (const DeskMenu& menu : MainMenus()) {
-    QMenu* shown = menuBar()->addMenu(QString::fromUtf8(menu.caption.data(), static_cast<qsizetype>(menu.caption.size())));
+    QMenu* shown =
+        menuBar()->addMenu(QString::fromUtf8(menu.caption.data(), static_cast<qsizetype>(menu.caption.size())));
     FillDeskMenu(*shown, menu.items, mController, [this](DeskCommand command) { Run(command); });
     mMenus.append(shown);
   }
@@ -64,7 +65,11 @@ void FMainView::changeEvent(QEvent* event) {
   // Hidden on the next turn, once the state change is through.
   if (event->type() == QEvent::WindowStateChange && isMinimized()) {
     QMetaObject::invokeMethod(
-        this, [this] { if (isMinimized()) hide(); }, Qt::QueuedConnection);
+        this,
+        [this] {
+          if (isMinimized()) hide();
+        },
+        Qt::QueuedConnection);
   }
 }
 

@@ -7,7 +7,8 @@ namespace velto {
 ActiveUsers::ActiveUsers(CServerFacade& facade, IListControl& rows) : facade_(facade), rows_(rows) {
   facade_.SetActiveUsersOpen(true);
   for (const auto& session : facade_.Sessions()) rows_.AddRow(session.userId, session.controlHandle);
-  listener_ = ScopedListener(facade_, facade_.OnSessionChange([this](const SessionChange& change) { Changed(change); }));
+  listener_ =
+      ScopedListener(facade_, facade_.OnSessionChange([this](const SessionChange& change) { Changed(change); }));
 }
 
 ActiveUsers::~ActiveUsers() { facade_.SetActiveUsersOpen(false); }

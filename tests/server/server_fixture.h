@@ -116,7 +116,8 @@ class RecordingUi final : public IUserInterface {
 // bob (password "secret") whose home is the program folder.
 class LiveServer {
  public:
-  LiveServer(ListeningFolder& folder, IUserInterface& ui, bool service = false) : g(platform::EventLoop::Instance()), main(g) {
+  LiveServer(ListeningFolder& folder, IUserInterface& ui, bool service = false)
+      : g(platform::EventLoop::Instance()), main(g) {
     g.loop.ResetQuit();
     g.gsAppPath = folder.Path();
     g.ui = &ui;
@@ -157,7 +158,8 @@ class Client {
   const std::string& Received() {
     char buffer[4096];
     ssize_t n = 0;
-    while (fd_ >= 0 && (n = ::recv(fd_, buffer, sizeof buffer, 0)) > 0) received_.append(buffer, static_cast<std::size_t>(n));
+    while (fd_ >= 0 && (n = ::recv(fd_, buffer, sizeof buffer, 0)) > 0)
+      received_.append(buffer, static_cast<std::size_t>(n));
     if (n == 0) ended_ = true;
     return received_;
   }
