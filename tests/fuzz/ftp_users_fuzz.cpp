@@ -1,0 +1,112 @@
+// The user file: an arbitrary Velto.usr loaded, the log-on check asked, and
+// accounts added, removed and saved; every save must reload as the accounts
+// in memory.
+#include "users/ftp_users.h"
+
+#include "tests/fuzz/fuzz_support.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <fstream>
+#include <string>
+
+namespace {
+
+using velto::CFTPUser;
+using velto::CFTPUsers;
+
+constexpr const char* kFolder = "/srv/velto";
+
+bool SameAccount(const CFTPUser& a, const CFTPUser& b) {
+  return a.UserID == b.UserID && a.Password == b.Password && a.DefaultDirectory == b.DefaultDirectory &&
+         a.AllowConcurrentLogons == b.AllowConcurrentLogons &&
+         a.LimitToDefaultDirectory == b.LimitToDefaultDirectory && a.ReadAccess == b.ReadAccess &&
+         a.WriteAccess == b.WriteAccess && a.LogAccess == b.LogAccess && a.UseVirtualPaths == b.UseVirtualPaths;
+}
+
+void CheckFileHoldsMemory(const CFTPUsers& users, const std::string& path) {
+  CFTPUsers reloaded({}, kFolder);
+  reloaded.SetDataFile(path);
+  FUZZ_CHECK(reloaded.Count() == users.Count());
+  for (std::int32_t n = 1; n <= users.Count(); ++n) {
+    FUZZ_CHECK(SameAccount(reloaded.ItemByIndex(n), users.ItemByIndex(n)));
+  }
+}
+
+void CheckLogons(const CFTPUsers& users) {
+  for (std::int32_t n = 1; n <= users.Count(); ++n) {
+    const CFTPUser& user = users.ItemByIndex(n);
+    FUZZ_CHECK(users.ValidateUser(user.UserID, user.Password));
+    FUZZ_CHECK(!users.ValidateUser(user.UserID, user.Password + "x"));
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const fuzz::ScratchDir scratch;
+  const std::string path = scratch.File("Velto.usr");
+  FuzzedDataProvider input(data, size);
+
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << input.ConsumeRandomLengthString(8192);
+  CFTPUsers users({}, kFolder);
+  users.SetDataFile(path);
+  CheckLogons(users);
+
+  for (int step = 0; step < 16 && input.remaining_bytes() > 0; ++step) {
+    switch (input.ConsumeIntegralInRange(0, 3)) {
+      case 0: {
+        const std::string id = input.ConsumeRandomLengthString(32);
+        const std::string password = input.ConsumeRandomLengthString(32);
+        if (users.ValidateUser(id, password)) FUZZ_CHECK(users.pExists(id));
+        break;
+      }
+      case 1: {
+        const std::string id = input.ConsumeRandomLengthString(32);
+        const std::string password = input.ConsumeRandomLengthString(32);
+        const std::string folder = input.ConsumeRandomLengthString(64);
+        const std::uint8_t flags = input.ConsumeIntegral<std::uint8_t>();
+        const bool existed = users.pExists(id);
+        const std::int32_t count = users.Count();
+        const bool added = users.pAddUser(id, password, folder, flags & 1, flags & 2, flags & 4, flags & 8,
+                                          flags & 16, flags & 32);
+        FUZZ_CHECK(!(added && existed));
+        FUZZ_CHECK(users.Count() == count + (added ? 1 : 0));
+        if (added) {
+          FUZZ_CHECK(users.ValidateUser(id, password));
+          FUZZ_CHECK(users.LastSaveSucceeded());
+          CheckFileHoldsMemory(users, path);
+        }
+        break;
+      }
+      case 2: {
+        // An existing account by position, or any text.
+        std::string key;
+        if (users.Count() > 0 && input.ConsumeBool()) {
+          key = users.ItemByIndex(input.ConsumeIntegralInRange<std::int32_t>(1, users.Count())).UserID;
+        } else {
+          key = input.ConsumeRandomLengthString(32);
+        }
+        const bool existed = users.pExists(key);
+        const std::int32_t count = users.Count();
+        const bool deleted = users.pDeleteByKey(key);
+        FUZZ_CHECK(deleted == existed);
+        if (deleted) {
+          FUZZ_CHECK(!users.pExists(key) && users.Count() == count - 1);
+          CheckFileHoldsMemory(users, path);
+        }
+        break;
+      }
+      case 3:
+        FUZZ_CHECK(users.pUpdateUsers());
+        CheckFileHoldsMemory(users, path);
+        break;
+    }
+  }
+  CheckLogons(users);
+  FUZZ_CHECK(users.pUpdateUsers());
+  CheckFileHoldsMemory(users, path);
+  return 0;
+}
