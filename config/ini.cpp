@@ -219,10 +219,17 @@ std::string CIni::GetValue(std::string_view section, std::string_view key,
 void CIni::WriteValue(std::string_view section, std::string_view key, std::string_view value,
                       bool writeToDisk) {
   const std::optional<SectionSpan> span = Span(contents_, FindHeader(section), section);
-  if (!span) {
+  const std::string bareHeader = Concat({"[", section, "]"});
+  if (!span && EndsWith(contents_, bareHeader)) {
+    // The text ends in this header without its line break: the break
+    // completes it. A second header after it would leave the first one
+    // matching with an empty body, and the new key would never be found.
+    contents_.append(Concat({kLineBreak, key, "=", value, kLineBreak}));
+    indexed_ = false;
+  } else if (!span) {
     // Appending leaves every header before it where it was.
     const std::size_t header = contents_.size() + kLineBreak.size();
-    contents_.append(Concat({kLineBreak, "[", section, "]", kLineBreak, key, "=", value, kLineBreak}));
+    contents_.append(Concat({kLineBreak, bareHeader, kLineBreak, key, "=", value, kLineBreak}));
     if (indexed_ && indexUsable_ && section.find(kLineBreak) == std::string_view::npos &&
         section.find_first_of("[]") == std::string_view::npos && key.find(']') == std::string_view::npos &&
         value.find(']') == std::string_view::npos) {
@@ -343,7 +350,8 @@ void CIni::WriteSections(const std::vector<SectionValues>& sections) {
   std::unordered_set<std::string_view> names;
   std::vector<const SectionValues*> repeated;
   for (const SectionValues* entry : added) {
-    if (!names.insert(entry->section).second) {
+    // A text ending in the section's bare header is completed key by key.
+    if (!names.insert(entry->section).second || EndsWith(out, Concat({"[", entry->section, "]"}))) {
       repeated.push_back(entry);
       continue;
     }

@@ -105,6 +105,17 @@ TEST(IniWrite, NewSectionIsAppendedAfterALineBreak) {
   EXPECT_EQ(noBreak.Contents(), "[A]\r\na=1\r\n[B]\r\nb=2\r\n");
 }
 
+TEST(IniWrite, TextEndingInTheBareHeaderGetsItsLineBreak) {
+  CIni ini = WithText("[A]\r\na=1\r\n[Log]");
+  ini.WriteValue("Log", "K", "v");
+  EXPECT_EQ(ini.Contents(), "[A]\r\na=1\r\n[Log]\r\nK=v\r\n");
+  EXPECT_EQ(ini.GetValue("Log", "K"), "v");
+
+  CIni batch = WithText("[Log]");
+  batch.WriteSections({{"Log", {{"K", "v"}}}});
+  EXPECT_EQ(batch.GetValue("Log", "K"), "v");
+}
+
 TEST(IniWrite, NewKeyBecomesFirstLineOfItsSection) {
   CIni ini = WithText("; comment\r\n[A]\r\na=1\r\n\r\n[B]\r\nb=2\r\n");
   ini.WriteValue("A", "new", "x");
