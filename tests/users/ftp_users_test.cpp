@@ -179,6 +179,19 @@ TEST_F(FTPUsersTest, PasswordsOfAnyByteSurviveTheFile) {
   EXPECT_EQ(again->ItemByKey("three").Password, "plain");
 }
 
+TEST_F(FTPUsersTest, PasswordWhoseCipherEndsInABracketKeepsItsAccount) {
+  // As the last byte of a line, "]" would end the section before UserID.
+  ASSERT_EQ(CEncrypt::Encrypt("pay", CFTPUsers::kPassPhrase).back(), ']');
+  {
+    auto users = Open();
+    Add(*users, "u", "pay");
+    Add(*users, "v");
+  }
+  auto again = Open();
+  ASSERT_EQ(again->Count(), 2);
+  EXPECT_TRUE(again->ValidateUser("u", "pay"));
+}
+
 TEST_F(FTPUsersTest, ClassicRawPasswordValueLoads) {
   // "secret" encrypted and written byte for byte, as older files hold it.
   const std::string cipher = CEncrypt::Encrypt("secret", CFTPUsers::kPassPhrase);
