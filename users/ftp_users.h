@@ -143,6 +143,8 @@ class CFTPUsers {
   std::unordered_map<std::string, CFTPUser*> byId_;
   std::string lastError_;
   bool lastSaveSucceeded_ = true;
+  // Whether section n of the file holds account n for every n up to Count.
+  bool fileInStep_ = true;
 };
 
 }  // namespace velto

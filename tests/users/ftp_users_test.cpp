@@ -248,6 +248,21 @@ TEST_F(FTPUsersTest, LargeFilesLoadSaveAndRenumber) {
   EXPECT_EQ(again->ItemByIndex(kAccounts - 2).UserID, "u" + std::to_string(kAccounts));
 }
 
+TEST_F(FTPUsersTest, AddKeepsAccountsWhoseSectionNumberDiffersFromTheirPosition) {
+  // bob is the second account but lives in section User3.
+  WriteFile("[User1]\r\nUserID=alice\r\n[User2]\r\nUserID=ALICE\r\n[User3]\r\nUserID=bob\r\n");
+  Add(*Open(), "carl");
+  auto again = Open();
+  EXPECT_EQ(again->Count(), 3);
+  EXPECT_TRUE(again->pExists("bob") && again->pExists("carl"));
+
+  // The same after a removal from memory only.
+  again->pDeleteByIndex(1);
+  Add(*again, "dora");
+  auto third = Open();
+  EXPECT_TRUE(third->pExists("carl") && third->pExists("dora"));
+}
+
 TEST_F(FTPUsersTest, DeleteByKeyRenumbersTheFile) {
   {
     auto users = Open();
