@@ -41,10 +41,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string stream;
   std::vector<ControlLineFramer::Line> lines;
 
-  // Chunk lengths come from the end of the input, the bytes from the front.
+  // Chunk lengths come from the end of the input, the bytes from the front;
+  // a chunk can also be one byte repeated, so over-long lines are cheap.
   while (input.remaining_bytes() > 0) {
+    const bool run = input.ConsumeBool();
     const auto length = input.ConsumeIntegralInRange<std::size_t>(0, 2 * ControlLineFramer::kMaxLine);
-    const std::string chunk = input.ConsumeBytesAsString(length);
+    const std::string chunk =
+        run ? std::string(length, static_cast<char>(input.ConsumeIntegral<std::uint8_t>()))
+            : input.ConsumeBytesAsString(length);
     stream += chunk;
     for (auto& line : chunked.Feed(chunk)) {
       CheckLine(line);
