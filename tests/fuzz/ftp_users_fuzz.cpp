@@ -18,8 +18,6 @@ namespace {
 using velto::CFTPUser;
 using velto::CFTPUsers;
 
-constexpr const char* kFolder = "/srv/velto";
-
 bool SameAccount(const CFTPUser& a, const CFTPUser& b) {
   return a.UserID == b.UserID && a.Password == b.Password && a.DefaultDirectory == b.DefaultDirectory &&
          a.AllowConcurrentLogons == b.AllowConcurrentLogons &&
@@ -52,7 +50,7 @@ void CheckFileHoldsMemory(const CFTPUsers& users, const std::string& path) {
   CIni saved;
   saved.SetFileName(path);
   FUZZ_CHECK(HeadersOnlyEndInBrackets(saved.Contents()));
-  CFTPUsers reloaded({}, kFolder);
+  CFTPUsers reloaded;
   reloaded.SetDataFile(path);
   FUZZ_CHECK(reloaded.Count() >= users.Count());
   for (std::int32_t n = 1; n <= users.Count(); ++n) {
@@ -78,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string file = input.ConsumeRandomLengthString(8192);
   const bool checkFile = HeadersOnlyEndInBrackets(file);
   std::ofstream(path, std::ios::binary | std::ios::trunc) << file;
-  CFTPUsers users({}, kFolder);
+  CFTPUsers users;
   users.SetDataFile(path);
   CheckLogons(users);
 

@@ -1,7 +1,9 @@
-// The INI store on arbitrary text: lookups and edits driven by the input,
-// each written value read back at once, then a save and a reload that must
-// change no lookup.
-#include "server/config/ini.h"
+// The INI store on arbitrary text: lookups and edits driven by the input.
+// Every lookup must match a plain search by the documented rules (the store
+// answers through an index), each written value must read back at once, the
+// batch edits must agree with their one-by-one forms, and a save and reload
+// must change no lookup.
+#include "config/ini.h"
 
 #include "tests/fuzz/fuzz_support.h"
 
@@ -12,8 +14,10 @@
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
+#include <fstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -27,7 +31,7 @@ std::string Name(FuzzedDataProvider& input, const std::array<std::string_view, 5
   return input.ConsumeRandomLengthString(16);
 }
 
-// A name the program would use: the invariants below hold only for these.
+// A name the program would use: the read-back invariants hold only for these.
 bool PlainName(std::string_view name) {
   if (name.empty()) return false;
   for (char c : name) {
@@ -41,25 +45,89 @@ bool PlainValue(std::string_view value) {
   return value.find_first_of("\r\n") == std::string_view::npos && (value.empty() || value.back() != ']');
 }
 
-void CheckSaveAndReload(CIni& ini, const std::string& path) {
-  std::array<std::string, kSections.size() * kKeys.size()> before;
-  std::size_t i = 0;
-  for (auto section : kSections) {
-    for (auto key : kKeys) before[i++] = ini.GetValue(section, key, kMissing);
-  }
-  FUZZ_CHECK(ini.WriteToDisk());
+// The lookup rules as written, by searching the text from its start.
+std::string PlainLookup(const std::string& text, std::string_view section, std::string_view key) {
+  const std::string header = "[" + std::string(section) + "]\r\n";
+  const std::size_t at = text.find(header);
+  if (at == std::string::npos) return std::string(kMissing);
+  std::size_t end = text.find("]\r\n", at + header.size());
+  if (end == std::string::npos) end = text.size();
+  const std::size_t found = text.find("\r\n" + std::string(key) + "=", at);
+  if (found == std::string::npos || found + 2 >= end) return std::string(kMissing);
+  const std::size_t value = found + 2 + key.size() + 1;
+  std::size_t lineEnd = text.find("\r\n", value);
+  if (lineEnd == std::string::npos) lineEnd = text.size();
+  return text.substr(value, lineEnd - value);
+}
 
+void CheckLookup(const CIni& ini, std::string_view section, std::string_view key) {
+  FUZZ_CHECK(ini.GetValue(section, key, kMissing) == PlainLookup(ini.Contents(), section, key));
+}
+
+void CheckAllLookups(const CIni& ini) {
+  for (auto section : kSections) {
+    for (auto key : kKeys) CheckLookup(ini, section, key);
+  }
+}
+
+bool SameLookups(const CIni& a, const CIni& b) {
+  for (auto section : kSections) {
+    for (auto key : kKeys) {
+      if (a.GetValue(section, key, kMissing) != b.GetValue(section, key, kMissing)) return false;
+    }
+  }
+  return true;
+}
+
+CIni Copy(const CIni& ini) {
+  CIni copy;
+  copy.SetContents(ini.Contents());
+  return copy;
+}
+
+void CheckSaveAndReload(CIni& ini, const std::string& path) {
+  const CIni before = Copy(ini);
+  FUZZ_CHECK(ini.WriteToDisk());
   CIni reloaded;
   reloaded.SetFileName(path);
   FUZZ_CHECK(reloaded.Contents() == ini.Contents() + "\r\n");
-  i = 0;
-  for (auto section : kSections) {
-    for (auto key : kKeys) {
-      FUZZ_CHECK(ini.GetValue(section, key, kMissing) == before[i]);
-      FUZZ_CHECK(reloaded.GetValue(section, key, kMissing) == before[i]);
-      ++i;
+  FUZZ_CHECK(SameLookups(ini, before));
+  FUZZ_CHECK(SameLookups(reloaded, before));
+}
+
+void WriteSections(CIni& ini, FuzzedDataProvider& input) {
+  std::vector<CIni::SectionValues> sections(input.ConsumeIntegralInRange(1, 4));
+  bool plain = true;
+  for (auto& entry : sections) {
+    entry.section = Name(input, kSections);
+    plain = plain && PlainName(entry.section);
+    const int keys = input.ConsumeIntegralInRange(0, 4);
+    for (int i = 0; i < keys; ++i) {
+      entry.values.emplace_back(Name(input, kKeys), input.ConsumeRandomLengthString(32));
+      plain = plain && PlainName(entry.values.back().first) && PlainValue(entry.values.back().second);
     }
   }
+  CIni oneByOne = Copy(ini);
+  for (const auto& entry : sections) {
+    for (const auto& [key, value] : entry.values) oneByOne.WriteValue(entry.section, key, value);
+  }
+  ini.WriteSections(sections);
+  if (!plain) return;
+  FUZZ_CHECK(SameLookups(ini, oneByOne));
+  for (const auto& entry : sections) {
+    for (const auto& [key, value] : entry.values) {
+      FUZZ_CHECK(ini.GetValue(entry.section, key, kMissing) == oneByOne.GetValue(entry.section, key, kMissing));
+    }
+  }
+}
+
+void DeleteSections(CIni& ini, FuzzedDataProvider& input) {
+  std::vector<std::string> names(input.ConsumeIntegralInRange(1, 4));
+  for (auto& name : names) name = Name(input, kSections);
+  CIni oneByOne = Copy(ini);
+  for (const auto& name : names) oneByOne.DeleteSection(name);
+  ini.DeleteSections(names);
+  FUZZ_CHECK(SameLookups(ini, oneByOne));
 }
 
 }  // namespace
@@ -69,38 +137,49 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string path = scratch.File("fuzz.ini");
   FuzzedDataProvider input(data, size);
 
+  const bool fromFile = input.ConsumeBool();
+  const std::string text = input.ConsumeRandomLengthString(8192);
   CIni ini;
-  ::unlink(path.c_str());
-  ini.SetFileName(path);
-  ini.SetContents(input.ConsumeRandomLengthString(8192));
+  if (fromFile) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    ini.SetFileName(path);
+  } else {
+    ::unlink(path.c_str());
+    ini.SetFileName(path);
+    ini.SetContents(text);
+  }
+  CheckAllLookups(ini);
 
   for (int step = 0; step < 32 && input.remaining_bytes() > 0; ++step) {
-    const int op = input.ConsumeIntegralInRange(0, 4);
+    const int op = input.ConsumeIntegralInRange(0, 6);
+    if (op == 4) {
+      CheckSaveAndReload(ini, path);
+      continue;
+    }
+    if (op == 5) {
+      WriteSections(ini, input);
+      continue;
+    }
+    if (op == 6) {
+      DeleteSections(ini, input);
+      continue;
+    }
     const std::string section = Name(input, kSections);
     const std::string key = Name(input, kKeys);
-    switch (op) {
-      case 0:
-        ini.GetValue(section, key, kMissing);
-        break;
-      case 1: {
-        const std::string value = input.ConsumeRandomLengthString(64);
-        ini.WriteValue(section, key, value);
-        if (PlainName(section) && PlainName(key) && PlainValue(value)) {
-          FUZZ_CHECK(ini.GetValue(section, key, kMissing) == value);
-        }
-        break;
+    if (op == 1) {
+      const std::string value = input.ConsumeRandomLengthString(64);
+      ini.WriteValue(section, key, value);
+      if (PlainName(section) && PlainName(key) && PlainValue(value)) {
+        FUZZ_CHECK(ini.GetValue(section, key, kMissing) == value);
       }
-      case 2:
-        ini.DeleteKey(section, key);
-        break;
-      case 3:
-        ini.DeleteSection(section);
-        break;
-      case 4:
-        CheckSaveAndReload(ini, path);
-        break;
+    } else if (op == 2) {
+      ini.DeleteKey(section, key);
+    } else if (op == 3) {
+      ini.DeleteSection(section);
     }
+    CheckLookup(ini, section, key);
   }
+  CheckAllLookups(ini);
   CheckSaveAndReload(ini, path);
   return 0;
 }
