@@ -227,10 +227,13 @@ void CIni::WriteValue(std::string_view section, std::string_view key, std::strin
     contents_.append(Concat({kLineBreak, key, "=", value, kLineBreak}));
     indexed_ = false;
   } else if (!span) {
-    // Appending leaves every header before it where it was.
+    // Appending leaves every header before it where it was, unless the text
+    // ends in "]": the line break then completes that last line, which may
+    // be another section's header.
+    const bool completesHeader = EndsWith(contents_, "]");
     const std::size_t header = contents_.size() + kLineBreak.size();
     contents_.append(Concat({kLineBreak, bareHeader, kLineBreak, key, "=", value, kLineBreak}));
-    if (indexed_ && indexUsable_ && section.find(kLineBreak) == std::string_view::npos &&
+    if (indexed_ && indexUsable_ && !completesHeader && section.find(kLineBreak) == std::string_view::npos &&
         section.find_first_of("[]") == std::string_view::npos && key.find(']') == std::string_view::npos &&
         value.find(']') == std::string_view::npos) {
       headers_.emplace(std::string(section), header);

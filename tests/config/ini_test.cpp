@@ -116,6 +116,16 @@ TEST(IniWrite, TextEndingInTheBareHeaderGetsItsLineBreak) {
   EXPECT_EQ(batch.GetValue("Log", "K"), "v");
 }
 
+TEST(IniWrite, AppendingCompletesAnotherBareHeader) {
+  // The new section's line break turns the last line "[X]" into X's header.
+  CIni ini = WithText("[X]");
+  EXPECT_EQ(ini.GetValue("X", "k", "none"), "none");
+  ini.WriteValue("S", "a", "1");
+  ini.WriteValue("X", "k", "v");
+  EXPECT_EQ(ini.GetValue("X", "k"), "v");
+  EXPECT_EQ(WithText(ini.Contents()).GetValue("X", "k"), "v");
+}
+
 TEST(IniWrite, NewKeyBecomesFirstLineOfItsSection) {
   CIni ini = WithText("; comment\r\n[A]\r\na=1\r\n\r\n[B]\r\nb=2\r\n");
   ini.WriteValue("A", "new", "x");
