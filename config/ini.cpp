@@ -316,8 +316,10 @@ void CIni::WriteSections(const std::vector<SectionValues>& sections) {
       continue;
     }
     const std::size_t until = DeleteUntil(contents_, *span);
-    if (!AtLineStart(contents_, until)) {
-      // A section that ends inside a line: edit the whole text, key by key.
+    if (!AtLineStart(contents_, until) || (span->hasEnd && !span->hasNextHeader)) {
+      // A section that ends inside a line, or at a value's "]" (whose line
+      // belongs to the section but not to the stretch): edit the whole
+      // text, key by key.
       for (const auto& entry : sections) {
         for (const auto& [key, value] : entry.values) WriteValue(entry.section, key, value);
       }

@@ -231,6 +231,16 @@ TEST(IniBatch, SectionsWrittenAndDeletedInOnePassMatchSingleEdits) {
   EXPECT_EQ(batched.GetValue("B", "L"), "22");
 }
 
+TEST(IniBatch, SectionEndedByAValueIsWrittenAsSingleEditsWould) {
+  // "K=]" ends the section, yet its key belongs to it and is replaced.
+  const std::string text = "\r\n[Log]\r\nK=]\r\nUserID=\r\n";
+  CIni single = WithText(text);
+  single.WriteValue("Log", "K", "");
+  CIni batched = WithText(text);
+  batched.WriteSections({{"Log", {{"K", ""}}}});
+  EXPECT_EQ(batched.Contents(), single.Contents());
+}
+
 TEST(IniDeleteKey, RemovesOneLineOfTheSectionOnly) {
   CIni ini = WithText("[A]\r\na=1\r\nk=2\r\nz=3\r\n[B]\r\nk=4\r\n");
   ini.DeleteKey("A", "k");
