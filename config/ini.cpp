@@ -316,10 +316,13 @@ void CIni::WriteSections(const std::vector<SectionValues>& sections) {
       continue;
     }
     const std::size_t until = DeleteUntil(contents_, *span);
-    if (!AtLineStart(contents_, until) || (span->hasEnd && !span->hasNextHeader)) {
-      // A section that ends inside a line, or at a value's "]" (whose line
-      // belongs to the section but not to the stretch): edit the whole
-      // text, key by key.
+    // The stretch must hold every key line of the section, so it has to end
+    // at the start of the line whose "]" ends the section. When it does not
+    // (that "]" closes a value, or a "[" stands on an earlier line, or
+    // within a line), edit the whole text, key by key.
+    const bool wholeSection = !span->hasEnd || (span->hasNextHeader && AtLineStart(contents_, until) &&
+                                                contents_.find(kLineBreak, until) > span->end);
+    if (!wholeSection) {
       for (const auto& entry : sections) {
         for (const auto& [key, value] : entry.values) WriteValue(entry.section, key, value);
       }

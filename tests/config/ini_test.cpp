@@ -232,13 +232,15 @@ TEST(IniBatch, SectionsWrittenAndDeletedInOnePassMatchSingleEdits) {
 }
 
 TEST(IniBatch, SectionEndedByAValueIsWrittenAsSingleEditsWould) {
-  // "K=]" ends the section, yet its key belongs to it and is replaced.
-  const std::string text = "\r\n[Log]\r\nK=]\r\nUserID=\r\n";
-  CIni single = WithText(text);
-  single.WriteValue("Log", "K", "");
-  CIni batched = WithText(text);
-  batched.WriteSections({{"Log", {{"K", ""}}}});
-  EXPECT_EQ(batched.Contents(), single.Contents());
+  // "K=]" ends the section, yet its key belongs to it and is replaced; so
+  // too when a lone "[" stands on a line before it.
+  for (const std::string text : {"\r\n[Log]\r\nK=]\r\nUserID=\r\n", "\r\n[Log]\r\nA=\r\n[\r\nK=]\r\nB=\r\n"}) {
+    CIni single = WithText(text);
+    single.WriteValue("Log", "K", "");
+    CIni batched = WithText(text);
+    batched.WriteSections({{"Log", {{"K", ""}}}});
+    EXPECT_EQ(batched.Contents(), single.Contents()) << text;
+  }
 }
 
 TEST(IniDeleteKey, RemovesOneLineOfTheSectionOnly) {
