@@ -302,6 +302,18 @@ bool AtLineStart(const std::string& text, std::size_t pos) {
   return pos == 0 || pos == text.size() || (pos >= 2 && text.compare(pos - 2, 2, kLineBreak) == 0);
 }
 
+// Whether a section's stretch can be edited or removed on its own: it runs
+// from the start of the header's line to the start of the line whose "]"
+// ends the section, so it holds every key line of the section and removing
+// it joins no two partial lines. It does not when the header stands inside
+// a line, when that "]" closes a value, or when the next "[" stands on an
+// earlier line or within one.
+bool WholeLines(const std::string& text, const SectionSpan& span, std::size_t until) {
+  if (!AtLineStart(text, span.header)) return false;
+  if (!span.hasEnd) return true;
+  return span.hasNextHeader && AtLineStart(text, until) && text.find(kLineBreak, until) > span.end;
+}
+
 }  // namespace
 
 void CIni::WriteSections(const std::vector<SectionValues>& sections) {
@@ -316,13 +328,7 @@ void CIni::WriteSections(const std::vector<SectionValues>& sections) {
       continue;
     }
     const std::size_t until = DeleteUntil(contents_, *span);
-    // The stretch must hold every key line of the section, so it has to end
-    // at the start of the line whose "]" ends the section. When it does not
-    // (that "]" closes a value, or a "[" stands on an earlier line, or
-    // within a line), edit the whole text, key by key.
-    const bool wholeSection = !span->hasEnd || (span->hasNextHeader && AtLineStart(contents_, until) &&
-                                                contents_.find(kLineBreak, until) > span->end);
-    if (!wholeSection) {
+    if (!WholeLines(contents_, *span, until)) {
       for (const auto& entry : sections) {
         for (const auto& [key, value] : entry.values) WriteValue(entry.section, key, value);
       }
@@ -377,7 +383,13 @@ void CIni::DeleteSections(const std::vector<std::string>& sections) {
   std::vector<Stretch> stretches;
   for (std::size_t i = 0; i < sections.size(); ++i) {
     const std::optional<SectionSpan> span = Span(contents_, FindHeader(sections[i]), sections[i]);
-    if (span) stretches.push_back({span->header, DeleteUntil(contents_, *span), i});
+    if (!span) continue;
+    const std::size_t until = DeleteUntil(contents_, *span);
+    if (!WholeLines(contents_, *span, until)) {
+      for (const auto& section : sections) DeleteSection(section);
+      return;
+    }
+    stretches.push_back({span->header, until, i});
   }
   std::sort(stretches.begin(), stretches.end(), [](const Stretch& a, const Stretch& b) { return a.from < b.from; });
   for (std::size_t i = 1; i < stretches.size(); ++i) {

@@ -243,6 +243,17 @@ TEST(IniBatch, SectionEndedByAValueIsWrittenAsSingleEditsWould) {
   }
 }
 
+TEST(IniBatch, HeaderInsideALineIsDeletedAsSingleEditsWould) {
+  // Removing "[S]" from "[[S]" joins what is left into a header of U.
+  const std::string text = "[[S]\r\nU]\r\n[U]\r\nk=1\r\n";
+  CIni single = WithText(text);
+  single.DeleteSection("S");
+  single.DeleteSection("U");
+  CIni batched = WithText(text);
+  batched.DeleteSections({"S", "U"});
+  EXPECT_EQ(batched.Contents(), single.Contents());
+}
+
 TEST(IniDeleteKey, RemovesOneLineOfTheSectionOnly) {
   CIni ini = WithText("[A]\r\na=1\r\nk=2\r\nz=3\r\n[B]\r\nk=4\r\n");
   ini.DeleteKey("A", "k");
