@@ -236,6 +236,12 @@ bool CFTPUsers::pDeleteByKey(std::string_view vsKey) {
   const auto found = std::find_if(users_.begin(), users_.end(),
                                   [&](const auto& user) { return SameUserID(user->UserID, vsKey); });
   if (found == users_.end()) return false;
+  // Refused before anything changes: sections emptied in memory for a save
+  // that is then refused would reach the disk with the next add.
+  lastError_.clear();
+  for (const auto& user : users_) {
+    if (user.get() != found->get() && Refuse(*user)) return false;
+  }
   std::vector<std::string> sections;
   for (std::int32_t n = 1; n <= Count(); ++n) sections.push_back(Section(n));
   file_.DeleteSections(sections);

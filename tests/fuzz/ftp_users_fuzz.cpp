@@ -127,13 +127,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         const bool existed = users.pExists(key);
         const std::int32_t count = users.Count();
-        // Saved unless another account holds a value its file cannot.
+        // Refused, changing nothing, when another account holds a value
+        // the file cannot; otherwise removed and saved.
         const bool saved = users.pDeleteByKey(key);
         FUZZ_CHECK(!saved || existed);
-        if (existed) {
-          FUZZ_CHECK(!users.pExists(key) && users.Count() == count - 1);
-          FUZZ_CHECK(saved || !AllStorable(users));
-          if (saved && checkFile) CheckFileHoldsMemory(users, path);
+        if (existed && users.pExists(key)) {
+          FUZZ_CHECK(!saved && !AllStorable(users) && users.Count() == count);
+        } else if (existed) {
+          FUZZ_CHECK(saved && users.Count() == count - 1);
+          if (checkFile) CheckFileHoldsMemory(users, path);
         }
         break;
       }

@@ -285,6 +285,19 @@ TEST_F(FTPUsersTest, DeleteByKeyRenumbersTheFile) {
   EXPECT_EQ(again->ItemByIndex(2).Password, "3");
 }
 
+TEST_F(FTPUsersTest, DeleteRefusedForAnotherAccountChangesNothing) {
+  auto users = Open();
+  Add(*users, "a");
+  Add(*users, "b");
+  users->ItemByKey("b").DefaultDirectory = "/srv/x]";
+  EXPECT_FALSE(users->pDeleteByKey("a"));
+  EXPECT_TRUE(users->pExists("a"));
+  // The next save must not write sections the refused delete had emptied.
+  users->ItemByKey("b").DefaultDirectory = "/srv/x";
+  Add(*users, "c");
+  EXPECT_EQ(Open()->Count(), 3);
+}
+
 TEST_F(FTPUsersTest, DeleteOfUnknownKeyChangesNothing) {
   auto users = Open();
   Add(*users, "a");
