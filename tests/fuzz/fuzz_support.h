@@ -13,11 +13,24 @@
   do {                                                                               \
     if (!(cond)) {                                                                   \
       std::fprintf(stderr, "%s:%d: invariant failed: %s\n", __FILE__, __LINE__, #cond); \
-      std::abort();                                                                  \
+      fuzz::Fail();                                                                  \
     }                                                                                \
   } while (0)
 
 namespace fuzz {
+
+// The scratch folder of the process, if any: removed before a failed check
+// aborts, since minimising a crash runs it many times over.
+inline std::filesystem::path& ScratchPath() {
+  static std::filesystem::path path;
+  return path;
+}
+
+[[noreturn]] inline void Fail() {
+  std::error_code ec;
+  if (!ScratchPath().empty()) std::filesystem::remove_all(ScratchPath(), ec);
+  std::abort();
+}
 
 // A private folder for the run, removed when the process ends normally. It
 // lies on /dev/shm where that exists: every save is flushed to disk, which
@@ -34,10 +47,12 @@ class ScratchDir {
       std::abort();
     }
     path_ = pattern;
+    ScratchPath() = path_;
   }
   ~ScratchDir() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
+    ScratchPath().clear();
   }
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
