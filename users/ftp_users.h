@@ -87,8 +87,9 @@ class CFTPUsers {
   // The own-file part of the check (anonymous, then the stored password).
   bool ValidateStored(std::string_view vsUserID, std::string_view vsPassword) const;
 
-  // Whether the file can hold the value: no line break, and not ending in
-  // "]" (the store would end the section there and lose every later key).
+  // Whether the file can hold the value: no CR LF, and not ending in "]"
+  // (the store would end the section there and lose every later key). The
+  // windows and the account tool refuse any line break before this.
   static bool StorableValue(std::string_view value);
   // Why the last add or update was refused ("" when it was not).
   const std::string& LastError() const { return lastError_; }
@@ -106,8 +107,9 @@ class CFTPUsers {
   void pDeleteByIndex(std::int32_t vnIndex);
 
   // Removes the account and rewrites the file so it holds exactly the
-  // remaining accounts, numbered from 1. An unknown key changes nothing and
-  // returns false; otherwise true when the file was saved.
+  // remaining accounts, numbered from 1. An unknown key, or another account
+  // holding a value the file cannot hold (LastError says which), changes
+  // nothing and returns false; otherwise true when the file was saved.
   bool pDeleteByKey(std::string_view vsKey);
 
   // Writes every account to its section and saves the file once; true when
@@ -143,6 +145,8 @@ class CFTPUsers {
   std::unordered_map<std::string, CFTPUser*> byId_;
   std::string lastError_;
   bool lastSaveSucceeded_ = true;
+  // Whether section n of the file holds account n for every n up to Count.
+  bool fileInStep_ = true;
 };
 
 }  // namespace velto

@@ -213,7 +213,8 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  // exit, not quit: quit asks the windows to close, and the main window refuses.
-  if (quit) QTimer::singleShot(0, &app, [] { QApplication::exit(0); });
+  // exit, not quit: the main window and the progress window refuse to close
+  // by themselves.
+  if (quit) QTimer::singleShot(0, &app, [] { QCoreApplication::exit(0); });
   return QApplication::exec();
 }
