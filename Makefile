@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 
 # Debian packages the project needs to build, test and run.
 DEPS := build-essential cmake pkg-config libgtest-dev libgmock-dev libpam0g-dev \
-        python3 curl lftp procps \
+        python3 curl lftp wget procps \
         qt6-base-dev libqt6svg6 libgl-dev xvfb trayer xdotool imagemagick
 
 # CI treats warnings as errors.
@@ -41,8 +41,9 @@ test: build-test
 	cd $(BUILD_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure --timeout 600 -j $(JOBS)
 
+# Runs from run/ on 127.0.0.1 port 2121 with a demo account (scripts/run.sh).
 run: build
-	./$(BUILD_DIR)/bin/velto
+	scripts/run.sh $(BUILD_DIR)
 
 bench: build
 	python3 bench/ftp_bench.py

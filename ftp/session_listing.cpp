@@ -21,7 +21,8 @@ std::string CFTPSession::CmdLIST(const ParsedCommand&) {
 
 std::string CFTPSession::CmdNLST(const ParsedCommand& command) {
   const CFTPUser* account = Account();
-  const bool limited = account != nullptr && account->LimitToDefaultDirectory;
+  // A session whose account was removed keeps no right to look outside.
+  const bool limited = account == nullptr || account->LimitToDefaultDirectory;
   std::string folder;
   if (command.argument.empty()) {
     folder = directory_->CurrentDirectory();

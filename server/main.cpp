@@ -7,10 +7,13 @@
 #include "server/main_window.h"
 #include "server/runhost.h"
 #include "server/user_interface.h"
+#include "server/user_tool.h"
 
 #include <algorithm>
 #include <cctype>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -33,6 +36,10 @@ std::string CommandLine(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   using namespace velto;
+  // Administration from the command line; never starts a server.
+  const std::string_view tool = argc > 1 ? argv[1] : "";
+  if (tool == "user") return RunUserTool(std::vector<std::string>(argv + 2, argv + argc));
+  if (tool == "addresses" && argc == 2) return PrintLocalAddresses();
   platform::EventLoop& loop = platform::EventLoop::Instance();
   HeadlessUserInterface ui("velto");
   MGlobal g(loop);

@@ -10,8 +10,12 @@
 #include <sys/stat.h>
 #include <syslog.h>
 
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace velto {
 
@@ -215,6 +219,42 @@ void FMain::Load() {
   if (!g_.gbRunningAsService || !g_.gbHideIcon) g_.ui->StartTrayIcon();
   // 25.
   if (!hideSplash) g_.ui->SplashStatus("Initializing Network Services...");
+  AnnounceRunning();
+}
+
+// The account tool edits Velto.usr while the server runs; the pid file
+// tells it whom to send SIGHUP.
+void FMain::AnnounceRunning() {
+  hangup_ = std::make_unique<HangupWatch>(g_.loop, [this] { ReloadUsers(); });
+  pidFile_ = std::make_unique<PidFile>(g_.gsAppPath);
+  if (!pidFile_->Written()) {
+    const std::string text = "cannot write " + pidFile_->Path() + " (" + pidFile_->Error() +
+                             "); reload the accounts with kill -HUP " + std::to_string(::getpid());
+    std::fprintf(stderr, "velto: %s\n", text.c_str());
+    g_.LogError(0, text, "Form_Load");
+  }
+}
+
+void FMain::ReloadUsers() {
+  if (!g_.gobjFTPUsers) return;
+  const std::string path = g_.gsAppPath + "Velto.usr";
+  // A file that cannot be read would drop every account: keep them.
+  if (::access(path.c_str(), R_OK) != 0) {
+    const int error = errno;
+    const std::string text = "cannot read " + path + " (" + std::strerror(error) + "); the accounts stay as they were";
+    std::fprintf(stderr, "velto: %s\n", text.c_str());
+    ::syslog(LOG_ERR, "%s", text.c_str());
+    g_.LogError(error, text, "ReloadUsers");
+    return;
+  }
+  WarnAboutReadableUserFile();
+  g_.gobjFTPUsers->Reload();
+  const std::int32_t count = g_.gobjFTPUsers->Count();
+  const std::string text =
+      "reloaded " + std::to_string(count) + (count == 1 ? " account" : " accounts") + " from " + path;
+  std::fprintf(stderr, "velto: %s\n", text.c_str());
+  ::syslog(LOG_INFO, "%s", text.c_str());
+  NotifySessionsChanged();
 }
 
 // The listener could not start: whoever runs the server must learn it.
@@ -283,6 +323,8 @@ void FMain::Unload() {
   if (unloaded_) return;
   unloaded_ = true;
   g_.gbUnloading = true;
+  pidFile_.reset();
+  hangup_.reset();
   if (!g_.gbAbortStart && g_.gobjIni) {
     settings_.Store(*g_.gobjIni, kUnloadSettings);
     g_.gobjIni->WriteToDisk();
