@@ -121,11 +121,13 @@ class ControlRecorder:
                     except OSError:
                         data = b""
                     if data:
+                        # Kept before it is passed on: whatever a client saw
+                        # is on record by the time it ends.
+                        self._keep(sock, number, side, pending, data)
                         try:
                             other.sendall(data)
                         except OSError:
                             pass
-                        self._keep(sock, number, side, pending, data)
                         continue
                     for s in (sock, other):
                         if s in peers:
