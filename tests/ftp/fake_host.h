@@ -102,6 +102,8 @@ struct Rights {
   bool read = true;
   bool write = true;
   bool log = false;
+  // Off: the physical paths are shown. On with `limited`: the home is "/".
+  bool virtualPaths = false;
 };
 
 // One session of the account "bob" (home ftp/bob) with a fake host.
@@ -134,7 +136,7 @@ class SessionFixture : public ::testing::Test {
   // A logged-on session of "bob".
   void LogOn(Rights rights) {
     ASSERT_TRUE(users.pAddUser("bob", "pw", tree.Path("ftp/bob"), true, rights.limited, rights.read, rights.write,
-                               rights.log, true));
+                               rights.log, rights.virtualPaths));
     NewSession();
     ASSERT_EQ(Cmd("USER bob"), "331 OK need password.\r\n");
     ASSERT_EQ(Cmd("PASS pw"), "230 \r\n");

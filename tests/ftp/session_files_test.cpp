@@ -27,7 +27,7 @@ const std::string kNotImplemented = "504 That command is not implemented.\r\n";
 class SessionFilesTest : public test::SessionFixture {
  protected:
   std::string Pwd() { return Cmd("PWD"); }
-  static std::string PwdReply(const std::string& path) { return "257 Remote directory is \"" + path + "\"\r\n"; }
+  static std::string PwdReply(const std::string& path) { return "257 \"" + path + "\" is the current directory.\r\n"; }
 };
 
 // ---- PWD and moving about -------------------------------------------------
