@@ -69,8 +69,8 @@ std::string CFTPSession::FindListed(const std::string& argument, Listed& out) {
       return ::stat(path.c_str(), &st) == 0 || ::lstat(path.c_str(), &st) == 0;
     });
     if (found.result != Lookup::Found) return Refusal(found.result);
-    out.path = found.path;
     out.single = !S_ISDIR(st.st_mode);
+    out.path = out.single || found.path.back() == '/' ? found.path : found.path + "/";
     if (out.single && !out.pattern.empty()) return Line(reply::kFileNotFound);
   }
   if (!out.pattern.empty()) {

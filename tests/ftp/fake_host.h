@@ -17,6 +17,7 @@
 
 #include <unistd.h>
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -31,6 +32,7 @@ class FakeHost final : public ISessionHost {
   std::string replies;     // control text not yet taken
   std::string dataOut;     // bytes sent on the data connection
   bool backlogged = false;
+  std::size_t backlogAbove = SIZE_MAX;  // untaken reply bytes that count as a backlog
   bool held = false;
   bool controlClosed = false;
   int passivePort = 40001;  // what OpenPassive returns
@@ -43,7 +45,7 @@ class FakeHost final : public ISessionHost {
     replies.append(text);
     log += "reply:" + std::string(text);
   }
-  bool Backlogged() override { return backlogged; }
+  bool Backlogged() override { return backlogged || replies.size() > backlogAbove; }
   void HoldInput(bool hold) override { held = hold; }
   void CloseControl() override {
     controlClosed = true;

@@ -64,6 +64,26 @@ TEST_F(SessionLogonTest, UnreadRepliesStopTheInputUntilTheyDrain) {
   EXPECT_FALSE(host->held);
 }
 
+TEST_F(SessionLogonTest, NegotiationBeforeLogOnIsAnsweredAndNotCounted) {
+  sessions->MaxLogonAttempts = "2";
+  LogOn({});
+  NewSession();
+  for (int round = 0; round < 3; ++round) {
+    EXPECT_EQ(Cmd("FEAT").substr(0, 4), "211-");
+    EXPECT_EQ(Cmd("AUTH TLS"), "504 That command is not implemented.\r\n");
+    EXPECT_EQ(Cmd("SYST"), "215 Windows_NT\r\n");
+    EXPECT_EQ(Cmd("OPTS UTF8 ON"), "200 OK\r\n");
+    EXPECT_EQ(Cmd("NOOP"), "200 OK\r\n");
+    EXPECT_EQ(Cmd("QUIT"), "221 Goodbye.\r\n");
+  }
+  EXPECT_FALSE(host->controlClosed);
+  // The last allowed attempt is answered, then the connection closes.
+  EXPECT_EQ(Cmd("STAT"), k530);
+  Cmd("USER bob");
+  EXPECT_EQ(Cmd("PASS wrong"), "");
+  EXPECT_EQ(host->log, "reply:" + k530 + "close-control\n");
+}
+
 TEST_F(SessionLogonTest, StrangersAreTimedOut) {
   sessions->LogonTimeout = 60000;
   NewSession();
