@@ -63,6 +63,9 @@ struct Watch {
   bool errored = false;
   bool closePosted = false;
   bool readPaused = false;  // reads held back; resuming posts what is due
+  // Urgent data arrived. A receive stops short at its mark even when more
+  // is waiting, and no new edge will say so.
+  bool urgent = false;
 };
 
 // A failed call that can only mean a fault in this program (a descriptor the
@@ -278,6 +281,7 @@ struct EventLoop::Impl {
     }
     if (events & (EPOLLRDHUP | EPOLLHUP)) w.peerClosed = true;
     if (events & EPOLLERR) w.errored = true;
+    if (events & EPOLLPRI) w.urgent = true;
     if (w.readPaused && (events & EPOLLERR) && !w.closePosted) {
       // A paused socket still learns at once that its connection failed.
       int err = 0;
@@ -609,7 +613,7 @@ bool EventLoop::AsyncSelect(int fd, TargetHandle target, std::uint32_t number, s
     impl_->CountWatch(target, +1);
   }
   epoll_event ev{};
-  ev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+  ev.events = EPOLLIN | EPOLLPRI | EPOLLOUT | EPOLLRDHUP | EPOLLET;
   ev.data.fd = fd;
   if (::epoll_ctl(impl_->epoll.get(), EPOLL_CTL_ADD, fd, &ev) != 0) {
     impl_->CountWatch(target, -1);
@@ -658,9 +662,14 @@ long EventLoop::Recv(int fd, void* buffer, std::size_t length, int flags) {
   if (it != impl_->watches.end() && (flags & MSG_PEEK) == 0) {
     Watch& w = it->second;
     w.readArmed = true;
+    char probe;
     if (n > 0 && static_cast<std::size_t>(n) == length) {
       // The buffer was filled: more may be waiting.
       impl_->PostReadOrClose(fd, w);
+    } else if (n > 0 && w.urgent && !w.datagram) {
+      // Stopped at an urgent mark, or everything was read.
+      w.urgent = ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+      if (w.urgent) impl_->PostReadOrClose(fd, w);
     } else if (n == 0 && length > 0 && !w.datagram) {
       w.peerClosed = true;
       impl_->PostReadOrClose(fd, w);
