@@ -224,6 +224,9 @@ class ClientMatrixTest(VeltoTestCase):
         def download(account, home, work):
             curl(work, "-o", "data.bin", self.url(account, "data.bin"))
             self.assertEqual((work / "data.bin").read_bytes(), TREE["data.bin"])
+            # Active mode: curl offers EPRT first.
+            curl(work, "--ftp-port", "127.0.0.1", "-o", "active.bin", self.url(account, "data.bin"))
+            self.assertEqual((work / "active.bin").read_bytes(), TREE["data.bin"])
 
         def upload(account, home, work):
             (work / "up.bin").write_bytes(UPLOAD)
@@ -383,7 +386,65 @@ class ClientMatrixTest(VeltoTestCase):
             self.assertEqual(got, {"a.txt": TREE["sub/a.txt"], "b.txt": TREE["sub/b.txt"]})
             ftp.quit()
 
-        self.matrix("ftplib", {"log on": log_on, "list a subfolder": list_subfolder, "navigate": navigate,
+        def read_all(sock):
+            sock.settimeout(CLIENT_TIMEOUT)
+            chunks = []
+            while chunk := sock.recv(65536):
+                chunks.append(chunk)
+            return b"".join(chunks)
+
+        def retr_over_epsv(ftp):
+            port = int(re.search(r"\(\|\|\|(\d+)\|\)", ftp.sendcmd("EPSV")).group(1))
+            with socket.create_connection(("127.0.0.1", port), timeout=CLIENT_TIMEOUT) as data:
+                ftp.sendcmd("RETR hello.txt")
+                got = read_all(data)
+            ftp.voidresp()
+            self.assertEqual(got, TREE["hello.txt"])
+
+        def retr_over_eprt(ftp):
+            with socket.create_server(("127.0.0.1", 0)) as listener:
+                listener.settimeout(CLIENT_TIMEOUT)
+                ftp.sendcmd(f"EPRT |1|127.0.0.1|{listener.getsockname()[1]}|")
+                ftp.sendcmd("RETR hello.txt")
+                data, _ = listener.accept()
+                with data:
+                    got = read_all(data)
+            ftp.voidresp()
+            self.assertEqual(got, TREE["hello.txt"])
+
+        def set_and_read_time(ftp):
+            ftp.sendcmd("MFMT 20200102030405 hello.txt")
+            self.assertEqual(ftp.sendcmd("MDTM hello.txt"), "213 20200102030405")
+
+        def machine_listing(ftp):
+            self.assertIn("size=%d;" % len(TREE["hello.txt"]), ftp.sendcmd("MLST hello.txt").lower())
+            self.assert_listing_names([name for name, _ in ftp.mlsd("sub")])
+
+        def feat_tells_the_truth(account, home, work):
+            # Every feature the server announces works when a client uses it
+            # (ftplib raises on any refusal).
+            ftp = session(account)
+            ftp.voidcmd("TYPE I")
+            checks = {
+                "CLNT": lambda: ftp.sendcmd("CLNT matrix"),
+                "EPRT": lambda: retr_over_eprt(ftp),
+                "EPSV": lambda: retr_over_epsv(ftp),
+                "MDTM": lambda: set_and_read_time(ftp),
+                "MFMT": lambda: set_and_read_time(ftp),
+                "MLST": lambda: machine_listing(ftp),
+                "REST": lambda: self.assertEqual(retr(ftp, "hello.txt", rest=6), TREE["hello.txt"][6:]),
+                "SIZE": lambda: self.assertEqual(ftp.size("data.bin"), len(TREE["data.bin"])),
+                "UTF8": lambda: ftp.sendcmd("OPTS UTF8 ON"),
+            }
+            lines = ftp.sendcmd("FEAT").splitlines()
+            announced = {line.split()[0].upper() for line in lines[1:-1]}
+            self.assertEqual(announced - set(checks), set(), "announced features this test does not try")
+            for feature in sorted(announced):
+                with self.subTest(feature=feature):
+                    checks[feature]()
+            ftp.quit()
+
+        self.matrix("ftplib", {"FEAT tells the truth": feat_tells_the_truth, "log on": log_on, "list a subfolder": list_subfolder, "navigate": navigate,
                                "download": download, "upload": upload, "resume a download": resume_download,
                                "resume an upload": resume_upload, "mget a wildcard": mget})
 
