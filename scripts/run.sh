@@ -8,8 +8,9 @@
 # run/ survive later runs; delete run/ to start afresh.
 set -euo pipefail
 
-build=${1:-build}
 repo=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-build}
+[[ $build == /* ]] || build=$repo/$build
 run=$repo/run
 port=2121
 
@@ -24,7 +25,7 @@ if [[ -f $run/Velto.pid ]]; then
 fi
 
 # --remove-destination: a fresh file, never a write into a program that runs.
-cp -p --remove-destination "$repo/$build/bin/velto" "$repo/$build/bin/"*.so "$run/"
+cp -p --remove-destination "$build/bin/velto" "$build/bin/"*.so "$run/"
 
 # Loopback only: the demo password is printed, so no other machine may
 # reach it. FTPBindToIP numbers the local addresses with loopback last, so

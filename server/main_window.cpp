@@ -230,6 +230,13 @@ void FMain::Load() {
 // tells it whom to send SIGHUP.
 void FMain::AnnounceRunning() {
   hangup_ = std::make_unique<HangupWatch>(g_.loop, [this] { ReloadUsers(); });
+  if (!hangup_->Watching()) {
+    // No pid file either: the tool's SIGHUP would end this server.
+    const std::string text = "cannot watch SIGHUP; changes to Velto.usr take effect at the next start";
+    std::fprintf(stderr, "velto: %s\n", text.c_str());
+    g_.LogError(0, text, "Form_Load");
+    return;
+  }
   pidFile_ = std::make_unique<PidFile>(g_.gsAppPath);
   if (!pidFile_->Written()) {
     const std::string text = "cannot write " + pidFile_->Path() + " (" + pidFile_->Error() +

@@ -104,6 +104,8 @@ TEST(FTPOptions, AnAccountGoneInAReloadIsNotWrittenBack) {
   OptionsDialog o({}, {"alice", "bob"});
   FFTPOptions& d = *o.dialog;
   o.Click(0);
+  o.Click(1, Qt::ControlModifier);
+  d.RightBox(FFTPOptions::kLogAccess)->setChecked(true);
   {
     CFTPUsers tool;
     tool.SetDataFile(o.core.facade.Users().DataFile());
@@ -113,7 +115,7 @@ TEST(FTPOptions, AnAccountGoneInAReloadIsNotWrittenBack) {
   d.UpdateButton()->click();
   EXPECT_EQ(o.messages.Texts(), std::vector<QString>{"The account \"alice\" is no longer in the user file."});
   EXPECT_FALSE(o.core.facade.Users().pExists("alice"));
-  EXPECT_EQ(o.core.facade.Users().Count(), 1);
+  EXPECT_FALSE(o.User("bob").LogAccess) << "nothing was written";
 }
 
 TEST(FTPOptions, SeveralSelectedAccountsGetFolderAndRightsButKeepTheirPasswords) {
