@@ -147,6 +147,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (quit) QTimer::singleShot(0, &app, &QApplication::quit);
+  // exit, not quit: the progress window refuses to close by itself.
+  if (quit) QTimer::singleShot(0, &app, [] { QCoreApplication::exit(0); });
   return QApplication::exec();
 }
