@@ -49,14 +49,14 @@ class GreetingAndParsingTest(VeltoTestCase):
     def test_unknown_verbs_answer_504_after_log_on(self):
         client = self._logged_on()
         self.assertEqual(client.cmd("XYZZ"), REPLY_NOT_IMPLEMENTED)
-        self.assertEqual(client.cmd("FEAT"), REPLY_NOT_IMPLEMENTED)
+        self.assertEqual(client.cmd("AUTH TLS"), REPLY_NOT_IMPLEMENTED)
         self.assertEqual(client.cmd("CD somewhere"), REPLY_NOT_IMPLEMENTED)
 
     def test_quit_ends_the_log_on_but_keeps_the_connection(self):
         client = self._logged_on()
         self.assertEqual(client.cmd("QUIT"), "221 Goodbye.\r\n")
         self.assertTrue(client.is_open(), "the server closed the connection after QUIT")
-        self.assertEqual(client.cmd("NOOP"), REPLY_NOT_LOGGED_ON)
+        self.assertEqual(client.cmd("PWD"), REPLY_NOT_LOGGED_ON)
         self.assertEqual(client.cmd("USER alice"), REPLY_NEED_PASSWORD)
         self.assertEqual(client.cmd("PASS secret"), "230 \r\n")
         self.assertEqual(client.cmd("NOOP"), REPLY_OK)
