@@ -252,7 +252,7 @@ class AccessLogTest(VeltoTestCase):
         bob = self.track(server.logged_on_client("Bob", "s3cret-Bob"))
         self.assertEqual(bob.cmd("NOOP"), REPLY_OK)
         stranger = self.track(server.client())
-        self.assertEqual(stranger.cmd("NOOP"), REPLY_NOT_LOGGED_ON)
+        self.assertEqual(stranger.cmd("PWD"), REPLY_NOT_LOGGED_ON)
         self.stop_server(server)  # lines are only sure to be on disk once the log is closed
         return server, alice.local_port, server.read_access_log()
 
