@@ -8,15 +8,24 @@ DEPS := build-essential cmake pkg-config libgtest-dev libgmock-dev libpam0g-dev 
         python3 curl lftp procps \
         qt6-base-dev libqt6svg6 libgl-dev xvfb trayer xdotool imagemagick
 
+# What the fuzzers add: clang and its runtime, which holds libFuzzer.
+FUZZ_DEPS := clang libclang-rt-dev
+FUZZ_DIR ?= build-fuzz
+# `make fuzz-run FUZZER=ini FUZZ_SECONDS=300`: one fuzzer in one process.
+FUZZER ?= command_line
+FUZZ_SECONDS ?= 240
+
 # CI treats warnings as errors.
 WERROR := $(if $(CI),ON,OFF)
 
-.PHONY: all deps build build-test test run bench clean
+.PHONY: all deps fuzz-deps build build-test test fuzz fuzz-run run bench clean
 
 all: build
 
-deps:
-	@missing=""; for p in $(DEPS); do \
+deps: PACKAGES = $(DEPS)
+fuzz-deps: PACKAGES = $(FUZZ_DEPS)
+deps fuzz-deps:
+	@missing=""; for p in $(PACKAGES); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -41,6 +50,22 @@ test: build-test
 	cd $(BUILD_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure --timeout 600 -j $(JOBS)
 
+# Coverage-guided fuzzers (clang, libFuzzer, ASan and UBSan) in their own build
+# folder; each replays its seed corpus once. Not part of `make test`.
+fuzz: deps fuzz-deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DVELTO_FUZZ=ON -DVELTO_SANITIZE=OFF -DVELTO_WERROR=$(WERROR)
+	cmake --build $(FUZZ_DIR) --target velto_fuzzers -j $(JOBS)
+	cd $(FUZZ_DIR) && ctest -L fuzz --output-on-failure
+
+# New inputs go to a scratch corpus beside the build, so the committed seeds
+# stay small; crashes land in $(FUZZ_DIR)/crashes/.
+fuzz-run: fuzz
+	mkdir -p $(FUZZ_DIR)/corpus/$(FUZZER) $(FUZZ_DIR)/crashes
+	./$(FUZZ_DIR)/fuzz/fuzz_$(FUZZER) -max_total_time=$(FUZZ_SECONDS) -max_len=16384 \
+	  -artifact_prefix=$(FUZZ_DIR)/crashes/$(FUZZER)- \
+	  $(FUZZ_DIR)/corpus/$(FUZZER) tests/fuzz/corpus/$(FUZZER)
+
 run: build
 	./$(BUILD_DIR)/bin/velto
 
@@ -48,4 +73,4 @@ bench: build
 	python3 bench/ftp_bench.py
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(FUZZ_DIR)

@@ -14,24 +14,27 @@ class SplashModel {
   explicit SplashModel(std::function<void()> close) : mClose(std::move(close)) {}
 
   // The minimum display time has passed.
-  void TimerTick() { OneConditionMet(); }
-  // Start-up has finished.
-  void AppIsReady() { OneConditionMet(); }
+  void TimerTick() {
+    mShownLongEnough = true;
+    CloseWhenDone();
+  }
+  // Start-up has finished. Saying so twice does not stand in for the timer.
+  void AppIsReady() {
+    mReady = true;
+    CloseWhenDone();
+  }
   bool Closed() const { return mClosed; }
 
  private:
-  void OneConditionMet() {
-    if (mClosed) return;
-    if (!mOneMet) {
-      mOneMet = true;
-      return;
-    }
+  void CloseWhenDone() {
+    if (mClosed || !mShownLongEnough || !mReady) return;
     mClosed = true;
     if (mClose) mClose();
   }
 
   std::function<void()> mClose;
-  bool mOneMet = false;
+  bool mShownLongEnough = false;
+  bool mReady = false;
   bool mClosed = false;
 };
 

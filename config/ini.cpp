@@ -219,11 +219,21 @@ std::string CIni::GetValue(std::string_view section, std::string_view key,
 void CIni::WriteValue(std::string_view section, std::string_view key, std::string_view value,
                       bool writeToDisk) {
   const std::optional<SectionSpan> span = Span(contents_, FindHeader(section), section);
-  if (!span) {
-    // Appending leaves every header before it where it was.
+  const std::string bareHeader = Concat({"[", section, "]"});
+  if (!span && EndsWith(contents_, bareHeader)) {
+    // The text ends in this header without its line break: the break
+    // completes it. A second header after it would leave the first one
+    // matching with an empty body, and the new key would never be found.
+    contents_.append(Concat({kLineBreak, key, "=", value, kLineBreak}));
+    indexed_ = false;
+  } else if (!span) {
+    // Appending leaves every header before it where it was, unless the text
+    // ends in "]": the line break then completes that last line, which may
+    // be another section's header.
+    const bool completesHeader = EndsWith(contents_, "]");
     const std::size_t header = contents_.size() + kLineBreak.size();
-    contents_.append(Concat({kLineBreak, "[", section, "]", kLineBreak, key, "=", value, kLineBreak}));
-    if (indexed_ && indexUsable_ && section.find(kLineBreak) == std::string_view::npos &&
+    contents_.append(Concat({kLineBreak, bareHeader, kLineBreak, key, "=", value, kLineBreak}));
+    if (indexed_ && indexUsable_ && !completesHeader && section.find(kLineBreak) == std::string_view::npos &&
         section.find_first_of("[]") == std::string_view::npos && key.find(']') == std::string_view::npos &&
         value.find(']') == std::string_view::npos) {
       headers_.emplace(std::string(section), header);
@@ -292,6 +302,18 @@ bool AtLineStart(const std::string& text, std::size_t pos) {
   return pos == 0 || pos == text.size() || (pos >= 2 && text.compare(pos - 2, 2, kLineBreak) == 0);
 }
 
+// Whether a section's stretch can be edited or removed on its own: it runs
+// from the start of the header's line to the start of the line whose "]"
+// ends the section, so it holds every key line of the section and removing
+// it joins no two partial lines. It does not when the header stands inside
+// a line, when that "]" closes a value, or when the next "[" stands on an
+// earlier line or within one.
+bool WholeLines(const std::string& text, const SectionSpan& span, std::size_t until) {
+  if (!AtLineStart(text, span.header)) return false;
+  if (!span.hasEnd) return true;
+  return span.hasNextHeader && AtLineStart(text, until) && text.find(kLineBreak, until) > span.end;
+}
+
 }  // namespace
 
 void CIni::WriteSections(const std::vector<SectionValues>& sections) {
@@ -306,8 +328,7 @@ void CIni::WriteSections(const std::vector<SectionValues>& sections) {
       continue;
     }
     const std::size_t until = DeleteUntil(contents_, *span);
-    if (!AtLineStart(contents_, until)) {
-      // A section that ends inside a line: edit the whole text, key by key.
+    if (!WholeLines(contents_, *span, until)) {
       for (const auto& entry : sections) {
         for (const auto& [key, value] : entry.values) WriteValue(entry.section, key, value);
       }
@@ -343,7 +364,8 @@ void CIni::WriteSections(const std::vector<SectionValues>& sections) {
   std::unordered_set<std::string_view> names;
   std::vector<const SectionValues*> repeated;
   for (const SectionValues* entry : added) {
-    if (!names.insert(entry->section).second) {
+    // A text ending in the section's bare header is completed key by key.
+    if (!names.insert(entry->section).second || EndsWith(out, Concat({"[", entry->section, "]"}))) {
       repeated.push_back(entry);
       continue;
     }
@@ -361,7 +383,13 @@ void CIni::DeleteSections(const std::vector<std::string>& sections) {
   std::vector<Stretch> stretches;
   for (std::size_t i = 0; i < sections.size(); ++i) {
     const std::optional<SectionSpan> span = Span(contents_, FindHeader(sections[i]), sections[i]);
-    if (span) stretches.push_back({span->header, DeleteUntil(contents_, *span), i});
+    if (!span) continue;
+    const std::size_t until = DeleteUntil(contents_, *span);
+    if (!WholeLines(contents_, *span, until)) {
+      for (const auto& section : sections) DeleteSection(section);
+      return;
+    }
+    stretches.push_back({span->header, until, i});
   }
   std::sort(stretches.begin(), stretches.end(), [](const Stretch& a, const Stretch& b) { return a.from < b.from; });
   for (std::size_t i = 1; i < stretches.size(); ++i) {

@@ -44,9 +44,11 @@ class CIni {
   std::string GetValue(std::string_view section, std::string_view key,
                        std::string_view defaultValue = {}) const;
 
-  // Sets the key. A new section is appended at the end of the text; a new key
-  // becomes the first line of its section; a key that exists only in a later
-  // section is added as the last line of this one.
+  // Sets the key. A new section is appended at the end of the text (a text
+  // that ends in the section's header without a line break gets just the
+  // break and the key line); a new key becomes the first line of its
+  // section; a key that exists only in a later section is added as the last
+  // line of this one.
   void WriteValue(std::string_view section, std::string_view key, std::string_view value,
                   bool writeToDisk = false);
 

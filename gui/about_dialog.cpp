@@ -105,4 +105,10 @@ void FAbout::OpenWebPage() { QDesktopServices::openUrl(WebPageUrl()); }
 
 void FAbout::OpenMail() { QDesktopServices::openUrl(MailUrl()); }
 
+void ShowAbout(QWidget* parent) {
+  auto* about = new FAbout(parent);
+  about->setAttribute(Qt::WA_DeleteOnClose);
+  about->ShowAboutForm();
+}
+
 }  // namespace velto

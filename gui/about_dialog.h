@@ -36,4 +36,8 @@ class FAbout final : public QDialog {
   QPushButton* mOk = nullptr;
 };
 
+// Opens the About box over `parent` (modal, without blocking the caller);
+// it deletes itself when closed.
+void ShowAbout(QWidget* parent);
+
 }  // namespace velto

@@ -16,9 +16,11 @@ void LoopBridge::Activated() {
   mLoop.ProcessReady();
   if (!mLoop.QuitRequested()) return;
   // The platform loop dispatches nothing more; a descriptor left readable
-  // would only spin Qt's loop until it returns.
+  // would only spin Qt's loop until it returns. The program ends whatever
+  // window is open (quit() would let a dialog that refuses to close keep
+  // it running), nested dialog loops included.
   mNotifier->setEnabled(false);
-  QCoreApplication::quit();
+  QCoreApplication::exit(0);
 }
 
 }  // namespace velto

@@ -36,7 +36,7 @@ class QtUserInterface final : public IUserInterface {
   void SplashStatus(const std::string& text) override;
   // Start-up is done: the start-up window closes once it has been shown
   // long enough.
-  void SplashReady();
+  void SplashReady() override;
 
   // Both borrowed; they must outlive this object or be detached (nullptr).
   void AttachMainWindow(QWidget* window);

@@ -16,6 +16,8 @@ FSplash::FSplash(std::chrono::milliseconds minimumShown)
     : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
       mModel([this] { close(); }) {
   setAttribute(Qt::WA_ShowWithoutActivating);
+  // Frameless, so the title only names it to the desktop.
+  setWindowTitle(QStringLiteral("Velto"));
   setWindowIcon(AppIcon());
 
   auto* frame = new QFrame(this);

@@ -66,6 +66,9 @@ struct MGlobal {
   IUserInterface* ui = nullptr;              // borrowed
   std::unique_ptr<IListControl> lstConnections;
   std::unique_ptr<DiagnosticsModel> diagnostics;
+  // Start-up's offer to import the computer's accounts, accepted (set by
+  // the desktop front end; empty: nothing to run).
+  std::function<void()> importAccounts;
   // A session's activity text for its window (empty text: cleared).
   std::function<void(CFTPSession&, std::string_view)> onActivity;
 

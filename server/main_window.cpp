@@ -176,10 +176,11 @@ void FMain::Load() {
   bool showImport = false;
   ReadSetting(ini, Setting::ShowCreateNTUserList, showImport);
   if (showImport) {
-    g_.ui->ShowAppMessage(
+    const int answer = g_.ui->ShowAppMessage(
         "Welcome to Velto!  Would you like choose users to add from an existing NT Domain, Server, or workstation "
         "(it may take a few seconds)?",
         kMbYesNo, "Welcome");
+    if (answer == kIdYes && g_.importAccounts) g_.importAccounts();
     WriteSetting(*g_.gobjIni, Setting::ShowCreateNTUserList, "False", true);
   }
   // 11: the import exists on this system (the platform id is always 2).
@@ -214,7 +215,10 @@ void FMain::Load() {
   // 23-24: the tray icon.
   if (!g_.gbRunningAsService || !g_.gbHideIcon) g_.ui->StartTrayIcon();
   // 25.
-  if (!hideSplash) g_.ui->SplashStatus("Initializing Network Services...");
+  if (!hideSplash) {
+    g_.ui->SplashStatus("Initializing Network Services...");
+    g_.ui->SplashReady();
+  }
 }
 
 // The listener could not start: whoever runs the server must learn it.

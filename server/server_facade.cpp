@@ -1,6 +1,7 @@
 #include "server/server_facade.h"
 
 #include "ftp/ftp_sessions.h"
+#include "users/ftp_users.h"
 
 #include <algorithm>
 
@@ -37,6 +38,7 @@ CServerFacade::~CServerFacade() {
   g_.onActivity = nullptr;
   g_.onFeed = nullptr;
   g_.onConnectionCount = nullptr;
+  g_.importAccounts = nullptr;
 }
 
 void CServerFacade::SetViewRealTime(bool on) { g_.gbViewRealTime = on; }
@@ -94,6 +96,10 @@ void CServerFacade::AttachConnectionList(std::unique_ptr<IListControl> list) {
   }
   g_.lstConnections = std::move(list);
 }
+
+std::int32_t CServerFacade::PlatformId() const { return g_.gobjFTPUsers ? g_.gobjFTPUsers->WinVersion : 2; }
+
+void CServerFacade::SetAccountImport(std::function<void()> import) { g_.importAccounts = std::move(import); }
 
 std::string CServerFacade::SettingText(Setting setting) const {
   if (auto live = main_.Settings().Current(setting)) return *live;

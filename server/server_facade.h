@@ -7,6 +7,7 @@
 #pragma once
 
 #include "admin/diagnostics_model.h"
+#include "admin/setting_store.h"
 #include "config/settings.h"
 #include "server/main_window.h"
 
@@ -33,10 +34,10 @@ class IFeedListener {
   virtual void ConnectionClosed() = 0;
 };
 
-class CServerFacade {
+class CServerFacade final : public ISettingStore {
  public:
   CServerFacade(MGlobal& globals, FMain& main);
-  ~CServerFacade();
+  ~CServerFacade() override;
   CServerFacade(const CServerFacade&) = delete;
   CServerFacade& operator=(const CServerFacade&) = delete;
 
@@ -83,16 +84,22 @@ class CServerFacade {
 
   // ---- accounts ----
   CFTPUsers& Users() { return *g_.gobjFTPUsers; }
+  // The platform id the account check reports (2: the system's accounts
+  // can be used).
+  std::int32_t PlatformId() const;
+  // What start-up runs when the administrator accepts the first-start offer
+  // to import the computer's accounts (empty: nothing, as without a display).
+  void SetAccountImport(std::function<void()> import);
 
   // ---- settings, through the one table ----
   // The live value where the key has one, else the file's text (or its
   // default).
-  std::string SettingText(Setting setting) const;
+  std::string SettingText(Setting setting) const override;
   // Sets the live value (false when the text does not convert: nothing
   // changes); with `writeNow` the key is also written and the file saved.
-  bool SetSetting(Setting setting, const std::string& text, bool writeNow = false);
+  bool SetSetting(Setting setting, const std::string& text, bool writeNow = false) override;
   // Writes one key to the file and saves it, without a live value.
-  void WriteSettingNow(Setting setting, const std::string& text);
+  void WriteSettingNow(Setting setting, const std::string& text) override;
   // The local addresses the listener can bind to (index = FTPBindToIP).
   std::vector<std::string> LocalAddresses() const;
 

@@ -28,6 +28,9 @@ class IUserInterface {
   virtual void ShowMainWindow(bool visible) = 0;
   virtual void SetTitle(const std::string& title) = 0;
   virtual void SplashStatus(const std::string& text) = 0;
+  // Start-up is done: the start-up window may close (once it has been
+  // shown for its minimum time).
+  virtual void SplashReady() {}
 };
 
 // No display: messages go to standard error and syslog, questions are

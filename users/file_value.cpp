@@ -35,9 +35,13 @@ std::string EncodeFileValue(std::string_view raw) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(raw.size() * 3);
-  for (const char c : raw) {
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    const char c = raw[i];
     const auto byte = static_cast<unsigned char>(c);
-    if (KeptAsIs(byte)) {
+    // A value ending in "]" would end its INI section early and hide the
+    // keys after it (the account's UserID among them).
+    const bool endsSection = c == ']' && i + 1 == raw.size();
+    if (KeptAsIs(byte) && !endsSection) {
       out += c;
     } else {
       out += '%';

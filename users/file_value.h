@@ -1,7 +1,8 @@
 // How a password (any byte values after encryption) is kept in one line of
 // the user file: printable ASCII other than '%' and blank is written as it
-// is; every other byte becomes '%' and two upper-case hex digits. The file
-// thus never holds line breaks, NUL or 8-bit bytes inside a password value.
+// is, except a ']' as the last byte (it would end the INI section); every
+// other byte becomes '%' and two upper-case hex digits. The file thus never
+// holds line breaks, NUL or 8-bit bytes inside a password value.
 #pragma once
 
 #include <string>

@@ -101,6 +101,8 @@ void CFTPUsers::SetDataFile(const std::string& vsPathAndFileName) {
 }
 
 void CFTPUsers::Load() {
+  // The file lines up with memory while account n comes from section n.
+  fileInStep_ = users_.empty();
   for (std::int32_t n = 1;; ++n) {
     const std::string section = Section(n);
     std::string id = file_.GetValue(section, "UserID", "");
@@ -122,6 +124,7 @@ void CFTPUsers::Load() {
     user->UseVirtualPaths = flag("UseVirtualPaths", true);
     byId_.emplace(LowerId(user->UserID), user.get());
     users_.push_back(std::move(user));
+    if (Count() != n) fileInStep_ = false;
   }
 }
 
@@ -134,6 +137,7 @@ void CFTPUsers::WriteSection(std::int32_t number, const CFTPUser& user) {
 // Writes every account to its section in one pass over the file, so a
 // large file saves in time proportional to its size.
 void CFTPUsers::WriteAllSections() {
+  fileInStep_ = true;  // a pump that removes an account clears it again
   std::vector<CIni::SectionValues> sections;
   sections.reserve(users_.size());
   // Count is read on every pass: the pump may run handlers that change the
@@ -205,7 +209,14 @@ bool CFTPUsers::pAddUser(std::string_view vsUserID, std::string_view vsPassword,
   if (Refuse(*user)) return false;
   byId_.emplace(LowerId(user->UserID), user.get());
   users_.push_back(std::move(user));
-  WriteSection(Count(), *users_.back());
+  if (fileInStep_) {
+    WriteSection(Count(), *users_.back());
+  } else {
+    // The new account's section number may be where another account's
+    // section lies (a duplicate was skipped at load, or an account removed
+    // from memory only): writing just that section would overwrite it.
+    WriteAllSections();
+  }
   Save();
   return true;
 }
@@ -218,12 +229,19 @@ void CFTPUsers::pDeleteByIndex(std::int32_t vnIndex) {
   }
   users_.erase(users_.begin() + (vnIndex - 1));
   Reindex();
+  fileInStep_ = false;
 }
 
 bool CFTPUsers::pDeleteByKey(std::string_view vsKey) {
   const auto found = std::find_if(users_.begin(), users_.end(),
                                   [&](const auto& user) { return SameUserID(user->UserID, vsKey); });
   if (found == users_.end()) return false;
+  // Refused before anything changes: sections emptied in memory for a save
+  // that is then refused would reach the disk with the next add.
+  lastError_.clear();
+  for (const auto& user : users_) {
+    if (user.get() != found->get() && Refuse(*user)) return false;
+  }
   std::vector<std::string> sections;
   for (std::int32_t n = 1; n <= Count(); ++n) sections.push_back(Section(n));
   file_.DeleteSections(sections);

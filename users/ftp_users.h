@@ -106,8 +106,9 @@ class CFTPUsers {
   void pDeleteByIndex(std::int32_t vnIndex);
 
   // Removes the account and rewrites the file so it holds exactly the
-  // remaining accounts, numbered from 1. An unknown key changes nothing and
-  // returns false; otherwise true when the file was saved.
+  // remaining accounts, numbered from 1. An unknown key, or another account
+  // holding a value the file cannot hold (LastError says which), changes
+  // nothing and returns false; otherwise true when the file was saved.
   bool pDeleteByKey(std::string_view vsKey);
 
   // Writes every account to its section and saves the file once; true when
@@ -143,6 +144,8 @@ class CFTPUsers {
   std::unordered_map<std::string, CFTPUser*> byId_;
   std::string lastError_;
   bool lastSaveSucceeded_ = true;
+  // Whether section n of the file holds account n for every n up to Count.
+  bool fileInStep_ = true;
 };
 
 }  // namespace velto

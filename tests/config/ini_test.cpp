@@ -105,6 +105,27 @@ TEST(IniWrite, NewSectionIsAppendedAfterALineBreak) {
   EXPECT_EQ(noBreak.Contents(), "[A]\r\na=1\r\n[B]\r\nb=2\r\n");
 }
 
+TEST(IniWrite, TextEndingInTheBareHeaderGetsItsLineBreak) {
+  CIni ini = WithText("[A]\r\na=1\r\n[Log]");
+  ini.WriteValue("Log", "K", "v");
+  EXPECT_EQ(ini.Contents(), "[A]\r\na=1\r\n[Log]\r\nK=v\r\n");
+  EXPECT_EQ(ini.GetValue("Log", "K"), "v");
+
+  CIni batch = WithText("[Log]");
+  batch.WriteSections({{"Log", {{"K", "v"}}}});
+  EXPECT_EQ(batch.GetValue("Log", "K"), "v");
+}
+
+TEST(IniWrite, AppendingCompletesAnotherBareHeader) {
+  // The new section's line break turns the last line "[X]" into X's header.
+  CIni ini = WithText("[X]");
+  EXPECT_EQ(ini.GetValue("X", "k", "none"), "none");
+  ini.WriteValue("S", "a", "1");
+  ini.WriteValue("X", "k", "v");
+  EXPECT_EQ(ini.GetValue("X", "k"), "v");
+  EXPECT_EQ(WithText(ini.Contents()).GetValue("X", "k"), "v");
+}
+
 TEST(IniWrite, NewKeyBecomesFirstLineOfItsSection) {
   CIni ini = WithText("; comment\r\n[A]\r\na=1\r\n\r\n[B]\r\nb=2\r\n");
   ini.WriteValue("A", "new", "x");
@@ -208,6 +229,29 @@ TEST(IniBatch, SectionsWrittenAndDeletedInOnePassMatchSingleEdits) {
   batched.DeleteSections({"A", "C", "Nope"});
   EXPECT_EQ(batched.Contents(), single.Contents());
   EXPECT_EQ(batched.GetValue("B", "L"), "22");
+}
+
+TEST(IniBatch, SectionEndedByAValueIsWrittenAsSingleEditsWould) {
+  // "K=]" ends the section, yet its key belongs to it and is replaced; so
+  // too when a lone "[" stands on a line before it.
+  for (const std::string text : {"\r\n[Log]\r\nK=]\r\nUserID=\r\n", "\r\n[Log]\r\nA=\r\n[\r\nK=]\r\nB=\r\n"}) {
+    CIni single = WithText(text);
+    single.WriteValue("Log", "K", "");
+    CIni batched = WithText(text);
+    batched.WriteSections({{"Log", {{"K", ""}}}});
+    EXPECT_EQ(batched.Contents(), single.Contents()) << text;
+  }
+}
+
+TEST(IniBatch, HeaderInsideALineIsDeletedAsSingleEditsWould) {
+  // Removing "[S]" from "[[S]" joins what is left into a header of U.
+  const std::string text = "[[S]\r\nU]\r\n[U]\r\nk=1\r\n";
+  CIni single = WithText(text);
+  single.DeleteSection("S");
+  single.DeleteSection("U");
+  CIni batched = WithText(text);
+  batched.DeleteSections({"S", "U"});
+  EXPECT_EQ(batched.Contents(), single.Contents());
 }
 
 TEST(IniDeleteKey, RemovesOneLineOfTheSectionOnly) {

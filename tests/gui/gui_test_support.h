@@ -4,11 +4,13 @@
 #pragma once
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QDeadlineTimer>
 #include <QTimer>
 #include <QWidget>
 
 #include <functional>
+#include <vector>
 
 namespace velto::test {
 
@@ -31,6 +33,38 @@ class ModalDriver {
  private:
   QDeadlineTimer mDeadline{5000};
   QTimer mTimer;
+};
+
+// Closes every message box that opens while it lives and keeps what it
+// said, so a test sees each message (and an unexpected one cannot block it).
+class MessageRecorder {
+ public:
+  struct Message {
+    QString title;
+    QString text;
+    QMessageBox::Icon icon;
+  };
+
+  MessageRecorder() {
+    QObject::connect(&mTimer, &QTimer::timeout, [this] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        mMessages.push_back({box->windowTitle(), box->text(), box->icon()});
+        box->accept();
+      }
+    });
+    mTimer.start(5);
+  }
+  const std::vector<Message>& Messages() const { return mMessages; }
+  std::vector<QString> Texts() const {
+    std::vector<QString> texts;
+    for (const Message& message : mMessages) texts.push_back(message.text);
+    return texts;
+  }
+  void Clear() { mMessages.clear(); }
+
+ private:
+  QTimer mTimer;
+  std::vector<Message> mMessages;
 };
 
 }  // namespace velto::test

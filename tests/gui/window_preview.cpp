@@ -1,8 +1,13 @@
 // Shows windows of the front end with sample content, for screenshots and a
-// look by hand: velto_window_preview [--quit] diagnostics|about|splash|tabs|tray...
+// look by hand: velto_window_preview [--quit]
+//   diagnostics|about|splash|tabs|tray|ftpoptions|settings|import|progress...
 // With --quit it opens them and ends at once (a check that they build up).
+// The dialogs work on a server core loaded from a temporary folder.
 #include "admin/diagnostics_model.h"
 #include "gui/about_dialog.h"
+#include "gui/account_import_dialogs.h"
+#include "gui/ftp_options_dialog.h"
+#include "gui/settings_dialog.h"
 #include "gui/app_resources.h"
 #include "gui/diagnostics_window.h"
 #include "gui/mini_tab.h"
@@ -10,9 +15,13 @@
 #include "gui/tray_icon.h"
 #include "platform/host_info.h"
 #include "log/log_lines.h"
+#include "users/ftp_users.h"
+
+#include "server_core.h"
 
 #include <QApplication>
 #include <QFrame>
+#include <QListWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -33,6 +42,16 @@ velto::SocketFacts HostFacts() {
   facts.maxUdpDg = "65507";
   facts.systemStatus = "Running";
   return facts;
+}
+
+// A core with a few accounts for the dialogs to show.
+std::unique_ptr<velto::test::ServerCore> SampleCore(const velto::test::ProgramFolder& folder) {
+  auto core = std::make_unique<velto::test::ServerCore>(folder);
+  velto::CFTPUsers& users = core->facade.Users();
+  users.pAddUser("anonymous", "", "/srv/ftp/pub", false, true, true, false, true, true);
+  users.pAddUser("alice", "secret", "/srv/ftp/alice", true, true, true, true, false, true);
+  users.pAddUser("bob", "secret", "/srv/ftp/bob", false, true, true, false, false, true);
+  return core;
 }
 
 }  // namespace
@@ -56,6 +75,19 @@ int main(int argc, char** argv) {
   std::unique_ptr<velto::FSplash> splash;
   std::unique_ptr<QWidget> tabsPage;
   std::unique_ptr<velto::TrayIcon> tray;
+  std::unique_ptr<velto::test::ProgramFolder> folder;
+  std::unique_ptr<velto::test::ServerCore> core;
+  std::unique_ptr<velto::FFTPOptions> ftpOptions;
+  std::unique_ptr<velto::FSettings> settings;
+  std::unique_ptr<velto::FDomainUsers> picker;
+  std::unique_ptr<velto::FProgress> progress;
+  const auto sampleCore = [&]() -> velto::CServerFacade& {
+    if (!core) {
+      folder = std::make_unique<velto::test::ProgramFolder>("[Settings]\r\nUseBuffersToSend=True\r\n");
+      core = SampleCore(*folder);
+    }
+    return core->facade;
+  };
   for (const char* name : names) {
     const std::string window = name;
     if (window == "diagnostics") {
@@ -90,11 +122,32 @@ int main(int argc, char** argv) {
       tray = std::make_unique<velto::TrayIcon>([] { return "Velto - [" + platform::LocalHostName() + "]"; });
       std::printf("tray icon started: %s\n", tray->StartTrayService() ? "yes" : "no (no system tray)");
       std::fflush(stdout);
+    } else if (window == "ftpoptions") {
+      ftpOptions = std::make_unique<velto::FFTPOptions>(sampleCore());
+      ftpOptions->show();
+      ftpOptions->UserList()->setCurrentRow(1);
+    } else if (window == "settings") {
+      settings = std::make_unique<velto::FSettings>(sampleCore());
+      settings->show();
+    } else if (window == "import") {
+      picker = std::make_unique<velto::FDomainUsers>(
+          [] { return std::vector<std::string>{"ada", "brendan", "chiara", "dmitri", "eun-ji"}; });
+      picker->UserList()->item(1)->setSelected(true);
+      picker->UserList()->item(2)->setSelected(true);
+      picker->show();
+    } else if (window == "progress") {
+      progress = std::make_unique<velto::FProgress>();
+      progress->SetTotal(5);
+      progress->Status(velto::AccountImport::kAdding);
+      progress->Increase(2);
+      progress->setWindowModality(Qt::NonModal);
+      progress->show();
     } else {
       std::fprintf(stderr, "unknown window: %s\n", name);
       return 2;
     }
   }
-  if (quit) QTimer::singleShot(0, &app, &QApplication::quit);
+  // exit, not quit: the progress window refuses to close by itself.
+  if (quit) QTimer::singleShot(0, &app, [] { QCoreApplication::exit(0); });
   return QApplication::exec();
 }

@@ -179,6 +179,19 @@ TEST_F(FTPUsersTest, PasswordsOfAnyByteSurviveTheFile) {
   EXPECT_EQ(again->ItemByKey("three").Password, "plain");
 }
 
+TEST_F(FTPUsersTest, PasswordWhoseCipherEndsInABracketKeepsItsAccount) {
+  // As the last byte of a line, "]" would end the section before UserID.
+  ASSERT_EQ(CEncrypt::Encrypt("pay", CFTPUsers::kPassPhrase).back(), ']');
+  {
+    auto users = Open();
+    Add(*users, "u", "pay");
+    Add(*users, "v");
+  }
+  auto again = Open();
+  ASSERT_EQ(again->Count(), 2);
+  EXPECT_TRUE(again->ValidateUser("u", "pay"));
+}
+
 TEST_F(FTPUsersTest, ClassicRawPasswordValueLoads) {
   // "secret" encrypted and written byte for byte, as older files hold it.
   const std::string cipher = CEncrypt::Encrypt("secret", CFTPUsers::kPassPhrase);
@@ -235,6 +248,21 @@ TEST_F(FTPUsersTest, LargeFilesLoadSaveAndRenumber) {
   EXPECT_EQ(again->ItemByIndex(kAccounts - 2).UserID, "u" + std::to_string(kAccounts));
 }
 
+TEST_F(FTPUsersTest, AddKeepsAccountsWhoseSectionNumberDiffersFromTheirPosition) {
+  // bob is the second account but lives in section User3.
+  WriteFile("[User1]\r\nUserID=alice\r\n[User2]\r\nUserID=ALICE\r\n[User3]\r\nUserID=bob\r\n");
+  Add(*Open(), "carl");
+  auto again = Open();
+  EXPECT_EQ(again->Count(), 3);
+  EXPECT_TRUE(again->pExists("bob") && again->pExists("carl"));
+
+  // The same after a removal from memory only.
+  again->pDeleteByIndex(1);
+  Add(*again, "dora");
+  auto third = Open();
+  EXPECT_TRUE(third->pExists("carl") && third->pExists("dora"));
+}
+
 TEST_F(FTPUsersTest, DeleteByKeyRenumbersTheFile) {
   {
     auto users = Open();
@@ -255,6 +283,19 @@ TEST_F(FTPUsersTest, DeleteByKeyRenumbersTheFile) {
   EXPECT_EQ(again->ItemByIndex(1).UserID, "a");
   EXPECT_EQ(again->ItemByIndex(2).UserID, "c");
   EXPECT_EQ(again->ItemByIndex(2).Password, "3");
+}
+
+TEST_F(FTPUsersTest, DeleteRefusedForAnotherAccountChangesNothing) {
+  auto users = Open();
+  Add(*users, "a");
+  Add(*users, "b");
+  users->ItemByKey("b").DefaultDirectory = "/srv/x]";
+  EXPECT_FALSE(users->pDeleteByKey("a"));
+  EXPECT_TRUE(users->pExists("a"));
+  // The next save must not write sections the refused delete had emptied.
+  users->ItemByKey("b").DefaultDirectory = "/srv/x";
+  Add(*users, "c");
+  EXPECT_EQ(Open()->Count(), 3);
 }
 
 TEST_F(FTPUsersTest, DeleteOfUnknownKeyChangesNothing) {

@@ -1,0 +1,86 @@
+// Creating FTP accounts from the computer's own accounts: the picker's
+// state and the import routine, without windows. The routine runs on the
+// event loop's thread and lets the loop run between accounts (its pump), so
+// the progress window's Cancel and the server's clients are served while it
+// works.
+#pragma once
+
+#include "admin/setting_store.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace velto {
+
+class CFTPUsers;
+
+// The accounts offered for import (this computer's).
+using AccountSource = std::function<std::vector<std::string>()>;
+
+class AccountPicker {
+ public:
+  explicit AccountPicker(AccountSource source) : mSource(std::move(source)) {}
+
+  void Load() { mAccounts = mSource ? mSource() : std::vector<std::string>{}; }
+  const std::vector<std::string>& Accounts() const { return mAccounts; }
+
+  // OK: the chosen accounts in list order and the overwrite option; with
+  // nothing chosen it is the same as Cancel.
+  void Accept(const std::vector<int>& selected, bool overwrite);
+  void Cancel() { mChosen.clear(); }
+  const std::vector<std::string>& Chosen() const { return mChosen; }
+  bool Overwrite() const { return mOverwrite; }
+
+ private:
+  AccountSource mSource;
+  std::vector<std::string> mAccounts;
+  std::vector<std::string> mChosen;
+  bool mOverwrite = false;
+};
+
+// What the import shows while it runs.
+class IImportProgress {
+ public:
+  virtual ~IImportProgress() = default;
+  // Starts a new run of `items` steps.
+  virtual void SetTotal(int items) = 0;
+  virtual void Status(const std::string& text) = 0;
+  virtual void Increase(int amount) = 0;
+  virtual bool CancelRequested() const = 0;
+};
+
+class AccountImport {
+ public:
+  static constexpr const char* kAdding = "Adding NT accounts, please wait...";
+  static constexpr const char* kCancelled = "Operation cancelled by user.";
+
+  struct Result {
+    int added = 0;     // new accounts, replaced ones included
+    int kept = 0;      // existing accounts left as they were
+    bool cancelled = false;
+  };
+
+  // `appPath` (ending in "/") becomes each new account's folder; `pump`
+  // runs the event loop's pending work once.
+  AccountImport(CFTPUsers& users, ISettingStore& settings, std::string appPath, std::function<void()> pump);
+
+  // One account per name: password = the name, the program's folder,
+  // read, write, folder limit and virtual paths on. An existing account is
+  // replaced only with `overwrite`. Stops after the account during which
+  // Cancel was asked for; accounts already added stay.
+  Result Run(const std::vector<std::string>& names, bool overwrite, IImportProgress& progress);
+
+  // The first-start offer is not made again (written at once).
+  void Finish() { mSettings.WriteSettingNow(Setting::ShowCreateNTUserList, "False"); }
+
+ private:
+  bool AddDefault(const std::string& name);
+
+  CFTPUsers& mUsers;
+  ISettingStore& mSettings;
+  std::string mFolder;
+  std::function<void()> mPump;
+};
+
+}  // namespace velto

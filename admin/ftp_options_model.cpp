@@ -1,0 +1,278 @@
+#include "admin/ftp_options_model.h"
+
+#include "users/ftp_users.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+
+namespace velto {
+
+namespace {
+
+constexpr std::array<FTPOptionsModel::OptionField, 7> kGlobalFields = {{
+    {Setting::FTPPort, "FTP Port", "Port that application will listen on for incoming connections"},
+    {Setting::MaxUsers, "Max. Users", "The maximum number of concurrent users"},
+    {Setting::MaxLogonAttempts, "Max. Logon Attempts", "Maximum logon attempts before a user is disconnected"},
+    {Setting::BannerWelcome, "Welcome Banner", "Welcome banner that displays when a user logs in"},
+    {Setting::BannerExit, "Exit Banner", "Exit banner that displays when a user logs off"},
+    {Setting::BannerMaxUsers, "Max. Users Banner",
+     "Banner that displays when the maximum number of users has been reached"},
+    {Setting::Timeout, "Timeout",
+     "Number of milliseconds of inactivity that must elapse before a users connection is dropped"},
+}};
+
+constexpr std::array<FTPOptionsModel::OptionField, 5> kLimitFields = {{
+    {Setting::FailedLogonDelay, "Failed Logon Delay",
+     "Milliseconds before a wrong password is answered, times the failures so far (0: answer at once)"},
+    {Setting::BanFailedLogons, "Ban After Failed Logons",
+     "Failed logons from one address within the ban time that bar the address (0: never)"},
+    {Setting::BanTime, "Ban Time", "Milliseconds in which those failures count, and how long the bar lasts"},
+    {Setting::LogonTimeout, "Logon Timeout", "Milliseconds a connection may stay without logging on (0: no limit)"},
+    {Setting::MaxConnectionsPerIP, "Max. Connections Per IP",
+     "Connections one client address may hold at the same time (0: no limit)"},
+}};
+
+std::string Upper(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
+  return text;
+}
+
+std::string CannotHold(std::string_view field) {
+  return "The " + std::string(field) + " cannot hold a line break or end with \"]\".";
+}
+
+}  // namespace
+
+const std::array<FTPOptionsModel::OptionField, 7>& FTPOptionsModel::GlobalFields() { return kGlobalFields; }
+
+const std::array<FTPOptionsModel::OptionField, 5>& FTPOptionsModel::LimitFields() { return kLimitFields; }
+
+FTPOptionsModel::FTPOptionsModel(ISettingStore& settings, CFTPUsers& users, std::vector<std::string> localAddresses,
+                                 std::int32_t platformId, MessageSink message, BusySink busy)
+    : mSettings(settings), mUsers(users), mMessage(std::move(message)), mBusy(std::move(busy)) {
+  for (const auto& field : kGlobalFields) Text(field.setting) = mSettings.SettingText(field.setting);
+  for (const auto& field : kLimitFields) Text(field.setting) = mSettings.SettingText(field.setting);
+  AllowAnonymousLogons = ParseBool(mSettings.SettingText(Setting::AllowAnonymousLogons)).value_or(false);
+  mNTAvailable = platformId >= 2;
+  UseNTAuthentication =
+      mNTAvailable && ParseBool(mSettings.SettingText(Setting::UseNTAuthentication)).value_or(false);
+
+  for (std::int32_t i = 1; i <= mUsers.Count(); ++i) mEntries.push_back(mUsers.ItemByIndex(i).UserID);
+  mSelected.assign(mEntries.size(), false);
+
+  mBindList.emplace_back(kAllIPs);
+  for (auto& address : localAddresses) mBindList.push_back(std::move(address));
+  // An index whose address is gone (or -1) means all addresses.
+  const std::int32_t index = ParseInt32(mSettings.SettingText(Setting::FTPBindToIP)).value_or(-1);
+  BindPosition = index >= 0 && index + 1 < static_cast<std::int32_t>(mBindList.size()) ? index + 1 : 0;
+}
+
+bool FTPOptionsModel::Ok() {
+  const auto port = ParseInt32(Text(Setting::FTPPort));
+  if (port && (*port < 1 || *port > 65535)) {
+    Say("The FTP Port must be a number from 1 to 65535.");
+    return false;
+  }
+  const auto storable = [this](const auto& fields) {
+    for (const OptionField& field : fields) {
+      if (!CFTPUsers::StorableValue(Text(field.setting))) {
+        Say(CannotHold(field.label));
+        return false;
+      }
+    }
+    return true;
+  };
+  if (!storable(kGlobalFields) || !storable(kLimitFields)) return false;
+
+  for (const auto& field : kGlobalFields) mSettings.SetSetting(field.setting, Text(field.setting));
+  mSettings.SetSetting(Setting::AllowAnonymousLogons, BoolText(AllowAnonymousLogons));
+  mSettings.SetSetting(Setting::UseNTAuthentication, BoolText(mNTAvailable && UseNTAuthentication));
+  mSettings.SetSetting(Setting::FTPBindToIP, BindPosition < 1 ? "-1" : std::to_string(BindPosition - 1));
+  // The program writes only the classic keys when it ends, so a changed
+  // limit is written now.
+  for (const auto& field : kLimitFields) {
+    const std::string before = mSettings.SettingText(field.setting);
+    if (mSettings.SetSetting(field.setting, Text(field.setting))) {
+      const std::string after = mSettings.SettingText(field.setting);
+      if (after != before) mSettings.WriteSettingNow(field.setting, after);
+    }
+  }
+  return true;
+}
+
+bool FTPOptionsModel::Selected(int index) const {
+  return index >= 0 && index < static_cast<int>(mSelected.size()) && mSelected[static_cast<std::size_t>(index)];
+}
+
+int FTPOptionsModel::SelectedCount() const {
+  return static_cast<int>(std::count(mSelected.begin(), mSelected.end(), true));
+}
+
+std::vector<int> FTPOptionsModel::SelectedIndexes() const {
+  std::vector<int> indexes;
+  for (std::size_t i = 0; i < mSelected.size(); ++i) {
+    if (mSelected[i]) indexes.push_back(static_cast<int>(i));
+  }
+  return indexes;
+}
+
+FTPOptionsModel::Mode FTPOptionsModel::CurrentMode() const {
+  const int count = SelectedCount();
+  return count == 0 ? Mode::New : count == 1 ? Mode::Single : Mode::Multiple;
+}
+
+void FTPOptionsModel::ListClick(const std::vector<int>& selected, int current) {
+  mSelected.assign(mEntries.size(), false);
+  for (int index : selected) {
+    if (index >= 0 && index < static_cast<int>(mEntries.size())) mSelected[static_cast<std::size_t>(index)] = true;
+  }
+  mCurrent = current >= 0 && current < static_cast<int>(mEntries.size()) ? current : -1;
+  if (mCurrent >= 0 && mUsers.pExists(mEntries[static_cast<std::size_t>(mCurrent)])) {
+    const CFTPUser& user = mUsers.ItemByKey(mEntries[static_cast<std::size_t>(mCurrent)]);
+    Form.userId = user.UserID;
+    // The stored password stays out of the box; left empty it is kept.
+    Form.password.clear();
+    mPasswordEnabled = Upper(user.UserID) != kAnonymous;
+    mPasswordKept = mPasswordEnabled;
+    Form.defaultDirectory = user.DefaultDirectory;
+    Form.allowConcurrentLogons = user.AllowConcurrentLogons;
+    Form.limitToDefaultDirectory = user.LimitToDefaultDirectory;
+    Form.readAccess = user.ReadAccess;
+    Form.writeAccess = user.WriteAccess;
+    Form.logAccess = user.LogAccess;
+    Form.useVirtualPaths = user.UseVirtualPaths;
+  }
+  mLocked = SelectedCount() >= 2;
+}
+
+void FTPOptionsModel::Add() {
+  mSelected.assign(mEntries.size(), false);
+  mCurrent = -1;
+  Form.userId.clear();
+  Form.password.clear();
+  Form.defaultDirectory.clear();
+  mPasswordEnabled = true;
+  mPasswordKept = false;
+  Form.allowConcurrentLogons = false;
+  Form.limitToDefaultDirectory = true;
+  Form.readAccess = true;
+  Form.writeAccess = true;
+  Form.logAccess = false;
+}
+
+void FTPOptionsModel::Update() {
+  const std::string& id = Form.userId;
+  const bool anonymous = Upper(id) == kAnonymous;
+  const bool exists = mUsers.pExists(id);
+  // A password box left as it was filled keeps the stored password of the
+  // account being changed.
+  const bool keepPassword = Form.password.empty() && mPasswordKept && exists;
+  if (!anonymous && (id.empty() || (Form.password.empty() && !keepPassword))) {
+    Say(std::string(kNeedIdAndPassword));
+    return;
+  }
+
+  const std::vector<int> selected = SelectedIndexes();
+  if (!exists) {
+    if (!CanStoreId() || !CanStoreDirectory()) return;
+    if (!mUsers.pAddUser(id, Form.password, Form.defaultDirectory, Form.allowConcurrentLogons,
+                         Form.limitToDefaultDirectory, Form.readAccess, Form.writeAccess, Form.logAccess,
+                         Form.useVirtualPaths)) {
+      Say(mUsers.LastError());
+      return;
+    }
+    if (!Saved()) return;
+    mEntries.push_back(mUsers.ItemByIndex(mUsers.Count()).UserID);
+    ListClick({static_cast<int>(mEntries.size()) - 1}, static_cast<int>(mEntries.size()) - 1);
+    return;
+  }
+  if (selected.empty()) {
+    Say(std::string(kIdExists));
+    return;
+  }
+  if (!CanStoreDirectory()) return;
+  if (selected.size() == 1) {
+    // The selected account changes, whatever id the box holds.
+    CFTPUser& user = mUsers.ItemByKey(mEntries[static_cast<std::size_t>(selected.front())]);
+    if (!keepPassword) user.Password = Form.password;
+    CopyRights(user);
+    if (!mUsers.pUpdateUsers() && !mUsers.LastError().empty()) {
+      Say(mUsers.LastError());
+      return;
+    }
+    Saved();
+    return;
+  }
+  Busy(true);
+  for (auto it = selected.rbegin(); it != selected.rend(); ++it) {
+    CopyRights(mUsers.ItemByKey(mEntries[static_cast<std::size_t>(*it)]));
+    mUsers.pUpdateUsers();
+  }
+  Busy(false);
+  Saved();
+}
+
+void FTPOptionsModel::Remove() {
+  const std::vector<int> selected = SelectedIndexes();
+  if (!selected.empty()) {
+    Busy(true);
+    for (auto it = selected.rbegin(); it != selected.rend(); ++it) {
+      mUsers.pDeleteByKey(mEntries[static_cast<std::size_t>(*it)]);
+      mEntries.erase(mEntries.begin() + *it);
+    }
+    mSelected.assign(mEntries.size(), false);
+    mCurrent = -1;
+    Busy(false);
+    Saved();
+  }
+  if (mEntries.empty()) {
+    mLocked = false;
+    mPasswordEnabled = true;
+  }
+}
+
+void FTPOptionsModel::CopyRights(CFTPUser& user) const {
+  user.DefaultDirectory = Form.defaultDirectory;
+  user.AllowConcurrentLogons = Form.allowConcurrentLogons;
+  user.LimitToDefaultDirectory = Form.limitToDefaultDirectory;
+  user.ReadAccess = Form.readAccess;
+  user.WriteAccess = Form.writeAccess;
+  user.LogAccess = Form.logAccess;
+  user.UseVirtualPaths = Form.useVirtualPaths;
+}
+
+bool FTPOptionsModel::CanStoreId() const {
+  if (CFTPUsers::StorableValue(Form.userId)) return true;
+  Say(CannotHold("User ID"));
+  return false;
+}
+
+// An account whose folder is missing cannot log on, so none is stored.
+bool FTPOptionsModel::CanStoreDirectory() const {
+  const std::string& dir = Form.defaultDirectory;
+  if (!CFTPUsers::StorableValue(dir)) {
+    Say(CannotHold("Default Directory"));
+    return false;
+  }
+  std::error_code error;
+  if (dir.empty() || !std::filesystem::is_directory(dir, error)) {
+    Say(dir.empty() ? std::string("Please choose a Default Directory.")
+                    : "The Default Directory \"" + dir + "\" does not exist. Please choose a folder that exists.");
+    return false;
+  }
+  return true;
+}
+
+bool FTPOptionsModel::Saved() const {
+  if (mUsers.LastSaveSucceeded()) return true;
+  Say("The accounts could not be saved to " + mUsers.DataFile() + ".");
+  return false;
+}
+
+void FTPOptionsModel::Say(std::string text) const {
+  if (mMessage && !text.empty()) mMessage(DialogMessage{std::move(text), {}, false});
+}
+
+}  // namespace velto
