@@ -24,13 +24,6 @@ constexpr int kVersionRevision = 101;
 
 using reply::Line;
 
-std::string Upper(std::string text) {
-  for (auto& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
-
 std::int32_t SecondsSinceMidnight() {
   std::timespec now{};
   std::timespec_get(&now, TIME_UTC);
@@ -350,12 +343,12 @@ std::string CFTPSession::CmdHELP(const ParsedCommand&) {
 std::string CFTPSession::CmdOPTS(const ParsedCommand& command) {
   const std::string& arg = command.argument;
   const std::size_t space = arg.find(' ');
-  const std::string name = Upper(arg.substr(0, space));
+  const std::string name = UpperAscii(arg.substr(0, space));
   const std::size_t valueAt = space == std::string::npos ? space : arg.find_first_not_of(' ', space);
   const std::string value = valueAt == std::string::npos ? std::string() : arg.substr(valueAt);
   if (name == "UTF8" || name == "UTF-8") {
     // Names are passed on as bytes: UTF-8 works as it is.
-    if (value.empty() || Upper(value) == "ON") return Line(reply::kOk);
+    if (value.empty() || UpperAscii(value) == "ON") return Line(reply::kOk);
     return Line(reply::kSyntaxMissingOrIncorrect);
   }
   if (name == "MLST") {
@@ -365,9 +358,9 @@ std::string CFTPSession::CmdOPTS(const ParsedCommand& command) {
     while (start < value.size()) {
       std::size_t end = value.find(';', start);
       if (end == std::string::npos) end = value.size();
-      const std::string fact = Upper(value.substr(start, end - start));
+      const std::string fact = UpperAscii(value.substr(start, end - start));
       for (const FactName& f : kFactNames) {
-        if (fact == Upper(f.name) && !(chosen & f.fact)) {
+        if (fact == UpperAscii(f.name) && !(chosen & f.fact)) {
           chosen |= f.fact;
           shown += std::string(f.name) + ";";
         }
@@ -394,11 +387,11 @@ std::string CFTPSession::CmdSTAT(const ParsedCommand& command) {
 }
 
 std::string CFTPSession::CmdMODE(const ParsedCommand& command) {
-  return Line(Upper(command.argument) == "S" ? reply::kOk : reply::kNotImplemented);
+  return Line(UpperAscii(command.argument) == "S" ? reply::kOk : reply::kNotImplemented);
 }
 
 std::string CFTPSession::CmdSTRU(const ParsedCommand& command) {
-  return Line(Upper(command.argument) == "F" ? reply::kOk : reply::kNotImplemented);
+  return Line(UpperAscii(command.argument) == "F" ? reply::kOk : reply::kNotImplemented);
 }
 
 std::string CFTPSession::CmdALLO(const ParsedCommand&) { return Line(reply::kNoStorageNeeded); }

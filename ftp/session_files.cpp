@@ -207,8 +207,7 @@ std::string CFTPSession::CmdMFMT(const ParsedCommand& command) {
 // or sticky bits), with the write right, inside the account's tree.
 std::string CFTPSession::CmdSITE(const ParsedCommand& command) {
   const std::string& arg = command.argument;
-  std::string word = arg.substr(0, arg.find(' '));
-  for (auto& c : word) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  const std::string word = UpperAscii(arg.substr(0, arg.find(' ')));
   if (word != "CHMOD") return Line(reply::kNotImplemented);
   const CFTPUser* account = Account();
   if (!MayWrite(account)) return Line(reply::kNoAccess);

@@ -197,8 +197,7 @@ std::string CFTPSession::CmdPASV(const ParsedCommand&) {
 // EPSV [1|ALL] (RFC 2428): PASV without an address, which the client
 // already has.
 std::string CFTPSession::CmdEPSV(const ParsedCommand& command) {
-  std::string arg = command.argument;
-  for (auto& c : arg) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  const std::string arg = UpperAscii(command.argument);
   if (arg == "ALL") {
     epsvAll_ = true;
     return Line(reply::kEpsvAll);
