@@ -101,6 +101,10 @@ void FMain::ConnectionRequest(std::int32_t SocketHandle, bool& Accept) {
     // Replies are small and the client waits for each: send them at once
     // instead of holding one back until the previous is acknowledged.
     pw.SetSockOption(key, PWL_TCP_NODELAY, true);
+    // Urgent bytes (the Telnet synch clients send before ABOR) stay in
+    // line, where the command framing strips them; otherwise the system
+    // takes the last byte out of the stream and the ABOR never ends.
+    pw.SetSockOption(key, PWL_SO_OOBINLINE, true);
     const auto info = pw.ItemByKey(key);
     ConnectionInfo connection;
     connection.clientAddress = info.RemoteHostIP;

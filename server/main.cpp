@@ -8,12 +8,15 @@
 #include "server/main_window.h"
 #include "server/runhost.h"
 #include "server/user_interface.h"
+#include "server/user_tool.h"
 
 #include <algorithm>
 #include <cctype>
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -36,6 +39,10 @@ std::string CommandLine(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   using namespace velto;
+  // Administration from the command line; never starts a server.
+  const std::string_view tool = argc > 1 ? argv[1] : "";
+  if (tool == "user") return RunUserTool(std::vector<std::string>(argv + 2, argv + argc));
+  if (tool == "addresses" && argc == 2) return PrintLocalAddresses();
   platform::EventLoop& loop = platform::EventLoop::Instance();
   // Read before the windowing library takes its own options out.
   const std::string commandLine = CommandLine(argc, argv);

@@ -5,12 +5,15 @@
 
 #include "portwell/portwell.h"
 #include "server/globals.h"
+#include "server/hangup_watch.h"
 #include "server/live_settings.h"
+#include "server/pid_file.h"
 #include "server/session_link.h"
 #include "server/tray_starter.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace velto {
@@ -49,6 +52,10 @@ class FMain final : public IPortwellEvents {
   void Unload();
   // Starts or stops the FTP listener; false when starting failed.
   bool ActivateFTP();
+  // Reads Velto.usr again (SIGHUP). Logged-on sessions stay logged on and
+  // look their account up by id on each command: they get its new rights,
+  // and none once it is gone. New log-ons check the new file.
+  void ReloadUsers();
 
   std::int32_t Hwnd() const { return hwnd_; }
   const std::string& Title() const { return title_; }
@@ -87,6 +94,7 @@ class FMain final : public IPortwellEvents {
   bool CreateComponent();
   void CreateSessionTable();
   void WarnAboutReadableUserFile();
+  void AnnounceRunning();
   void AddListEntry(std::int32_t handle, std::int32_t addressIndex, bool accepted);
   CFTPSession* ControlSession(std::int32_t handle);
   void Refuse(std::int32_t handle, const std::string& text, bool& Accept);
@@ -102,6 +110,8 @@ class FMain final : public IPortwellEvents {
   LiveSettings settings_;
   SessionRoutes routes_;
   std::unique_ptr<HostContext> hostContext_;
+  std::unique_ptr<HangupWatch> hangup_;
+  std::unique_ptr<PidFile> pidFile_;
   std::int32_t hwnd_ = 0;
   std::string title_;
   MainMenuState menus_;
