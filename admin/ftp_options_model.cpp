@@ -39,6 +39,13 @@ std::string Upper(std::string text) {
   return text;
 }
 
+// What the dialog lets through: no line break of any kind (a banner goes
+// out in a reply line; an id or a folder with one is a mistake), and what
+// the files themselves can hold.
+bool Holdable(std::string_view text) {
+  return text.find_first_of("\r\n") == std::string_view::npos && CFTPUsers::StorableValue(text);
+}
+
 std::string CannotHold(std::string_view field) {
   return "The " + std::string(field) + " cannot hold a line break or end with \"]\".";
 }
@@ -77,7 +84,7 @@ bool FTPOptionsModel::Ok() {
   }
   const auto storable = [this](const auto& fields) {
     for (const OptionField& field : fields) {
-      if (!CFTPUsers::StorableValue(Text(field.setting))) {
+      if (!Holdable(Text(field.setting))) {
         Say(CannotHold(field.label));
         return false;
       }
@@ -244,7 +251,7 @@ void FTPOptionsModel::CopyRights(CFTPUser& user) const {
 }
 
 bool FTPOptionsModel::CanStoreId() const {
-  if (CFTPUsers::StorableValue(Form.userId)) return true;
+  if (Holdable(Form.userId)) return true;
   Say(CannotHold("User ID"));
   return false;
 }
@@ -252,7 +259,7 @@ bool FTPOptionsModel::CanStoreId() const {
 // An account whose folder is missing cannot log on, so none is stored.
 bool FTPOptionsModel::CanStoreDirectory() const {
   const std::string& dir = Form.defaultDirectory;
-  if (!CFTPUsers::StorableValue(dir)) {
+  if (!Holdable(dir)) {
     Say(CannotHold("Default Directory"));
     return false;
   }

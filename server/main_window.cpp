@@ -92,7 +92,9 @@ void FMain::CreateSessionTable() {
   services.activity = [this](CFTPSession& session, std::string_view text) {
     if (g_.onActivity) g_.onActivity(session, text);
   };
-  services.logonChanged = [this](CFTPSession&) { NotifySessionsChanged(); };
+  services.logonChanged = [this](CFTPSession& session) {
+    NotifySessionsChanged(SessionChange::Kind::kLogon, session.SocketHandle());
+  };
   g_.gobjFTPSessions = std::make_unique<CFTPSessions>(g_.loop, std::move(services));
 }
 
@@ -212,8 +214,13 @@ void FMain::Load() {
   title_ = title;
   g_.ui->SetTitle(title_);
 
-  // 23-24: the tray icon.
+  // 23-24: the tray icon; a service keeps trying while the desktop has no
+  // tray, and its window stays hidden.
   if (!g_.gbRunningAsService || !g_.gbHideIcon) g_.ui->StartTrayIcon();
+  if (g_.gbRunningAsService && !g_.gbHideIcon) {
+    trayStarter_ = std::make_unique<TrayStarter>(g_.loop, *g_.ui);
+    g_.ui->ShowMainWindow(false);
+  }
   // 25.
   if (!hideSplash) {
     g_.ui->SplashStatus("Initializing Network Services...");
@@ -283,10 +290,16 @@ bool FMain::ActivateFTP() {
   return true;
 }
 
+void FMain::SetViewRealTime(bool on) {
+  g_.gbViewRealTime = on;
+  menus_.viewRealTimeChecked = on;
+}
+
 void FMain::Unload() {
   if (unloaded_) return;
   unloaded_ = true;
   g_.gbUnloading = true;
+  trayStarter_.reset();
   if (!g_.gbAbortStart && g_.gobjIni) {
     settings_.Store(*g_.gobjIni, kUnloadSettings);
     g_.gobjIni->WriteToDisk();

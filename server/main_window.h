@@ -7,6 +7,7 @@
 #include "server/globals.h"
 #include "server/live_settings.h"
 #include "server/session_link.h"
+#include "server/tray_starter.h"
 
 #include <cstdint>
 #include <functional>
@@ -21,6 +22,18 @@ struct MainMenuState {
   bool activateFTPChecked = false;    // mnuSActivateFTP / mnuPActivateFTP
   bool viewRealTimeChecked = false;   // mnuOViewRealTime
   bool importNTUsersEnabled = false;  // mnuOImportNTUsers
+};
+
+// What happened to which session (its control handle as text).
+struct SessionChange {
+  enum class Kind {
+    kAdded,    // a client connected
+    kLogon,    // logged on or off
+    kClosing,  // its control connection is closing
+    kEnded,    // removed from the table
+  };
+  Kind kind;
+  std::string key;
 };
 
 class FMain final : public IPortwellEvents {
@@ -42,10 +55,14 @@ class FMain final : public IPortwellEvents {
   const MainMenuState& Menus() const { return menus_; }
   bool Unloaded() const { return unloaded_; }
   LiveSettings& Settings() { return settings_; }
+  // The real-time feed switch and its menu check mark.
+  void SetViewRealTime(bool on);
+  // In service mode the tray icon is retried until it shows.
+  bool TrayRetryArmed() const { return trayStarter_ && trayStarter_->Armed(); }
 
   // Told after the session table or the connection list changed (the
   // windows refresh; empty: nobody listens).
-  std::function<void()> onSessionsChanged;
+  std::function<void(const SessionChange&)> onSessionsChanged;
   std::function<void()> onConnectionsChanged;
 
   static std::int32_t UnsignedPort(std::int32_t port) { return port < 0 ? port + 65536 : port; }
@@ -74,8 +91,8 @@ class FMain final : public IPortwellEvents {
   CFTPSession* ControlSession(std::int32_t handle);
   void Refuse(std::int32_t handle, const std::string& text, bool& Accept);
   void ListenerFailed(const std::string& why, std::int32_t number);
-  void NotifySessionsChanged() {
-    if (onSessionsChanged) onSessionsChanged();
+  void NotifySessionsChanged(SessionChange::Kind kind, const std::string& key) {
+    if (onSessionsChanged) onSessionsChanged(SessionChange{kind, key});
   }
   void NotifyConnectionsChanged() {
     if (onConnectionsChanged) onConnectionsChanged();
@@ -88,6 +105,7 @@ class FMain final : public IPortwellEvents {
   std::int32_t hwnd_ = 0;
   std::string title_;
   MainMenuState menus_;
+  std::unique_ptr<TrayStarter> trayStarter_;
   bool unloaded_ = false;
 };
 

@@ -73,7 +73,9 @@ bool TextToBool(std::string_view text, bool fallback) {
 CFTPUsers::CFTPUsers(MessagePump pump) : pump_(std::move(pump)) {}
 
 bool CFTPUsers::StorableValue(std::string_view value) {
-  return value.find_first_of("\r\n") == std::string_view::npos && (value.empty() || value.back() != ']');
+  // Only a CR LF pair ends a line of the file; a lone CR or LF is a plain
+  // byte (old files hold some), which must not block saving the others.
+  return value.find("\r\n") == std::string_view::npos && (value.empty() || value.back() != ']');
 }
 
 bool CFTPUsers::Refuse(const CFTPUser& user) {
@@ -82,7 +84,7 @@ bool CFTPUsers::Refuse(const CFTPUser& user) {
   for (const auto& [name, value] : fields) {
     if (!StorableValue(value)) {
       lastError_ = std::string(name) + " of account \"" + RemoveLineBreaks(user.UserID) +
-                   "\" holds a line break or ends in \"]\", which the user file cannot hold";
+                   "\" holds a line break (CR LF) or ends in \"]\", which the user file cannot hold";
       return true;
     }
   }

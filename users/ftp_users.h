@@ -87,8 +87,9 @@ class CFTPUsers {
   // The own-file part of the check (anonymous, then the stored password).
   bool ValidateStored(std::string_view vsUserID, std::string_view vsPassword) const;
 
-  // Whether the file can hold the value: no line break, and not ending in
-  // "]" (the store would end the section there and lose every later key).
+  // Whether the file can hold the value: no CR LF, and not ending in "]"
+  // (the store would end the section there and lose every later key). The
+  // windows and the account tool refuse any line break before this.
   static bool StorableValue(std::string_view value);
   // Why the last add or update was refused ("" when it was not).
   const std::string& LastError() const { return lastError_; }

@@ -410,8 +410,9 @@ class VeltoServer:
 
     def _environment(self, extra):
         env = dict(os.environ)
-        # No display: message boxes go to standard error.
-        for name in ("DISPLAY", "WAYLAND_DISPLAY"):
+        # No display: the program runs headless, and message boxes go to
+        # standard error.
+        for name in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
             env.pop(name, None)
         # An -INSTALL run must never reach the real unit folder.
         env["VELTO_SYSTEMD_UNIT_DIR"] = str(self.unit_dir)

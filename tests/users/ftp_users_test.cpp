@@ -210,7 +210,7 @@ TEST_F(FTPUsersTest, ValuesTheFileCannotHoldAreRefused) {
   EXPECT_FALSE(users->pAddUser("c]", "x", "/", false, true, true, true, false, true));
   EXPECT_FALSE(users->pAddUser("d", "x", "/srv/[x]", false, true, true, true, false, true));
   EXPECT_NE(users->LastError().find("DefaultDirectory"), std::string::npos);
-  EXPECT_FALSE(users->pAddUser("e", "x", "/srv\nx", false, true, true, true, false, true));
+  EXPECT_FALSE(users->pAddUser("e", "x", "/srv\r\nx", false, true, true, true, false, true));
   Add(*users, "f");
   // An update that would break the file writes nothing.
   users->ItemByKey("bob").DefaultDirectory = "/srv/x]";
