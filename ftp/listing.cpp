@@ -130,7 +130,9 @@ bool ParseFactTime(std::string_view text, std::time_t& t) {
 std::string FactsLine(const struct stat& st, const FactOptions& options, std::string_view name) {
   const bool dir = S_ISDIR(st.st_mode);
   std::string line;
-  if (options.facts & kFactType) line += dir ? "type=dir;" : S_ISREG(st.st_mode) ? "type=file;" : "type=OS.unix=special;";
+  if (options.facts & kFactType) {
+    line += dir ? "type=dir;" : S_ISREG(st.st_mode) ? "type=file;" : "type=OS.unix=special;";
+  }
   if ((options.facts & kFactSize) && !dir) line += "size=" + std::to_string(st.st_size) + ";";
   if (options.facts & kFactModify) line += "modify=" + FactTime(st.st_mtime) + ";";
   if (options.facts & kFactPerm) {
