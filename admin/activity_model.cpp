@@ -6,8 +6,8 @@
 
 namespace velto {
 
-ActivityModel::ActivityModel(Stamper stamp) : mStamp(std::move(stamp)) {
-  if (!mStamp) mStamp = [](std::string_view text) { return TimeStampText(text); };
+ActivityModel::ActivityModel(Stamper stamp) : stamp_(std::move(stamp)) {
+  if (!stamp_) stamp_ = [](std::string_view text) { return TimeStampText(text); };
 }
 
 std::string ActivityModel::Caption(std::string_view userId, std::string_view remoteAddress) {
@@ -15,8 +15,8 @@ std::string ActivityModel::Caption(std::string_view userId, std::string_view rem
 }
 
 void ActivityModel::Update(std::string_view text) {
-  if (mText.size() > kTextLogLimit) mText.clear();
-  mText.insert(0, mStamp(text));
+  if (text_.size() > kTextLogLimit) text_.clear();
+  text_.insert(0, stamp_(text));
 }
 
 }  // namespace velto

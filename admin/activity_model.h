@@ -26,12 +26,12 @@ class ActivityModel {
   // Adds one stamped entry at the top; a text already longer than the
   // limit is emptied first.
   void Update(std::string_view text);
-  void Clear() { mText.clear(); }
-  const std::string& Text() const { return mText; }
+  void Clear() { text_.clear(); }
+  const std::string& Text() const { return text_; }
 
  private:
-  Stamper mStamp;
-  std::string mText;
+  Stamper stamp_;
+  std::string text_;
 };
 
 }  // namespace velto

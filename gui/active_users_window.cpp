@@ -9,33 +9,33 @@
 namespace velto {
 
 FActiveUsers::FActiveUsers(CServerFacade& facade, OpenActivity openActivity, QWidget* parent)
-    : QWidget(parent, Qt::Window), mOpenActivity(std::move(openActivity)) {
+    : QWidget(parent, Qt::Window), openActivity_(std::move(openActivity)) {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(tr("Active Users"));
   setWindowIcon(AppIcon());
-  mList = new QListWidget(this);
-  mList->setToolTip(tr("Double Click To View User's Activity"));
+  list_ = new QListWidget(this);
+  list_->setToolTip(tr("Double Click To View User's Activity"));
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(mList);
+  layout->addWidget(list_);
   resize(260, 300);
-  connect(mList, &QListWidget::itemDoubleClicked, this,
-          [this](QListWidgetItem* item) { OpenRow(mList->row(item)); });
-  mRows = std::make_unique<ListWidgetControl>(mList);
-  mModel = std::make_unique<ActiveUsers>(facade, *mRows);
+  connect(list_, &QListWidget::itemDoubleClicked, this,
+          [this](QListWidgetItem* item) { OpenRow(list_->row(item)); });
+  rows_ = std::make_unique<ListWidgetControl>(list_);
+  model_ = std::make_unique<ActiveUsers>(facade, *rows_);
 }
 
 FActiveUsers::~FActiveUsers() = default;
 
 void FActiveUsers::OpenRow(int row) {
-  if (!mModel || !mOpenActivity) return;
-  if (const auto key = mModel->SessionAt(row)) mOpenActivity(*key);
+  if (!model_ || !openActivity_) return;
+  if (const auto key = model_->SessionAt(row)) openActivity_(*key);
 }
 
 void FActiveUsers::closeEvent(QCloseEvent* event) {
   QWidget::closeEvent(event);
   // The widget goes on the next turn of the loop; the menus must see the
   // window closed now.
-  if (event->isAccepted()) mModel.reset();
+  if (event->isAccepted()) model_.reset();
 }
 
 }  // namespace velto

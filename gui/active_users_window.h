@@ -26,7 +26,7 @@ class FActiveUsers final : public QWidget {
   FActiveUsers(CServerFacade& facade, OpenActivity openActivity, QWidget* parent);
   ~FActiveUsers() override;
 
-  QListWidget* List() { return mList; }
+  QListWidget* List() { return list_; }
   // What a double-click on a row does.
   void OpenRow(int row);
 
@@ -34,10 +34,10 @@ class FActiveUsers final : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  OpenActivity mOpenActivity;
-  QListWidget* mList = nullptr;
-  std::unique_ptr<ListWidgetControl> mRows;
-  std::unique_ptr<ActiveUsers> mModel;
+  OpenActivity openActivity_;
+  QListWidget* list_ = nullptr;
+  std::unique_ptr<ListWidgetControl> rows_;
+  std::unique_ptr<ActiveUsers> model_;
 };
 
 }  // namespace velto

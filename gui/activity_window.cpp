@@ -11,17 +11,17 @@
 namespace velto {
 
 FActivity::FActivity(const QString& caption, std::function<void()> closed, QWidget* parent)
-    : QWidget(parent, Qt::Window), mClosed(std::move(closed)) {
+    : QWidget(parent, Qt::Window), closed_(std::move(closed)) {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(caption);
   setWindowIcon(AppIcon());
-  mText = new QPlainTextEdit(this);
-  mText->setReadOnly(true);
-  mText->setLineWrapMode(QPlainTextEdit::NoWrap);
-  mText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  text_ = new QPlainTextEdit(this);
+  text_->setReadOnly(true);
+  text_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(mText);
+  layout->addWidget(text_);
   resize(520, 320);
 }
 
@@ -31,7 +31,7 @@ void FActivity::ShowText(const std::string& text) {
   // Entries end in CR LF as the client sent them; the pane breaks at LF.
   QString shown = ToQt(text);
   shown.remove(QLatin1Char('\r'));
-  mText->setPlainText(shown);
+  text_->setPlainText(shown);
 }
 
 void FActivity::Raise() {
@@ -40,14 +40,14 @@ void FActivity::Raise() {
   activateWindow();
 }
 
-QString FActivity::Text() const { return mText->toPlainText(); }
+QString FActivity::Text() const { return text_->toPlainText(); }
 
 void FActivity::closeEvent(QCloseEvent* event) {
   QWidget::closeEvent(event);
-  if (!event->isAccepted() || !mClosed) return;
+  if (!event->isAccepted() || !closed_) return;
   // Told once: the window is deleted soon after.
-  auto closed = std::move(mClosed);
-  mClosed = nullptr;
+  auto closed = std::move(closed_);
+  closed_ = nullptr;
   closed();
 }
 

@@ -30,8 +30,8 @@ class FActivity final : public QWidget, public IActivityView {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  std::function<void()> mClosed;
-  QPlainTextEdit* mText = nullptr;
+  std::function<void()> closed_;
+  QPlainTextEdit* text_ = nullptr;
 };
 
 }  // namespace velto

@@ -15,38 +15,38 @@
 namespace velto {
 
 Desk::Desk(CServerFacade& facade, IUserInterface& ui, DeskDialogs dialogs)
-    : mFacade(facade),
-      mDialogs(std::move(dialogs)),
-      mController(std::make_unique<DeskController>(facade, ui, *this)),
-      mMainView(std::make_unique<FMainView>(*mController)),
-      mPopup(std::make_unique<QMenu>(QStringLiteral("PopUp"))) {
-  mFacade.AttachConnectionList(std::make_unique<ListWidgetControl>(mMainView->ConnectionList()));
-  FillDeskMenu(*mPopup, PopupMenu(), *mController, [this](DeskCommand command) { mController->Run(command); });
-  mActivity = std::make_unique<ActivityWindows>(
+    : facade_(facade),
+      dialogs_(std::move(dialogs)),
+      controller_(std::make_unique<DeskController>(facade, ui, *this)),
+      mainView_(std::make_unique<FMainView>(*controller_)),
+      popup_(std::make_unique<QMenu>(QStringLiteral("PopUp"))) {
+  facade_.AttachConnectionList(std::make_unique<ListWidgetControl>(mainView_->ConnectionList()));
+  FillDeskMenu(*popup_, PopupMenu(), *controller_, [this](DeskCommand command) { controller_->Run(command); });
+  activity_ = std::make_unique<ActivityWindows>(
       facade, [this](const std::string& key, const std::string& caption) -> IActivityView& {
         return MakeActivityWindow(key, caption);
       });
-  mFacade.AddFeedListener(this);
+  facade_.AddFeedListener(this);
 }
 
 Desk::~Desk() {
-  mFacade.RemoveFeedListener(this);
+  facade_.RemoveFeedListener(this);
   // The windows first: none of them is told anything on the way out.
-  mMainView.reset();
-  mActivity.reset();
+  mainView_.reset();
+  activity_.reset();
 }
 
-FDiagnostics* Desk::Diagnostics() { return mDiagnostics; }
+FDiagnostics* Desk::Diagnostics() { return diagnostics_; }
 
-FActiveUsers* Desk::ActiveUsersWindow() { return mActiveUsers; }
+FActiveUsers* Desk::ActiveUsersWindow() { return activeUsers_; }
 
-void Desk::MinimizeMain() { mMainView->showMinimized(); }
+void Desk::MinimizeMain() { mainView_->showMinimized(); }
 
-bool Desk::DiagnosticsShown() const { return mDiagnostics && mDiagnostics->isVisible(); }
+bool Desk::DiagnosticsShown() const { return diagnostics_ && diagnostics_->isVisible(); }
 
 void Desk::ShowDiagnostics(bool shown) {
   if (!shown) {
-    if (mDiagnostics) mDiagnostics->hide();
+    if (diagnostics_) diagnostics_->hide();
     return;
   }
   FDiagnostics& window = EnsureDiagnostics();
@@ -57,29 +57,29 @@ void Desk::ShowDiagnostics(bool shown) {
 
 void Desk::ShowActiveUsers(bool open) {
   if (!open) {
-    if (mActiveUsers) mActiveUsers->close();
+    if (activeUsers_) activeUsers_->close();
     return;
   }
-  if (!mActiveUsers) {
-    mActiveUsers = new FActiveUsers(
-        mFacade, [this](const std::string& key) { mActivity->Open(key); }, mMainView.get());
+  if (!activeUsers_) {
+    activeUsers_ = new FActiveUsers(
+        facade_, [this](const std::string& key) { activity_->Open(key); }, mainView_.get());
   }
-  mActiveUsers->show();
-  mActiveUsers->raise();
+  activeUsers_->show();
+  activeUsers_->raise();
 }
 
-void Desk::ShowAbout() { velto::ShowAbout(mMainView.get()); }
+void Desk::ShowAbout() { velto::ShowAbout(mainView_.get()); }
 
 void Desk::OpenFtpOptions() {
-  if (mDialogs.ftpOptions) mDialogs.ftpOptions(*mMainView);
+  if (dialogs_.ftpOptions) dialogs_.ftpOptions(*mainView_);
 }
 
 void Desk::OpenSettings() {
-  if (mDialogs.settings) mDialogs.settings(*mMainView);
+  if (dialogs_.settings) dialogs_.settings(*mainView_);
 }
 
 void Desk::ImportAccounts() {
-  if (mDialogs.importAccounts) mDialogs.importAccounts(mMainView.get());
+  if (dialogs_.importAccounts) dialogs_.importAccounts(mainView_.get());
 }
 
 void Desk::OpenAddress(const std::string& address) {
@@ -95,15 +95,15 @@ void Desk::ConnectionOpened() { EnsureDiagnostics().ConnectionOpened(); }
 void Desk::ConnectionClosed() { EnsureDiagnostics().ConnectionClosed(); }
 
 FDiagnostics& Desk::EnsureDiagnostics() {
-  if (!mDiagnostics) {
-    mDiagnostics = new FDiagnostics([this] { return mFacade.Facts(); }, [this] { return mFacade.ViewRealTime(); }, {},
-                                    mMainView.get());
+  if (!diagnostics_) {
+    diagnostics_ = new FDiagnostics([this] { return facade_.Facts(); }, [this] { return facade_.ViewRealTime(); }, {},
+                                    mainView_.get());
   }
-  return *mDiagnostics;
+  return *diagnostics_;
 }
 
 IActivityView& Desk::MakeActivityWindow(const std::string& key, const std::string& caption) {
-  auto* window = new FActivity(ToQt(caption), [this, key] { mActivity->ViewClosed(key); }, mMainView.get());
+  auto* window = new FActivity(ToQt(caption), [this, key] { activity_->ViewClosed(key); }, mainView_.get());
   window->show();
   return *window;
 }

@@ -33,10 +33,10 @@ class Desk final : public IDesk, private IFeedListener {
   Desk(const Desk&) = delete;
   Desk& operator=(const Desk&) = delete;
 
-  FMainView& MainView() { return *mMainView; }
-  QMenu& Popup() { return *mPopup; }
-  DeskController& Controller() { return *mController; }
-  ActivityWindows& Activity() { return *mActivity; }
+  FMainView& MainView() { return *mainView_; }
+  QMenu& Popup() { return *popup_; }
+  DeskController& Controller() { return *controller_; }
+  ActivityWindows& Activity() { return *activity_; }
   // Null until first used / while closed.
   FDiagnostics* Diagnostics();
   FActiveUsers* ActiveUsersWindow();
@@ -61,15 +61,15 @@ class Desk final : public IDesk, private IFeedListener {
   FDiagnostics& EnsureDiagnostics();
   IActivityView& MakeActivityWindow(const std::string& key, const std::string& caption);
 
-  CServerFacade& mFacade;
-  DeskDialogs mDialogs;
-  std::unique_ptr<DeskController> mController;
-  std::unique_ptr<FMainView> mMainView;
-  std::unique_ptr<QMenu> mPopup;
-  std::unique_ptr<ActivityWindows> mActivity;
+  CServerFacade& facade_;
+  DeskDialogs dialogs_;
+  std::unique_ptr<DeskController> controller_;
+  std::unique_ptr<FMainView> mainView_;
+  std::unique_ptr<QMenu> popup_;
+  std::unique_ptr<ActivityWindows> activity_;
   // Windows of the main window (it owns them).
-  QPointer<FDiagnostics> mDiagnostics;
-  QPointer<FActiveUsers> mActiveUsers;
+  QPointer<FDiagnostics> diagnostics_;
+  QPointer<FActiveUsers> activeUsers_;
 };
 
 }  // namespace velto

@@ -13,42 +13,42 @@ std::unique_ptr<IFrontEnd> CreateDesktopFrontEnd(int& argc, char** argv) {
   return std::make_unique<DesktopFrontEnd>(argc, argv);
 }
 
-DesktopFrontEnd::DesktopFrontEnd(int& argc, char** argv) : mApp(std::make_unique<QApplication>(argc, argv)) {
+DesktopFrontEnd::DesktopFrontEnd(int& argc, char** argv) : app_(std::make_unique<QApplication>(argc, argv)) {
   QApplication::setApplicationName(QStringLiteral("Velto"));
   QApplication::setWindowIcon(AppIcon());
   // The main window hides in the tray; the program ends by Exit only.
   QApplication::setQuitOnLastWindowClosed(false);
-  mUi = std::make_unique<QtUserInterface>("velto");
+  ui_ = std::make_unique<QtUserInterface>("velto");
 }
 
 DesktopFrontEnd::~DesktopFrontEnd() {
-  mUi.reset();
-  mApp.reset();
+  ui_.reset();
+  app_.reset();
 }
 
 void DesktopFrontEnd::Prepare(MGlobal& g, CServerFacade& facade) {
-  mGlobals = &g;
-  mFacade = &facade;
-  mDialogs = MakeDeskDialogs(facade);
+  globals_ = &g;
+  facade_ = &facade;
+  dialogs_ = MakeDeskDialogs(facade);
   // The first-start offer comes before the main window exists.
   facade.SetAccountImport([this] {
-    if (mDialogs.importAccounts) mDialogs.importAccounts(nullptr);
+    if (dialogs_.importAccounts) dialogs_.importAccounts(nullptr);
   });
 }
 
 int DesktopFrontEnd::Run(std::function<void()> requestExit) {
-  LoopBridge bridge(mGlobals->loop);
-  mFacade->SetExitHandler(std::move(requestExit));
+  LoopBridge bridge(globals_->loop);
+  facade_->SetExitHandler(std::move(requestExit));
   int code = 0;
   {
-    Desk desk(*mFacade, *mUi, mDialogs);
-    mUi->AttachMainWindow(&desk.MainView());
-    mUi->SetTrayMenu(&desk.Popup());
+    Desk desk(*facade_, *ui_, dialogs_);
+    ui_->AttachMainWindow(&desk.MainView());
+    ui_->SetTrayMenu(&desk.Popup());
     code = QApplication::exec();
-    mUi->SetTrayMenu(nullptr);
-    mUi->AttachMainWindow(nullptr);
+    ui_->SetTrayMenu(nullptr);
+    ui_->AttachMainWindow(nullptr);
   }
-  mFacade->SetExitHandler(nullptr);
+  facade_->SetExitHandler(nullptr);
   return code;
 }
 

@@ -18,16 +18,16 @@ class DesktopFrontEnd final : public IFrontEnd {
   DesktopFrontEnd(int& argc, char** argv);
   ~DesktopFrontEnd() override;
 
-  IUserInterface& UserInterface() override { return *mUi; }
+  IUserInterface& UserInterface() override { return *ui_; }
   void Prepare(MGlobal& g, CServerFacade& facade) override;
   int Run(std::function<void()> requestExit) override;
 
  private:
-  std::unique_ptr<QApplication> mApp;
-  std::unique_ptr<QtUserInterface> mUi;
-  MGlobal* mGlobals = nullptr;
-  CServerFacade* mFacade = nullptr;
-  DeskDialogs mDialogs;
+  std::unique_ptr<QApplication> app_;
+  std::unique_ptr<QtUserInterface> ui_;
+  MGlobal* globals_ = nullptr;
+  CServerFacade* facade_ = nullptr;
+  DeskDialogs dialogs_;
 };
 
 }  // namespace velto

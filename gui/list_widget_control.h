@@ -17,19 +17,19 @@ class ListWidgetControl final : public IListControl {
   explicit ListWidgetControl(QListWidget* widget);
   ~ListWidgetControl() override;
 
-  int RowCount() const override { return mRows.RowCount(); }
+  int RowCount() const override { return rows_.RowCount(); }
   int AddRow(std::string_view text, std::int32_t itemData) override;
   bool ReplaceRowText(int position, std::string_view text) override;
   bool RemoveRow(int position) override;
-  std::string RowText(int position) const override { return mRows.RowText(position); }
-  std::int32_t RowData(int position) const override { return mRows.RowData(position); }
-  int FindRowByData(std::int32_t itemData) const override { return mRows.FindRowByData(itemData); }
+  std::string RowText(int position) const override { return rows_.RowText(position); }
+  std::int32_t RowData(int position) const override { return rows_.RowData(position); }
+  int FindRowByData(std::int32_t itemData) const override { return rows_.FindRowByData(itemData); }
   bool RemoveRowByData(std::int32_t itemData) override;
   bool ReplaceRowTextByData(std::int32_t itemData, std::string_view text) override;
 
  private:
-  MemoryListControl mRows;
-  QPointer<QListWidget> mWidget;
+  MemoryListControl rows_;
+  QPointer<QListWidget> widget_;
 };
 
 }  // namespace velto

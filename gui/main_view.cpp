@@ -16,47 +16,47 @@ namespace velto {
 FMainView::FMainView(DeskController& controller, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowMinimizeButtonHint),
-      mController(controller) {
+      controller_(controller) {
   setWindowIcon(AppIcon());
   for (const DeskMenu& menu : MainMenus()) {
     QMenu* shown =
         menuBar()->addMenu(QString::fromUtf8(menu.caption.data(), static_cast<qsizetype>(menu.caption.size())));
-    FillDeskMenu(*shown, menu.items, mController, [this](DeskCommand command) { Run(command); });
-    mMenus.append(shown);
+    FillDeskMenu(*shown, menu.items, controller_, [this](DeskCommand command) { Run(command); });
+    menus_.append(shown);
   }
 
   auto* central = new QWidget(this);
-  mList = new QListWidget(central);
-  mList->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  list_ = new QListWidget(central);
+  list_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   // A row is 63 characters of fixed columns.
-  mList->setMinimumWidth(mList->fontMetrics().horizontalAdvance(QString(66, QLatin1Char('M'))));
-  mLogo = new QToolButton(central);
-  mLogo->setIcon(QIcon(LogoPixmap(56)));
-  mLogo->setIconSize(LogoPixmap(56).size());
-  mLogo->setAutoRaise(true);
-  mLogo->setToolTip(QString::fromLatin1(DeskController::kLogoTip));
-  mLogo->setCursor(Qt::PointingHandCursor);
-  mClose = new QPushButton(tr("&Close"), central);
+  list_->setMinimumWidth(list_->fontMetrics().horizontalAdvance(QString(66, QLatin1Char('M'))));
+  logo_ = new QToolButton(central);
+  logo_->setIcon(QIcon(LogoPixmap(56)));
+  logo_->setIconSize(LogoPixmap(56).size());
+  logo_->setAutoRaise(true);
+  logo_->setToolTip(QString::fromLatin1(DeskController::kLogoTip));
+  logo_->setCursor(Qt::PointingHandCursor);
+  close_ = new QPushButton(tr("&Close"), central);
   auto* layout = new QGridLayout(central);
-  layout->addWidget(mList, 0, 0, 3, 1);
-  layout->addWidget(mLogo, 0, 1, Qt::AlignTop | Qt::AlignHCenter);
+  layout->addWidget(list_, 0, 0, 3, 1);
+  layout->addWidget(logo_, 0, 1, Qt::AlignTop | Qt::AlignHCenter);
   layout->setRowStretch(1, 1);
-  layout->addWidget(mClose, 2, 1, Qt::AlignBottom);
+  layout->addWidget(close_, 2, 1, Qt::AlignBottom);
   setCentralWidget(central);
   resize(sizeHint().width(), 300);
 
-  connect(mLogo, &QToolButton::clicked, this, [this] { mController.OpenLogoAddress(); });
-  connect(mClose, &QPushButton::clicked, this, &QWidget::showMinimized);
+  connect(logo_, &QToolButton::clicked, this, [this] { controller_.OpenLogoAddress(); });
+  connect(close_, &QPushButton::clicked, this, &QWidget::showMinimized);
 }
 
 FMainView::~FMainView() = default;
 
 void FMainView::Run(DeskCommand command) {
   if (command != DeskCommand::kCloseConnection) {
-    mController.Run(command);
+    controller_.Run(command);
     return;
   }
-  mController.CloseConnection(mList->selectedItems().isEmpty() ? -1 : mList->currentRow());
+  controller_.CloseConnection(list_->selectedItems().isEmpty() ? -1 : list_->currentRow());
 }
 
 void FMainView::changeEvent(QEvent* event) {

@@ -22,11 +22,11 @@ class FMainView final : public QMainWindow {
   explicit FMainView(DeskController& controller, QWidget* parent = nullptr);
   ~FMainView() override;
 
-  QListWidget* ConnectionList() { return mList; }
+  QListWidget* ConnectionList() { return list_; }
   // The menu bar's menus, in order.
-  const QList<QMenu*>& Menus() const { return mMenus; }
-  QPushButton* CloseButton() { return mClose; }
-  QToolButton* Logo() { return mLogo; }
+  const QList<QMenu*>& Menus() const { return menus_; }
+  QPushButton* CloseButton() { return close_; }
+  QToolButton* Logo() { return logo_; }
 
  protected:
   void changeEvent(QEvent* event) override;
@@ -35,11 +35,11 @@ class FMainView final : public QMainWindow {
  private:
   void Run(DeskCommand command);
 
-  DeskController& mController;
-  QList<QMenu*> mMenus;
-  QListWidget* mList = nullptr;
-  QToolButton* mLogo = nullptr;
-  QPushButton* mClose = nullptr;
+  DeskController& controller_;
+  QList<QMenu*> menus_;
+  QListWidget* list_ = nullptr;
+  QToolButton* logo_ = nullptr;
+  QPushButton* close_ = nullptr;
 };
 
 }  // namespace velto

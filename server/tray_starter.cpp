@@ -3,19 +3,19 @@
 namespace velto {
 
 TrayStarter::TrayStarter(platform::EventLoop& loop, IUserInterface& ui, std::uint32_t periodMs)
-    : mLoop(loop), mUi(ui) {
-  mTimer = mLoop.SetTimer(periodMs, [this](platform::TimerId) { Tick(); });
+    : loop_(loop), ui_(ui) {
+  timer_ = loop_.SetTimer(periodMs, [this](platform::TimerId) { Tick(); });
 }
 
 TrayStarter::~TrayStarter() {
-  if (mTimer != 0) mLoop.KillTimer(mTimer);
+  if (timer_ != 0) loop_.KillTimer(timer_);
 }
 
 void TrayStarter::Tick() {
-  if (!mUi.TrayIconStarted()) mUi.StartTrayIcon();
-  if (!mUi.TrayIconStarted()) return;
-  mLoop.KillTimer(mTimer);
-  mTimer = 0;
+  if (!ui_.TrayIconStarted()) ui_.StartTrayIcon();
+  if (!ui_.TrayIconStarted()) return;
+  loop_.KillTimer(timer_);
+  timer_ = 0;
 }
 
 }  // namespace velto

@@ -21,14 +21,14 @@ class TrayStarter {
   TrayStarter& operator=(const TrayStarter&) = delete;
 
   // The timer still runs (the icon has not shown yet).
-  bool Armed() const { return mTimer != 0; }
+  bool Armed() const { return timer_ != 0; }
 
  private:
   void Tick();
 
-  platform::EventLoop& mLoop;
-  IUserInterface& mUi;
-  platform::TimerId mTimer = 0;
+  platform::EventLoop& loop_;
+  IUserInterface& ui_;
+  platform::TimerId timer_ = 0;
 };
 
 }  // namespace velto
