@@ -7,6 +7,7 @@
 
 #include "gui_test_support.h"
 #include "server_core.h"
+#include "tests/server/server_fixture.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -122,23 +123,11 @@ class Client {
   std::string buffer_;
 };
 
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
 TEST(Dialogs, AccountsAndOptionsReachClientsWhileTheServerServes) {
   ProgramFolder folder;
   ServerCore core(folder);
   LoopBridge bridge(platform::EventLoop::Instance());
-  const int port = FreePort();
+  const int port = test::FreePort();
   core.facade.SetSetting(Setting::FTPPort, std::to_string(port));
   core.facade.SetSetting(Setting::FTPBindToIP, std::to_string(core.facade.LocalAddresses().size() - 1));
   ASSERT_TRUE(core.facade.ActivateFTP());
