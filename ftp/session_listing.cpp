@@ -13,6 +13,12 @@ std::string CFTPSession::CmdLIST(const ParsedCommand&) {
   // Any argument (a path or options such as -la) is ignored: LIST shows the
   // current directory.
   const std::string folder = directory_->CurrentDirectory();
+  // The current directory is checked again: a rename may since have put a
+  // link that leaves the tree in its place.
+  const CFTPUser* account = Account();
+  if (account != nullptr && account->LimitToDefaultDirectory && !directory_->Contains(folder)) {
+    return Line(reply::kNoAccess);
+  }
   Transfer t;
   t.kind = Transfer::Kind::List;
   t.listing = ListingCursor::OpenFolder(folder, false);

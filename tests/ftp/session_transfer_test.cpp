@@ -154,5 +154,20 @@ TEST_F(SessionTransferTest, EmptyFolderIsAnEmptyTransfer) {
   EXPECT_EQ(Say("LIST"), "150 Opening ASCII mode data connection for \"" + Bob("sub/deeper/") + "\".\r\n" + k226);
 }
 
+// A confined account cannot enter a link that leaves its tree, but it can
+// rename one into the place of its current directory.
+TEST_F(SessionTransferTest, ListRefusesACurrentDirectoryALinkOutHasReplaced) {
+  ASSERT_EQ(::symlink(tree.Path("outside").c_str(), Bob("out").c_str()), 0);
+  Say("CWD sub");
+  Say("RNFR ../sub");
+  Say("RNTO ../moved");
+  Say("RNFR ../out");
+  ASSERT_EQ(Say("RNTO ../sub"), "250 Requested file action completed successfully.\r\n");
+  Say("PASV");
+  session->OnDataConnected();
+  EXPECT_EQ(Say("LIST"), "550 Requested file action not taken---user does not have access.\r\n");
+  EXPECT_EQ(host->dataOut, "");
+}
+
 }  // namespace
 }  // namespace velto
