@@ -308,7 +308,7 @@ struct World {
   bool connecting = false;
   bool connected = false;
   int sendsInFlight = 0;
-  bool announced = false;  // a 150 was sent and the transfer has not ended
+  bool announced = false;  // a 150 was sent since a data connection last closed
   bool backlogged = false;
   bool held = false;
   bool controlClosed = false;
@@ -349,9 +349,7 @@ class Host final : public velto::ISessionHost {
     FUZZ_CHECK(!w_.controlClosed);
     CheckReply(text);
     for (std::size_t at = 0; at < text.size(); at = text.find("\r\n", at) + 2) {
-      const std::string_view code = text.substr(at, 4);
-      if (code == "150 ") w_.announced = true;
-      if (code == "226 " || code == "426 " || code == "451 ") w_.announced = false;
+      if (text.substr(at, 4) == "150 ") w_.announced = true;
     }
   }
   bool Backlogged() override { return w_.backlogged; }
@@ -382,6 +380,9 @@ class Host final : public velto::ISessionHost {
     return Sent(static_cast<std::int64_t>(bytes.size()));
   }
   void CloseData() override {
+    // A transfer ends with its connection (the codes of its last reply
+    // also answer commands refused meanwhile).
+    if (w_.connected) w_.announced = false;
     w_.connecting = false;
     w_.connected = false;
     w_.sendsInFlight = 0;
@@ -476,6 +477,7 @@ struct Run {
         if (!w.connected) break;
         w.connected = false;
         w.sendsInFlight = 0;
+        w.announced = false;
         session->OnDataClosed((flags & 1) != 0);
         break;
       case kTimer: {
