@@ -169,5 +169,20 @@ TEST_F(SessionTransferTest, ListRefusesACurrentDirectoryALinkOutHasReplaced) {
   EXPECT_EQ(host->dataOut, "");
 }
 
+// The same rename while an upload waits for its connection: the target is
+// checked again when it is written.
+TEST_F(SessionTransferTest, UploadTargetIsCheckedAgainWhenTheConnectionArrives) {
+  ASSERT_EQ(::symlink(tree.Path("outside").c_str(), Bob("out").c_str()), 0);
+  Say("PASV");
+  EXPECT_EQ(Say("STOR sub/planted.txt"), k150);
+  Say("RNFR sub");
+  Say("RNTO moved");
+  Say("RNFR out");
+  ASSERT_EQ(Say("RNTO sub"), "250 Requested file action completed successfully.\r\n");
+  session->OnDataConnected();
+  EXPECT_EQ(host->TakeReplies(), "550 Requested file action not taken---user does not have access.\r\n");
+  EXPECT_FALSE(tree.Exists("outside/planted.txt"));
+}
+
 }  // namespace
 }  // namespace velto
