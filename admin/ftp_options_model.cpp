@@ -200,6 +200,15 @@ void FTPOptionsModel::Update() {
     return;
   }
   if (!CanStoreDirectory()) return;
+  // A reload of the user file (SIGHUP) may have taken a listed account
+  // away while the window was open.
+  for (const int index : selected) {
+    const std::string& entry = mEntries[static_cast<std::size_t>(index)];
+    if (!mUsers.pExists(entry)) {
+      Say("The account \"" + entry + "\" is no longer in the user file.");
+      return;
+    }
+  }
   if (selected.size() == 1) {
     // The selected account changes, whatever id the box holds.
     CFTPUser& user = mUsers.ItemByKey(mEntries[static_cast<std::size_t>(selected.front())]);

@@ -30,6 +30,7 @@ class QtUserInterface final : public IUserInterface {
   int ShowAppMessage(const std::string& text, int style, const std::string& title) override;
   bool StartTrayIcon() override;
   void StopTrayIcon() override;
+  bool TrayIconStarted() const override { return mTray->Started(); }
   void ShowMainWindow(bool visible) override;
   void SetTitle(const std::string& title) override;
   // Shows the start-up window on first use.
