@@ -309,7 +309,14 @@ struct World {
   bool connected = false;
   int sendsInFlight = 0;
   bool announced = false;  // a 150 was sent since a data connection last closed
-  bool backlogged = false;
+  std::string openReply;   // the code of a reply of several lines not yet ended
+  // The control connection: text the client has not read yet, above the
+  // bound is a backlog (or always, while the client stalls); the session
+  // hears of the drain only after it was told of the backlog.
+  std::size_t unreadReplies = 0;
+  std::size_t backlogBound = 64 * 1024;
+  bool stalled = false;
+  bool drainArmed = false;
   bool held = false;
   bool controlClosed = false;
   std::int64_t bytesSent = 0;
@@ -323,20 +330,29 @@ struct World {
   std::uint64_t now = 0;
 };
 
-// A reply: whole CR LF lines, each a code of three digits and a blank, or
-// a continuation "nnn-".
-void CheckReply(std::string_view text) {
-  FUZZ_CHECK(text.size() >= 6 && text.substr(text.size() - 2) == "\r\n");
+// Reply text: whole CR LF lines. Each reply starts with a code of three
+// digits and a blank, or a code and "-" for a reply of several lines; the
+// inner lines of those begin with a blank (so no reply sent meanwhile can
+// hide among them), and the last is the code and a blank.
+void CheckReplies(std::string& open, std::string_view text) {
+  FUZZ_CHECK(text.size() >= 2 && text.substr(text.size() - 2) == "\r\n");
   while (!text.empty()) {
     const std::size_t end = text.find("\r\n");
     FUZZ_CHECK(end != std::string_view::npos);
     const std::string_view line = text.substr(0, end);
+    FUZZ_CHECK(line.find_first_of("\r\n") == std::string_view::npos);
+    text.remove_prefix(end + 2);
+    if (!open.empty() && line.substr(0, 1) == " ") continue;
     FUZZ_CHECK(line.size() >= 4);
     FUZZ_CHECK(line[0] >= '1' && line[0] <= '5' && line[1] >= '0' && line[1] <= '9' && line[2] >= '0' &&
                line[2] <= '9');
     FUZZ_CHECK(line[3] == ' ' || line[3] == '-');
-    FUZZ_CHECK(line.find_first_of("\r\n") == std::string_view::npos);
-    text.remove_prefix(end + 2);
+    if (open.empty()) {
+      if (line[3] == '-') open = line.substr(0, 3);
+    } else {
+      FUZZ_CHECK(line.substr(0, 3) == open && line[3] == ' ');
+      open.clear();
+    }
   }
 }
 
@@ -347,12 +363,17 @@ class Host final : public velto::ISessionHost {
   void Send(std::string_view text) override {
     if (Tracing()) std::fprintf(stderr, "< %.*s", static_cast<int>(text.size()), text.data());
     FUZZ_CHECK(!w_.controlClosed);
-    CheckReply(text);
+    CheckReplies(w_.openReply, text);
+    w_.unreadReplies += text.size();
     for (std::size_t at = 0; at < text.size(); at = text.find("\r\n", at) + 2) {
       if (text.substr(at, 4) == "150 ") w_.announced = true;
     }
   }
-  bool Backlogged() override { return w_.backlogged; }
+  bool Backlogged() override {
+    const bool backlogged = w_.stalled || w_.unreadReplies > w_.backlogBound;
+    if (backlogged) w_.drainArmed = true;
+    return backlogged;
+  }
   void HoldInput(bool hold) override { w_.held = hold; }
   void CloseControl() override { w_.controlClosed = true; }
   int OpenPassive() override {
@@ -418,7 +439,7 @@ enum Op : std::uint8_t {
   kSent,
   kClosed,          // flag 1: with an error
   kTimer,           // the earliest timer fires
-  kBacklog,         // toggles the control connection's backlog
+  kDrain,           // flag 1: the client stops or resumes reading; else it reads all
   kFaults,          // flags: passive, connect and send fail
   kClientQuit,      // the client closed the control connection
 };
@@ -492,9 +513,17 @@ struct Run {
         callback();
         break;
       }
-      case kBacklog:
-        w.backlogged = !w.backlogged;
-        if (!w.backlogged && Open()) session->OnControlDrained();
+      case kDrain:
+        if ((flags & 1) != 0) {
+          w.stalled = !w.stalled;
+          break;
+        }
+        w.stalled = false;
+        w.unreadReplies = 0;
+        if (w.drainArmed && Open()) {
+          w.drainArmed = false;
+          session->OnControlDrained();
+        }
         break;
       case kFaults:
         w.passiveWorks = (flags & 1) == 0;
@@ -564,6 +593,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto session = std::make_unique<velto::CFTPSession>(table, std::make_unique<Host>(run.world), info);
     run.session = session.get();
     session->SetActivityLogging((setup & 64) != 0);
+    run.world.backlogBound = (setup & 128) != 0 ? 1024 : 64 * 1024;
     FUZZ_CHECK(session->pSubmitCommand(limited ? "USER jail\r\n" : "USER free\r\n") == "331 OK need password.\r\n");
     FUZZ_CHECK(session->pSubmitCommand("PASS pw\r\n").compare(0, 4, "230 ") == 0);
 
@@ -580,8 +610,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       run.Step(op, payload);
     }
     // A session that holds its input has a reason that will go: a timer
-    // or the backlog.
-    if (run.Open() && run.world.held) FUZZ_CHECK(!run.world.timers.empty() || run.world.backlogged);
+    // or a drain it waits for.
+    if (run.Open() && run.world.held) FUZZ_CHECK(!run.world.timers.empty() || run.world.drainArmed);
   }
   guard.active = false;
   tree.Check();
