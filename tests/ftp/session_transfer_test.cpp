@@ -335,5 +335,23 @@ TEST_F(SessionListingTest, StatOfAPathWaitsWhileTheClientDoesNotRead) {
   EXPECT_NE(text.find(" entry-1999\r\n"), std::string::npos);
 }
 
+// A transfer that ends while a STAT reply waits for the client is told after
+// the reply's last line, not among its lines, where a client would miss it.
+TEST_F(SessionListingTest, TransferEndDuringAHeldStatReplyComesAfterIt) {
+  for (int i = 0; i < 2000; ++i) tree.File("ftp/bob/sub/entry-" + std::to_string(i));
+  Say("PASV");
+  session->OnDataConnected();
+  ASSERT_EQ(Say("RETR hello.txt"), k150);
+  host->backlogAbove = 1000;
+  std::string text = Say("STAT sub");
+  session->OnDataSent();
+  host->backlogAbove = SIZE_MAX;
+  session->OnControlDrained();
+  text += host->TakeReplies();
+  const std::string end = "\r\n213 End of status.\r\n" + k226;
+  ASSERT_EQ(text.substr(text.size() - end.size()), end);
+  EXPECT_EQ(text.find("\r\n2"), text.size() - end.size());
+}
+
 }  // namespace
 }  // namespace velto
