@@ -335,6 +335,15 @@ TEST_F(SessionListingTest, StatOfAPathWaitsWhileTheClientDoesNotRead) {
   EXPECT_NE(text.find(" entry-1999\r\n"), std::string::npos);
 }
 
+TEST_F(SessionListingTest, StatLeavesOutNamesThatWouldBreakItsLines) {
+  tree.File("ftp/bob/sub/odd\r\n226 name");
+  tree.File("ftp/bob/sub/line\nbreak");
+  const std::string text = Say("STAT sub");
+  EXPECT_NE(text.find(" c.txt\r\n"), std::string::npos);
+  EXPECT_EQ(text.find("name"), std::string::npos);
+  EXPECT_EQ(text.find("break"), std::string::npos);
+}
+
 // A transfer that ends while a STAT reply waits for the client is told after
 // the reply's last line, not among its lines, where a client would miss it.
 TEST_F(SessionListingTest, TransferEndDuringAHeldStatReplyComesAfterIt) {

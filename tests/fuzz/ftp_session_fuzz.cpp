@@ -259,6 +259,9 @@ struct Tree {
     fs::create_directories(home / "empty");
     WriteFile(home / "file.txt", "hello world\r\n");
     WriteFile(home / "name with spaces.txt", "spaces");
+    // Names no client can type, which a reply must still not break on.
+    WriteFile(home / "odd\r\n226 name", "odd");
+    fs::create_directories(home / "line\nbreak");
     WriteFile(home / "sub" / "note.txt", "note");
     std::string data(3000, '\0');
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7);
