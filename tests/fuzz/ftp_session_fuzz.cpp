@@ -434,7 +434,7 @@ class Host final : public velto::ISessionHost {
 // ---- one input -----------------------------------------------------------------
 
 enum Op : std::uint8_t {
-  kFeed = 0,        // length byte, then control bytes
+  kFeed = 0,        // (0 to 5) length byte, then control bytes
   kConnected = 6,   // the client connected, or the outgoing connection was made
   kConnectFailed,
   kReceive,         // length byte, then upload bytes
