@@ -64,6 +64,7 @@ fuzz-run: fuzz
 	mkdir -p $(FUZZ_DIR)/corpus/$(FUZZER) $(FUZZ_DIR)/crashes
 	./$(FUZZ_DIR)/fuzz/fuzz_$(FUZZER) -max_total_time=$(FUZZ_SECONDS) -max_len=16384 \
 	  -artifact_prefix=$(FUZZ_DIR)/crashes/$(FUZZER)- \
+	  $(if $(wildcard tests/fuzz/$(FUZZER).dict),-dict=tests/fuzz/$(FUZZER).dict) \
 	  $(FUZZ_DIR)/corpus/$(FUZZER) tests/fuzz/corpus/$(FUZZER)
 
 # Runs from run/ on 127.0.0.1 port 2121 with a demo account (scripts/run.sh).

@@ -278,7 +278,14 @@ CFTPUser* CFTPSession::Account() const {
 }
 
 void CFTPSession::SendReply(std::string_view text) {
-  if (!closed_) host_->Send(Line(text));
+  if (closed_) return;
+  // Nothing may land among the lines of a STAT reply going out in pieces:
+  // what happens meanwhile (a transfer ending) is told after its last line.
+  if (controlListing_) {
+    repliesAfterListing_ += Line(text);
+    return;
+  }
+  host_->Send(Line(text));
 }
 
 void CFTPSession::Disconnect() {

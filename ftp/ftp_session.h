@@ -278,6 +278,7 @@ class CFTPSession {
   bool epsvAll_ = false;     // EPSV ALL: no other way to set up data connections
   unsigned mlstFacts_ = kAllFacts;  // the facts OPTS MLST chose
   std::unique_ptr<ListingCursor> controlListing_;  // STAT of a path, being sent
+  std::string repliesAfterListing_;  // replies due while it goes out
 
   std::string renameFromPath_;
   bool activityLogging_ = false;

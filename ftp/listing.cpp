@@ -195,6 +195,9 @@ struct ListingCursor::State {
   bool done = false;
 
   void Append(std::string& text, const struct stat* st, std::string_view name) {
+    // Inside a control reply a line break in a name would end the line, and
+    // what follows could pass for another reply: such names are left out.
+    if (!style.indent.empty() && name.find_first_of("\r\n") != std::string_view::npos) return;
     text.append(style.indent);
     switch (style.kind) {
       case ListingStyle::Kind::Names:

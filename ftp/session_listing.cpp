@@ -165,8 +165,9 @@ std::string CFTPSession::StatPath(const std::string& argument) {
   if (std::string refusal = FindListed(argument, listed); !refusal.empty()) return refusal;
   ListingStyle style{ListingStyle::Kind::Fixed};
   style.indent = " ";
-  controlListing_ = OpenListed(listed, std::move(style));
+  std::unique_ptr<ListingCursor> listing = OpenListed(listed, std::move(style));
   SendReply("213-Status of \"" + directory_->ClientPath(listed.path) + "\":");
+  controlListing_ = std::move(listing);
   SendControlListing();
   return {};
 }
@@ -187,6 +188,8 @@ void CFTPSession::SendControlListing() {
   }
   controlListing_.reset();
   SendReply(reply::kStatusEnd);
+  if (!repliesAfterListing_.empty() && !closed_) host_->Send(repliesAfterListing_);
+  repliesAfterListing_.clear();
   Release();
 }
 

@@ -505,6 +505,14 @@ void CFTPSession::OnDataClosed(bool error) {
 bool CFTPSession::OpenUploadTarget() {
   const std::string& path = active_.path;
   const std::int64_t restart = active_.offset;
+  // The folders on the way were checked when STOR was accepted, but the
+  // commands since may have renamed a link that leaves the tree into their
+  // place: a confined account's target is checked again as it is written.
+  const CFTPUser* account = Account();
+  if ((account == nullptr || account->LimitToDefaultDirectory) && !directory_->Contains(path, true)) {
+    SendReply(reply::kNoAccess);
+    return false;
+  }
   struct stat st{};
   const bool exists = ::lstat(path.c_str(), &st) == 0;
   if (exists && !S_ISREG(st.st_mode)) {

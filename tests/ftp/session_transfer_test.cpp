@@ -159,6 +159,35 @@ TEST_F(SessionTransferTest, EmptyFolderIsAnEmptyTransfer) {
   EXPECT_EQ(Say("LIST"), "150 Opening ASCII mode data connection for \"" + Bob("sub/deeper/") + "\".\r\n" + k226);
 }
 
+// A confined account cannot enter a link that leaves its tree, but it can
+// rename one into the place of its current directory.
+TEST_F(SessionTransferTest, ListRefusesACurrentDirectoryALinkOutHasReplaced) {
+  ASSERT_EQ(::symlink(tree.Path("outside").c_str(), Bob("out").c_str()), 0);
+  Say("CWD sub");
+  Say("RNFR ../sub");
+  Say("RNTO ../moved");
+  Say("RNFR ../out");
+  ASSERT_EQ(Say("RNTO ../sub"), "250 Requested file action completed successfully.\r\n");
+  Say("PASV");
+  session->OnDataConnected();
+  EXPECT_EQ(Say("LIST"), "550 Requested file action not taken---user does not have access.\r\n");
+  EXPECT_EQ(host->dataOut, "");
+}
+
+// The same rename while an upload waits for its connection: the target is
+// checked again when it is written.
+TEST_F(SessionTransferTest, UploadTargetIsCheckedAgainWhenTheConnectionArrives) {
+  ASSERT_EQ(::symlink(tree.Path("outside").c_str(), Bob("out").c_str()), 0);
+  Say("PASV");
+  EXPECT_EQ(Say("STOR sub/planted.txt"), k150);
+  Say("RNFR sub");
+  Say("RNTO moved");
+  Say("RNFR out");
+  ASSERT_EQ(Say("RNTO sub"), "250 Requested file action completed successfully.\r\n");
+  session->OnDataConnected();
+  EXPECT_EQ(host->TakeReplies(), "550 Requested file action not taken---user does not have access.\r\n");
+  EXPECT_FALSE(tree.Exists("outside/planted.txt"));
+}
 
 // ---- EPSV and EPRT ------------------------------------------------------------
 
@@ -304,6 +333,33 @@ TEST_F(SessionListingTest, StatOfAPathWaitsWhileTheClientDoesNotRead) {
   ASSERT_EQ(text.substr(text.size() - end.size()), end);
   EXPECT_EQ(text.find("\r\n2"), text.size() - end.size()) << "every other line indented";
   EXPECT_NE(text.find(" entry-1999\r\n"), std::string::npos);
+}
+
+TEST_F(SessionListingTest, StatLeavesOutNamesThatWouldBreakItsLines) {
+  tree.File("ftp/bob/sub/odd\r\n226 name");
+  tree.File("ftp/bob/sub/line\nbreak");
+  const std::string text = Say("STAT sub");
+  EXPECT_NE(text.find(" c.txt\r\n"), std::string::npos);
+  EXPECT_EQ(text.find("name"), std::string::npos);
+  EXPECT_EQ(text.find("break"), std::string::npos);
+}
+
+// A transfer that ends while a STAT reply waits for the client is told after
+// the reply's last line, not among its lines, where a client would miss it.
+TEST_F(SessionListingTest, TransferEndDuringAHeldStatReplyComesAfterIt) {
+  for (int i = 0; i < 2000; ++i) tree.File("ftp/bob/sub/entry-" + std::to_string(i));
+  Say("PASV");
+  session->OnDataConnected();
+  ASSERT_EQ(Say("RETR hello.txt"), k150);
+  host->backlogAbove = 1000;
+  std::string text = Say("STAT sub");
+  session->OnDataSent();
+  host->backlogAbove = SIZE_MAX;
+  session->OnControlDrained();
+  text += host->TakeReplies();
+  const std::string end = "\r\n213 End of status.\r\n" + k226;
+  ASSERT_EQ(text.substr(text.size() - end.size()), end);
+  EXPECT_EQ(text.find("\r\n2"), text.size() - end.size());
 }
 
 }  // namespace
