@@ -54,6 +54,8 @@ VELTO_MAX_USERS = 10000
 
 READY_TIMEOUT = 20.0
 STOP_TIMEOUT = 10.0
+# Transfers counted under strace, one client after the other.
+TRACED_FILES = 500
 
 # Debian packages unpacked into the benchmark's own folder (they conflict with
 # vsftpd and with each other when installed), and the libraries pure-ftpd needs.
@@ -67,11 +69,19 @@ PASSIVE_RANGES = {"vsftpd": (10000, 16999), "pure-ftpd": (17000, 28999), "pyftpd
 # (key, label, unit, higher is better, decimals)
 METRICS = (
     ("download_mib_s", "1 GiB download", "MiB/s", True, 0),
+    ("download_mib_per_cpu_s", "  MiB per server core-second", "MiB/s", True, 0),
     ("upload_mib_s", "1 GiB upload", "MiB/s", True, 0),
+    ("upload_mib_per_cpu_s", "  MiB per server core-second", "MiB/s", True, 0),
     ("small_get_per_s", "4 KiB downloads, 20 clients", "files/s", True, 0),
     ("small_get_p99_ms", "  p99 per download", "ms", False, 2),
+    ("small_get_files_per_cpu_s", "  files per server core-second", "1/s", True, 0),
+    ("small_get_cpu_s_per_1000", "  server CPU per 1,000 files", "s", False, 3),
+    ("small_get_syscalls_per_file", "  system calls per file (1 client)", "calls", False, 1),
     ("small_put_per_s", "4 KiB uploads, 20 clients", "files/s", True, 0),
     ("small_put_p99_ms", "  p99 per upload", "ms", False, 2),
+    ("small_put_files_per_cpu_s", "  files per server core-second", "1/s", True, 0),
+    ("small_put_cpu_s_per_1000", "  server CPU per 1,000 files", "s", False, 3),
+    ("small_put_syscalls_per_file", "  system calls per file (1 client)", "calls", False, 1),
     ("logons_per_s", "log-ons (connect/USER/PASS/QUIT)", "1/s", True, 0),
     ("idle_kib_per_session", "idle session memory (RSS)", "KiB", False, 1),
     ("idle_pss_kib_per_session", "  same, proportional (PSS)", "KiB", False, 1),
@@ -244,6 +254,77 @@ def memory_kib(pids):
         except (OSError, ValueError):
             continue
     return rss, pss
+
+
+def cpu_seconds(pids):
+    """User + system CPU seconds of pids, with the children they have reaped."""
+    tick = os.sysconf("SC_CLK_TCK")
+    total = 0
+    for pid in pids:
+        try:
+            with open(f"/proc/{pid}/stat") as fh:
+                stat = fh.read()
+        except OSError:
+            continue
+        # Fields after the command name start at field 3; utime, stime,
+        # cutime and cstime are fields 14 to 17.
+        total += sum(int(f) for f in stat[stat.rfind(")") + 2:].split()[11:15])
+    return total / tick
+
+
+def read_line(stream, seconds):
+    """One line from a pipe, or None when none came within `seconds`."""
+    ready, _, _ = select.select([stream], [], [], seconds)
+    return stream.readline() if ready else None
+
+
+class Strace:
+    """Counts the system calls of a process tree while it runs (strace -c -f)."""
+
+    def __init__(self, pids, out):
+        self.out = out
+        args = ["strace", "-f", "-c", "-o", str(out)]
+        for pid in pids:
+            args += ["-p", str(pid)]
+        self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.PIPE, text=True)
+        # Every process (and thread) says when it is attached.
+        deadline = time.monotonic() + 5
+        attached = 0
+        while attached < len(pids) and time.monotonic() < deadline:
+            line = read_line(self.proc.stderr, deadline - time.monotonic())
+            if not line:
+                break
+            attached += "attached" in line
+
+    def stop(self):
+        """{"total": calls, "calls": {name: calls}} of the time it was attached."""
+        self.proc.send_signal(signal.SIGINT)
+        try:
+            self.proc.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait(timeout=10)
+        calls = {}
+        total = None
+        try:
+            text = self.out.read_text()
+        except OSError:
+            return {}
+        for line in text.splitlines():
+            fields = line.split()
+            if len(fields) < 5 or not fields[0].replace(".", "").isdigit():
+                continue
+            # % time, seconds, usecs/call, calls, [errors,] name
+            try:
+                count = int(fields[3])
+            except ValueError:
+                continue
+            if fields[-1] == "total":
+                total = count
+            else:
+                calls[fields[-1]] = count
+        return {"total": total if total is not None else sum(calls.values()), "calls": calls}
 
 
 # --- Servers ---------------------------------------------------------------------
@@ -459,6 +540,66 @@ class Bench:
         except json.JSONDecodeError:
             return {"error": f"load client status {result.returncode}: {result.stderr.strip()[-500:]}"}
 
+    def run_gated(self, server, mode, *extra, timeout, trace=None):
+        """A client run measured from outside: the server's CPU seconds (and,
+        with `trace`, its system calls) from the client's start to its result."""
+        cmd = self.client_cmd(server, mode, "--gate", 1, "--hold", timeout, *extra)
+        proc = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                text=True)
+        tracer = None
+        try:
+            line = read_line(proc.stdout, timeout)
+            if not line:
+                return {"error": f"load client not ready within {timeout} s: {proc.stderr.read()[-500:] if proc.poll() is not None else ''}"}
+            ready = json.loads(line)
+            if ready.get("error"):
+                return ready
+            pids = server.pids()
+            if trace is not None:
+                tracer = Strace(pids, trace)
+            cpu_before = cpu_seconds(pids)
+            proc.stdin.write("go\n")
+            proc.stdin.flush()
+            line = read_line(proc.stdout, timeout)
+            cpu_after = cpu_seconds(server.pids())
+            calls = tracer.stop() if tracer else None
+            tracer = None
+            try:
+                result = json.loads(line) if line else {"error": f"no result within {timeout} s"}
+            except json.JSONDecodeError:
+                result = {"error": f"bad result line {line[:200]!r}"}
+            result["server_cpu_s"] = cpu_after - cpu_before
+            if calls:
+                result["syscalls"] = calls
+            return result
+        finally:
+            if tracer:
+                tracer.stop()
+            try:
+                proc.stdin.write("release\n")
+                proc.stdin.close()
+            except OSError:
+                pass
+            try:
+                proc.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait(timeout=10)
+
+    def traced_calls(self, server, mode, folder, notes):
+        """System calls per transfer over TRACED_FILES small transfers by one client."""
+        out = server.work / f"strace-{mode}.txt"
+        r = self.run_gated(server, mode, "--file", folder, "--size", SMALL_SIZE, "--count", SMALL_FILES,
+                           "--clients", 1, "--files", TRACED_FILES, "--duration", 120, "--limit", 30,
+                           "--timeout-ms", 10000, timeout=180, trace=out)
+        calls = r.get("syscalls") or {}
+        if r.get("error") or not calls.get("total") or not r.get("ok"):
+            notes.append(f"{mode} under strace: {r.get('error') or 'no count'}")
+            return None, r
+        per_file = {name: n / r["ok"] for name, n in sorted(calls["calls"].items(), key=lambda kv: -kv[1])}
+        r["syscalls_per_file"] = per_file
+        return calls["total"] / r["ok"], r
+
     def idle_memory(self, server, notes):
         time.sleep(0.5)
         before_rss, before_pss = memory_kib(server.pids())
@@ -533,14 +674,19 @@ class Bench:
 
         settle()
         log("  4 KiB downloads")
-        r = self.run_client(server, "smallget", "--file", "small", "--size", SMALL_SIZE, "--count", SMALL_FILES,
-                            "--clients", 20, "--duration", self.load_seconds, "--limit", 30,
-                            "--timeout-ms", 10000, timeout=self.load_seconds + 90)
+        r = self.run_gated(server, "smallget", "--file", "small", "--size", SMALL_SIZE, "--count", SMALL_FILES,
+                           "--clients", 20, "--duration", self.load_seconds, "--limit", 30,
+                           "--timeout-ms", 10000, timeout=self.load_seconds + 90)
         note_errors("4 KiB downloads", r)
         if r.get("ok"):
             figures["small_get_per_s"] = r["per_s"]
             figures["small_get_p99_ms"] = r["p99_ms"]
+            per_core(figures, "small_get", r)
         figures["small_get_raw"] = r
+        settle()
+        log(f"  4 KiB downloads under strace ({TRACED_FILES}, one client)")
+        figures["small_get_syscalls_per_file"], figures["small_get_traced"] = \
+            self.traced_calls(server, "smallget", "small", notes)
 
         settle()
         log("  4 KiB uploads")
@@ -548,17 +694,22 @@ class Bench:
         updir.mkdir(exist_ok=True)
         owner = pwd.getpwnam(USER)
         os.chown(updir, owner.pw_uid, owner.pw_gid)
-        r = self.run_client(server, "smallput", "--file", updir.name, "--size", SMALL_SIZE, "--count", 100,
-                            "--clients", 20, "--duration", self.load_seconds, "--limit", 30,
-                            "--timeout-ms", 10000, timeout=self.load_seconds + 90)
+        r = self.run_gated(server, "smallput", "--file", updir.name, "--size", SMALL_SIZE, "--count", 100,
+                           "--clients", 20, "--duration", self.load_seconds, "--limit", 30,
+                           "--timeout-ms", 10000, timeout=self.load_seconds + 90)
         note_errors("4 KiB uploads", r)
         if r.get("ok"):
             figures["small_put_per_s"] = r["per_s"]
             figures["small_put_p99_ms"] = r["p99_ms"]
+            per_core(figures, "small_put", r)
             bad = [p.name for p in updir.iterdir() if p.stat().st_size not in (0, SMALL_SIZE)]
             if bad:
                 notes.append(f"4 KiB uploads: {len(bad)} stored files have a wrong size, e.g. {bad[:3]}")
         figures["small_put_raw"] = r
+        settle()
+        log(f"  4 KiB uploads under strace ({TRACED_FILES}, one client)")
+        figures["small_put_syscalls_per_file"], figures["small_put_traced"] = \
+            self.traced_calls(server, "smallput", updir.name, notes)
         shutil.rmtree(updir, ignore_errors=True)
 
         # One 1 GiB transfer takes well under a second on a fast server, where
@@ -567,14 +718,15 @@ class Bench:
         log(f"  1 GiB download ({BIG_RUNS} runs)")
         runs = []
         for _ in range(BIG_RUNS):
-            r = self.run_client(server, "get", "--file", "big.bin", "--size", BIG_SIZE, "--limit", self.big_limit,
-                                timeout=self.big_limit + 60)
+            r = self.run_gated(server, "get", "--file", "big.bin", "--size", BIG_SIZE, "--limit", self.big_limit,
+                               timeout=self.big_limit + 60)
             runs.append(r)
             note_errors("1 GiB download", r)
             if r.get("error"):
                 break
         if all(not r.get("error") for r in runs):
             figures["download_mib_s"] = statistics.median(r["mib_per_s"] for r in runs)
+            figures["download_mib_per_cpu_s"] = mib_per_core(runs)
         figures["download_raw"] = runs
 
         settle()
@@ -582,8 +734,8 @@ class Bench:
         target = self.data / f"bigup-{server.name}.bin"
         runs = []
         for _ in range(BIG_RUNS):
-            r = self.run_client(server, "put", "--file", target.name, "--size", BIG_SIZE, "--limit", self.big_limit,
-                                "--source", self.data / "big.bin", timeout=self.big_limit + 60)
+            r = self.run_gated(server, "put", "--file", target.name, "--size", BIG_SIZE, "--limit", self.big_limit,
+                               "--source", self.data / "big.bin", timeout=self.big_limit + 60)
             runs.append(r)
             note_errors("1 GiB upload", r)
             if not r.get("error"):
@@ -599,6 +751,7 @@ class Bench:
                 break
         if all(not r.get("error") for r in runs):
             figures["upload_mib_s"] = statistics.median(r["mib_per_s"] for r in runs)
+            figures["upload_mib_per_cpu_s"] = mib_per_core(runs)
         figures["upload_raw"] = runs
         return figures, notes
 
@@ -619,6 +772,20 @@ class Bench:
         return None
 
 
+def per_core(figures, prefix, r):
+    """Files per server core-second and server CPU per 1,000 files of a load run."""
+    cpu = r.get("server_cpu_s")
+    if cpu and r.get("ok"):
+        figures[f"{prefix}_files_per_cpu_s"] = r["ok"] / cpu
+        figures[f"{prefix}_cpu_s_per_1000"] = cpu / r["ok"] * 1000
+
+
+def mib_per_core(runs):
+    """MiB moved per server CPU second, the median over the runs."""
+    rates = [r["bytes"] / MIB / r["server_cpu_s"] for r in runs if r.get("server_cpu_s")]
+    return statistics.median(rates) if rates else None
+
+
 # --- Report ----------------------------------------------------------------------
 
 
@@ -629,7 +796,7 @@ def ratios(results):
     for key, _, _, higher, _ in METRICS:
         others = [r["figures"][key] for name, r in results.items()
                   if name != "velto" and key in r.get("figures", {}) and r["figures"][key] is not None]
-        if key not in velto or not others:
+        if velto.get(key) is None or not others:
             continue
         best = max(others) if higher else min(others)
         best_name = next(name for name, r in results.items()

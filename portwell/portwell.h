@@ -336,6 +336,16 @@ class CPortwell {
   virtual std::int32_t SendFile(std::int32_t SocketHandle, const std::string& FilePath, std::int64_t Offset,
                                 std::int64_t Length) = 0;
 
+  // The same for a file the client has open: the component takes the
+  // descriptor (it closes it when the range is done or dropped, also on
+  // failure) and sends from it without opening anything. Length < 0 sends
+  // to the end of the file; other ranges are not checked against the size:
+  // a file that ends before its range fails the send (an Error, as a failed
+  // connection does). Returns 0 or the inner error number (1000, 10038,
+  // 10045, 10022 for a negative offset or descriptor).
+  virtual std::int32_t SendFileDescriptor(std::int32_t SocketHandle, int FileDescriptor, std::int64_t Offset,
+                                          std::int64_t Length) = 0;
+
   // Non-blocking Connect: returns the new handle at once (or -1 and
   // LastSockErr for a failure known at once). When the attempt completes the
   // socket gets State PWL_CONNECTED and ConnectionEstablished is raised; on
@@ -352,6 +362,26 @@ class CPortwell {
   // Sets one option as a boolean; 0, or -1 when the system refuses.
   virtual std::int32_t SetSockOption(const std::string& SocketHandle, PWL_SOCK_OPTION SockOption,
                                      bool ActiveStatus) = 0;
+  // Sets an option that takes a number (a size, a low-water mark; for
+  // booleans 0 or 1) with one system call and no read-back: 0, or -1 when
+  // the system refuses. Linux hands TCP_NODELAY and SO_RCVLOWAT of a
+  // listener on to the connections it accepts. The linger options take
+  // the value as the linger seconds.
+  virtual std::int32_t SetSockOptionValue(const std::string& SocketHandle, PWL_SOCK_OPTION SockOption,
+                                          std::int32_t Value) = 0;
+  // Bytes the system has received on a stream socket that have not been
+  // read yet (one system call; 0 when unknown). With a receive low-water
+  // mark set they can wait there while the peer trickles.
+  virtual std::int64_t ReceivedBytesWaiting(const std::string& SocketHandle) const = 0;
+  // Single fields of the snapshot, without taking a whole one.
+  virtual std::int64_t QueSendBytes(const std::string& SocketHandle) const = 0;
+  virtual std::int32_t QueReceiveCount(const std::string& SocketHandle) const = 0;
+
+  // Stream sockets that receive raw bytes (NoUnicodeConversionOnRecv) are
+  // read in blocks of up to this many bytes; other sockets in blocks of up
+  // to 32767. A receive low-water mark of this size wakes the reader once
+  // per full block.
+  static constexpr std::int32_t kRawReceiveBlock = 1 << 20;
 
   // Flow control: while paused the component reads nothing from the socket
   // and delivers none of its queued blocks; what the peer sends stays in the
