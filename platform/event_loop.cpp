@@ -670,7 +670,7 @@ bool EventLoop::InputMayWait(int fd) const {
   auto it = impl_->watches.find(fd);
   if (it == impl_->watches.end()) return true;
   const Watch& w = it->second;
-  return w.errored || (!w.ended && w.inputSeen);
+  return w.errored || !w.ended;
 }
 
 bool EventLoop::PeerClosed(int fd) const {

@@ -147,8 +147,7 @@ class VELTO_PLATFORM_EXPORT EventLoop {
   long SendTo(int fd, const void* buffer, std::size_t length, const void* address, unsigned addressLength);
   int Accept(int fd, void* address, unsigned* addressLength);
   // What the loop knows without asking the system. InputMayWait is false
-  // once a receive has taken everything (or the end of the stream) and no
-  // readiness has come since; data that arrives later is reported as usual.
+  // once a receive has found the end of the stream (nothing can follow it).
   // True for a descriptor that is not watched.
   bool InputMayWait(int fd) const;
   // The peer's close (or a hang-up) has been seen on a watched socket.

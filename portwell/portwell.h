@@ -71,6 +71,10 @@ enum PWL_SOCK_OPTION : std::int32_t {
   PWL_OPTIONAL_SO_RCVTIMEO = 16,
   PWL_OPTIONAL_SO_ERROR = 17,
   PWL_OPTIONAL_SO_TYPE = 18,
+  // Addition: TCP_CORK (level TCP), for SetSockOptionValue. While it is on
+  // only full segments leave; the sending side's shutdown takes the last
+  // partial one, with the FIN in it.
+  PWL_TCP_CORK = 19,
 };
 
 // ---- data -------------------------------------------------------------------
@@ -364,9 +368,11 @@ class CPortwell {
                                      bool ActiveStatus) = 0;
   // Sets an option that takes a number (a size, a low-water mark; for
   // booleans 0 or 1) with one system call and no read-back: 0, or -1 when
-  // the system refuses. Linux hands TCP_NODELAY and SO_RCVLOWAT of a
-  // listener on to the connections it accepts. The linger options take
-  // the value as the linger seconds.
+  // the system refuses. Linux hands TCP_NODELAY, TCP_CORK and SO_RCVLOWAT
+  // of a listener on to the connections it accepts. The linger options take
+  // the value as the linger seconds. File ranges of more than 256 KiB go out
+  // corked on their own (the cork comes off with their last byte) unless the
+  // client corked the socket itself.
   virtual std::int32_t SetSockOptionValue(const std::string& SocketHandle, PWL_SOCK_OPTION SockOption,
                                           std::int32_t Value) = 0;
   // Bytes the system has received on a stream socket that have not been
@@ -381,7 +387,7 @@ class CPortwell {
   // read in blocks of up to this many bytes; other sockets in blocks of up
   // to 32767. A receive low-water mark of this size wakes the reader once
   // per full block.
-  static constexpr std::int32_t kRawReceiveBlock = 1 << 20;
+  static constexpr std::int32_t kRawReceiveBlock = 512 << 10;
 
   // Flow control: while paused the component reads nothing from the socket
   // and delivers none of its queued blocks; what the peer sends stays in the

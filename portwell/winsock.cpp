@@ -283,7 +283,7 @@ SendOutcome CWinsock::SendStream(SendPath path, std::int64_t budget) {
     std::int64_t attempted = 0;
     long n = 0;
     if (head.isFile) {
-      if (head.sent == 0 && corkLeft_ == 0 && head.length > kCorkAbove) {
+      if (head.sent == 0 && corkLeft_ == 0 && !corkedByClient_ && head.length > kCorkAbove) {
         int on = 1;
         if (::setsockopt(fd_.get(), IPPROTO_TCP, TCP_CORK, &on, sizeof on) == 0) corkLeft_ = head.length;
       }
@@ -741,6 +741,7 @@ std::int32_t CWinsock::SetSockOptionValue(PWL_SOCK_OPTION option, std::int32_t v
     case PWL_SO_BROADCAST: name = SO_BROADCAST; break;
     case PWL_SO_OOBINLINE: name = SO_OOBINLINE; break;
     case PWL_TCP_NODELAY: level = IPPROTO_TCP; name = TCP_NODELAY; break;
+    case PWL_TCP_CORK: level = IPPROTO_TCP; name = TCP_CORK; break;
     case PWL_OPTIONAL_SO_SNDBUF: name = SO_SNDBUF; break;
     case PWL_OPTIONAL_SO_RCVBUF: name = SO_RCVBUF; break;
     case PWL_OPTIONAL_SO_SNDLOWAT: name = SO_SNDLOWAT; break;
@@ -761,6 +762,10 @@ std::int32_t CWinsock::SetSockOptionValue(PWL_SOCK_OPTION option, std::int32_t v
   if (::setsockopt(fd_.get(), level, name, &v, sizeof v) != 0) {
     PWL_DEBUG("CWinsocks::SetSockOption - Error setting value: " + std::to_string(LastSystemError()));
     return -1;
+  }
+  if (name == TCP_CORK && level == IPPROTO_TCP) {
+    corkedByClient_ = v != 0;
+    corkLeft_ = 0;  // the client's setting replaces a range's own
   }
   return 0;
 }

@@ -107,6 +107,9 @@ class CWinsock {
   // A linger with no wait was set (outgoing connections, or the client):
   // a graceful close must undo it.
   void MarkLingerSet() { lingerSet_ = true; }
+  // The client corked the socket (or the listener it came from).
+  bool CorkedByClient() const { return corkedByClient_; }
+  void SetCorkedByClient(bool corked) { corkedByClient_ = corked; }
 
   // ---- used by the registry and the queue ticks ----
   // Takes ownership of an open descriptor.
@@ -198,6 +201,7 @@ class CWinsock {
   bool closeDeferred_ = false;    // the peer's clean close came while paused
   bool failed_ = false;           // Error was raised: the connection is over
   bool lingerSet_ = false;        // SO_LINGER was changed from the system's default
+  bool corkedByClient_ = false;   // TCP_CORK set by the client: ranges need no cork of their own
   // Bytes of the corked file range still to go: a large range is sent in
   // full segments, and the cork comes off when its last byte is handed over.
   std::int64_t corkLeft_ = 0;

@@ -315,6 +315,8 @@ bool CWinsocks::AcceptConnection(std::int32_t listener, platform::UniqueFd accep
     socket->LocalPort = PeerPort(fd);
   }
   socket->SetProtocol(PWL_TCPIP);
+  // The system hands the listener's cork on.
+  if (listening != nullptr) socket->SetCorkedByClient(listening->CorkedByClient());
   // Accepted non-blocking (accept4), and a connected stream socket.
   if (!Loop().AsyncSelect(fd, hwndMsgs_, platform::kSocketMessage,
                           platform::kFdRead | platform::kFdWrite | platform::kFdAccept | platform::kFdClose,
@@ -384,8 +386,15 @@ CWinsock* CWinsocks::Find(const std::string& key) const {
 }
 
 bool CWinsocks::Exists(const std::string& handleText) const {
-  return std::any_of(items_.begin(), items_.end(),
-                     [&](const auto& s) { return std::to_string(s->SocketHandle) == handleText; });
+  // A socket's handle changes after registration only to 0 (when it is
+  // closed), so any other handle is found under its own key.
+  const auto handle = ParseKey(handleText);
+  if (!handle) return false;
+  if (*handle != 0) {
+    const CWinsock* socket = FindHandle(*handle);
+    return socket != nullptr && socket->SocketHandle == *handle;
+  }
+  return std::any_of(items_.begin(), items_.end(), [](const auto& s) { return s->SocketHandle == 0; });
 }
 
 CWinsock& CWinsocks::Item(const std::string& key) const {

@@ -167,9 +167,11 @@ int PortwellSessionHost::OpenPassive() {
   }
   pw.LastSockErr();  // a refused port is expected here; do not leave it behind
   if (listener == -1) return 0;
-  // The data connection it accepts inherits this: the end of a small file
-  // must not wait for the peer's delayed ack.
-  pw.SetSockOptionValue(Key(listener), PWL_TCP_NODELAY, 1);
+  // The data connection it accepts inherits the cork: a download leaves in
+  // full segments, and the closing shutdown takes the last one with the FIN
+  // in it, so a small file is one segment and its end never waits for the
+  // client's delayed ack.
+  pw.SetSockOptionValue(Key(listener), PWL_TCP_CORK, 1);
   listener_ = listener;
   listenPort_ = port;
   context_.routes.SetListenPort(port, this);
@@ -220,8 +222,8 @@ void PortwellSessionHost::DataConnected(std::int32_t handle) {
   context_.routes.SetConnect(handle, nullptr);
   connect_ = 0;
   PrepareData(handle);
-  // An outgoing connection has no listener to inherit from.
-  if (context_.portwell.ItemExists(Key(handle))) context_.portwell.SetSockOptionValue(Key(handle), PWL_TCP_NODELAY, 1);
+  // An outgoing connection has no listener to inherit the cork from.
+  if (context_.portwell.ItemExists(Key(handle))) context_.portwell.SetSockOptionValue(Key(handle), PWL_TCP_CORK, 1);
   if (session_ != nullptr) session_->OnDataConnected();
 }
 
