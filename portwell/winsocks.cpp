@@ -53,11 +53,15 @@ std::string& RawReceiveBlock() {
 }  // namespace
 
 std::optional<std::int32_t> ParseKey(const std::string& key) {
-  if (key.empty() || key.size() > 10) return std::nullopt;
+  if (key.empty() || key.size() > 11) return std::nullopt;
+  // Only the text std::to_string gives: no sign but '-', no leading zero,
+  // no "-0".
+  const std::size_t digits = key[0] == '-' ? 1 : 0;
+  if (key.size() == digits) return std::nullopt;
+  if (key[digits] == '0' && (key.size() > 1)) return std::nullopt;
   std::int32_t value = 0;
   const auto [end, ec] = std::from_chars(key.data(), key.data() + key.size(), value);
   if (ec != std::errc() || end != key.data() + key.size()) return std::nullopt;
-  if (std::to_string(value) != key) return std::nullopt;
   return value;
 }
 
