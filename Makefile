@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 
 # Debian packages the project needs to build, test and run.
 DEPS := build-essential cmake pkg-config libgtest-dev libgmock-dev libpam0g-dev \
-        python3 curl lftp procps \
+        python3 curl lftp wget procps \
         qt6-base-dev libqt6svg6 libgl-dev xvfb trayer xdotool imagemagick
 
 # What the fuzzers add: clang and its runtime, which holds libFuzzer.
@@ -66,8 +66,9 @@ fuzz-run: fuzz
 	  -artifact_prefix=$(FUZZ_DIR)/crashes/$(FUZZER)- \
 	  $(FUZZ_DIR)/corpus/$(FUZZER) tests/fuzz/corpus/$(FUZZER)
 
+# Runs from run/ on 127.0.0.1 port 2121 with a demo account (scripts/run.sh).
 run: build
-	./$(BUILD_DIR)/bin/velto
+	scripts/run.sh $(BUILD_DIR)
 
 bench: build
 	python3 bench/ftp_bench.py

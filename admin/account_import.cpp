@@ -5,23 +5,23 @@
 namespace velto {
 
 void AccountPicker::Accept(const std::vector<int>& selected, bool overwrite) {
-  mChosen.clear();
+  chosen_.clear();
   for (int index : selected) {
-    if (index >= 0 && index < static_cast<int>(mAccounts.size())) {
-      mChosen.push_back(mAccounts[static_cast<std::size_t>(index)]);
+    if (index >= 0 && index < static_cast<int>(accounts_.size())) {
+      chosen_.push_back(accounts_[static_cast<std::size_t>(index)]);
     }
   }
-  mOverwrite = !mChosen.empty() && overwrite;
+  overwrite_ = !chosen_.empty() && overwrite;
 }
 
 AccountImport::AccountImport(CFTPUsers& users, ISettingStore& settings, std::string appPath,
                              std::function<void()> pump)
-    : mUsers(users), mSettings(settings), mFolder(std::move(appPath)), mPump(std::move(pump)) {
-  if (mFolder.size() > 1 && mFolder.back() == '/') mFolder.pop_back();
+    : users_(users), settings_(settings), folder_(std::move(appPath)), pump_(std::move(pump)) {
+  if (folder_.size() > 1 && folder_.back() == '/') folder_.pop_back();
 }
 
 bool AccountImport::AddDefault(const std::string& name) {
-  return mUsers.pAddUser(name, name, mFolder, false, true, true, true, false, true);
+  return users_.pAddUser(name, name, folder_, false, true, true, true, false, true);
 }
 
 AccountImport::Result AccountImport::Run(const std::vector<std::string>& names, bool overwrite,
@@ -30,15 +30,15 @@ AccountImport::Result AccountImport::Run(const std::vector<std::string>& names, 
   progress.SetTotal(static_cast<int>(names.size()));
   progress.Status(kAdding);
   for (const std::string& name : names) {
-    if (!mUsers.pExists(name)) {
+    if (!users_.pExists(name)) {
       if (AddDefault(name)) ++result.added;
     } else if (overwrite) {
-      mUsers.pDeleteByKey(name);
+      users_.pDeleteByKey(name);
       if (AddDefault(name)) ++result.added;
     } else {
       ++result.kept;
     }
-    if (mPump) mPump();
+    if (pump_) pump_();
     progress.Increase(1);
     if (progress.CancelRequested()) {
       progress.Status(kCancelled);

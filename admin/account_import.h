@@ -20,23 +20,23 @@ using AccountSource = std::function<std::vector<std::string>()>;
 
 class AccountPicker {
  public:
-  explicit AccountPicker(AccountSource source) : mSource(std::move(source)) {}
+  explicit AccountPicker(AccountSource source) : source_(std::move(source)) {}
 
-  void Load() { mAccounts = mSource ? mSource() : std::vector<std::string>{}; }
-  const std::vector<std::string>& Accounts() const { return mAccounts; }
+  void Load() { accounts_ = source_ ? source_() : std::vector<std::string>{}; }
+  const std::vector<std::string>& Accounts() const { return accounts_; }
 
   // OK: the chosen accounts in list order and the overwrite option; with
   // nothing chosen it is the same as Cancel.
   void Accept(const std::vector<int>& selected, bool overwrite);
-  void Cancel() { mChosen.clear(); }
-  const std::vector<std::string>& Chosen() const { return mChosen; }
-  bool Overwrite() const { return mOverwrite; }
+  void Cancel() { chosen_.clear(); }
+  const std::vector<std::string>& Chosen() const { return chosen_; }
+  bool Overwrite() const { return overwrite_; }
 
  private:
-  AccountSource mSource;
-  std::vector<std::string> mAccounts;
-  std::vector<std::string> mChosen;
-  bool mOverwrite = false;
+  AccountSource source_;
+  std::vector<std::string> accounts_;
+  std::vector<std::string> chosen_;
+  bool overwrite_ = false;
 };
 
 // What the import shows while it runs.
@@ -72,15 +72,15 @@ class AccountImport {
   Result Run(const std::vector<std::string>& names, bool overwrite, IImportProgress& progress);
 
   // The first-start offer is not made again (written at once).
-  void Finish() { mSettings.WriteSettingNow(Setting::ShowCreateNTUserList, "False"); }
+  void Finish() { settings_.WriteSettingNow(Setting::ShowCreateNTUserList, "False"); }
 
  private:
   bool AddDefault(const std::string& name);
 
-  CFTPUsers& mUsers;
-  ISettingStore& mSettings;
-  std::string mFolder;
-  std::function<void()> mPump;
+  CFTPUsers& users_;
+  ISettingStore& settings_;
+  std::string folder_;
+  std::function<void()> pump_;
 };
 
 }  // namespace velto

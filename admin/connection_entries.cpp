@@ -12,24 +12,24 @@ std::string CConnectionEntry::FitField(std::string_view value, std::size_t width
   return out;
 }
 
-void CConnectionEntry::SetProtocol(std::string_view value) { mProtocol = FitField(value, kProtocolWidth); }
-void CConnectionEntry::SetLocalAddress(std::string_view value) { mLocalAddress = FitField(value, kAddressWidth); }
-void CConnectionEntry::SetLocalPort(std::string_view value) { mLocalPort = FitField(value, kPortWidth); }
+void CConnectionEntry::SetProtocol(std::string_view value) { protocol_ = FitField(value, kProtocolWidth); }
+void CConnectionEntry::SetLocalAddress(std::string_view value) { localAddress_ = FitField(value, kAddressWidth); }
+void CConnectionEntry::SetLocalPort(std::string_view value) { localPort_ = FitField(value, kPortWidth); }
 void CConnectionEntry::SetForeignAddress(std::string_view value) {
-  mForeignAddress = FitField(value, kAddressWidth);
+  foreignAddress_ = FitField(value, kAddressWidth);
 }
-void CConnectionEntry::SetForeignPort(std::string_view value) { mForeignPort = FitField(value, kPortWidth); }
-void CConnectionEntry::SetState(std::string_view value) { mState = FitField(value, kStateWidth); }
+void CConnectionEntry::SetForeignPort(std::string_view value) { foreignPort_ = FitField(value, kPortWidth); }
+void CConnectionEntry::SetState(std::string_view value) { state_ = FitField(value, kStateWidth); }
 
 std::string CConnectionEntry::DisplayText() const {
   std::string row;
   row.reserve(kRowWidth);
-  row += mProtocol;
-  row += mLocalAddress;
-  row += mLocalPort;
-  row += mForeignAddress;
-  row += mForeignPort;
-  row += mState;
+  row += protocol_;
+  row += localAddress_;
+  row += localPort_;
+  row += foreignAddress_;
+  row += foreignPort_;
+  row += state_;
   return row;
 }
 
@@ -63,8 +63,8 @@ void Store(CConnectionEntry& entry, const RowValues& v) {
 }  // namespace
 
 const CConnectionEntry* CConnectionEntries::Lookup(std::string_view key) const {
-  const auto it = mByKey.find(std::string(key));
-  return it == mByKey.end() ? nullptr : it->second->entry.get();
+  const auto it = byKey_.find(std::string(key));
+  return it == byKey_.end() ? nullptr : it->second->entry.get();
 }
 
 void CConnectionEntries::pAddConnectionEntry(IListControl& vctl, std::int32_t vnEntryNumber,
@@ -79,8 +79,8 @@ void CConnectionEntries::pAddConnectionEntry(IListControl& vctl, std::int32_t vn
     entry->SetSocketHandle(key);
     Store(*entry, values);
     vctl.AddRow(entry->DisplayText(), vnEntryNumber);
-    mItems.push_back(Item{key, std::move(entry)});
-    mByKey.emplace(key, std::prev(mItems.end()));
+    items_.push_back(Item{key, std::move(entry)});
+    byKey_.emplace(key, std::prev(items_.end()));
     return;
   }
   CConnectionEntry& entry = const_cast<CConnectionEntry&>(*known);
@@ -90,10 +90,10 @@ void CConnectionEntries::pAddConnectionEntry(IListControl& vctl, std::int32_t vn
 }
 
 void CConnectionEntries::pDeleteByKey(std::string_view vsKey, IListControl& vctl) {
-  const auto found = mByKey.find(std::string(vsKey));
-  if (found != mByKey.end()) {
-    mItems.erase(found->second);
-    mByKey.erase(found);
+  const auto found = byKey_.find(std::string(vsKey));
+  if (found != byKey_.end()) {
+    items_.erase(found->second);
+    byKey_.erase(found);
   }
   std::int32_t number = 0;
   const auto [end, error] = std::from_chars(vsKey.data(), vsKey.data() + vsKey.size(), number);
@@ -103,7 +103,7 @@ void CConnectionEntries::pDeleteByKey(std::string_view vsKey, IListControl& vctl
 
 bool CConnectionEntries::pExists(std::string_view vsItemKey) const { return Lookup(vsItemKey) != nullptr; }
 
-std::int32_t CConnectionEntries::Count() const { return static_cast<std::int32_t>(mItems.size()); }
+std::int32_t CConnectionEntries::Count() const { return static_cast<std::int32_t>(items_.size()); }
 
 const CConnectionEntry& CConnectionEntries::ItemByKey(std::string_view vsKey) const {
   const CConnectionEntry* entry = Lookup(vsKey);
@@ -119,7 +119,7 @@ const CConnectionEntry& CConnectionEntries::ItemByIndex(std::int32_t vnKey) cons
   if (vnKey < 1 || vnKey > Count()) {
     throw UnknownEntryError("no connection entry at position " + std::to_string(vnKey));
   }
-  return *std::next(mItems.begin(), vnKey - 1)->entry;
+  return *std::next(items_.begin(), vnKey - 1)->entry;
 }
 
 CConnectionEntry& CConnectionEntries::ItemByIndex(std::int32_t vnKey) {
@@ -127,8 +127,8 @@ CConnectionEntry& CConnectionEntries::ItemByIndex(std::int32_t vnKey) {
 }
 
 void CConnectionEntries::Clear() {
-  mItems.clear();
-  mByKey.clear();
+  items_.clear();
+  byKey_.clear();
 }
 
 }  // namespace velto

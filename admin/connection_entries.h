@@ -35,13 +35,13 @@ class CConnectionEntry {
 
   // Every fixed field is stored padded with blanks on the right, or cut on
   // the right, to its width; reading returns the full width.
-  const std::string& protocol() const { return mProtocol; }
-  const std::string& LocalAddress() const { return mLocalAddress; }
-  const std::string& LocalPort() const { return mLocalPort; }
-  const std::string& ForeignAddress() const { return mForeignAddress; }
-  const std::string& ForeignPort() const { return mForeignPort; }
-  const std::string& State() const { return mState; }
-  const std::string& SocketHandle() const { return mSocketHandle; }
+  const std::string& protocol() const { return protocol_; }
+  const std::string& LocalAddress() const { return localAddress_; }
+  const std::string& LocalPort() const { return localPort_; }
+  const std::string& ForeignAddress() const { return foreignAddress_; }
+  const std::string& ForeignPort() const { return foreignPort_; }
+  const std::string& State() const { return state_; }
+  const std::string& SocketHandle() const { return socketHandle_; }
 
   void SetProtocol(std::string_view value);
   void SetLocalAddress(std::string_view value);
@@ -49,7 +49,7 @@ class CConnectionEntry {
   void SetForeignAddress(std::string_view value);
   void SetForeignPort(std::string_view value);
   void SetState(std::string_view value);
-  void SetSocketHandle(std::string_view value) { mSocketHandle = std::string(value); }
+  void SetSocketHandle(std::string_view value) { socketHandle_ = std::string(value); }
 
   // The six fixed fields joined without separators (kRowWidth characters).
   std::string DisplayText() const;
@@ -58,13 +58,13 @@ class CConnectionEntry {
   static std::string FitField(std::string_view value, std::size_t width);
 
  private:
-  std::string mProtocol = FitField({}, kProtocolWidth);
-  std::string mLocalAddress = FitField({}, kAddressWidth);
-  std::string mLocalPort = FitField({}, kPortWidth);
-  std::string mForeignAddress = FitField({}, kAddressWidth);
-  std::string mForeignPort = FitField({}, kPortWidth);
-  std::string mState = FitField({}, kStateWidth);
-  std::string mSocketHandle;
+  std::string protocol_ = FitField({}, kProtocolWidth);
+  std::string localAddress_ = FitField({}, kAddressWidth);
+  std::string localPort_ = FitField({}, kPortWidth);
+  std::string foreignAddress_ = FitField({}, kAddressWidth);
+  std::string foreignPort_ = FitField({}, kPortWidth);
+  std::string state_ = FitField({}, kStateWidth);
+  std::string socketHandle_;
 };
 
 class CConnectionEntries {
@@ -101,8 +101,8 @@ class CConnectionEntries {
 
   // A busy server holds thousands of entries and removes one per closed
   // connection: keyed lookups and removal take constant time.
-  std::list<Item> mItems;
-  std::unordered_map<std::string, std::list<Item>::iterator> mByKey;
+  std::list<Item> items_;
+  std::unordered_map<std::string, std::list<Item>::iterator> byKey_;
 };
 
 }  // namespace velto

@@ -8,13 +8,13 @@
 namespace velto {
 
 DiagnosticsModel::DiagnosticsModel(FeedSwitch viewRealTime, Stamper stamp)
-    : mViewRealTime(std::move(viewRealTime)), mStamp(std::move(stamp)) {
-  if (!mStamp) mStamp = [](std::string_view text) { return TimeStampText(text); };
+    : viewRealTime_(std::move(viewRealTime)), stamp_(std::move(stamp)) {
+  if (!stamp_) stamp_ = [](std::string_view text) { return TimeStampText(text); };
 }
 
 void DiagnosticsModel::Load(const SocketFacts& facts) {
-  if (facts.computerName) mComputerName = *facts.computerName;
-  if (facts.firstAddress) mIPAddress = *facts.firstAddress;
+  if (facts.computerName) computerName_ = *facts.computerName;
+  if (facts.firstAddress) iPAddress_ = *facts.firstAddress;
   const std::pair<const char*, const std::optional<std::string>*> lines[] = {
       {"Using Socket version ", &facts.description},
       {"Maximum Number of Sockets: ", &facts.maxSockets},
@@ -22,7 +22,7 @@ void DiagnosticsModel::Load(const SocketFacts& facts) {
       {"Current status: ", &facts.systemStatus},
   };
   for (const auto& [prefix, value] : lines) {
-    if (*value) AddToLog(mStamp(prefix + **value));
+    if (*value) AddToLog(stamp_(prefix + **value));
   }
 }
 
@@ -30,14 +30,14 @@ void DiagnosticsModel::ActivityFeed(std::string_view text) {
   if (FeedOn()) AddToLog(text);
 }
 
-void DiagnosticsModel::AddToLog(std::string_view text) { AddToTextLog(mLogText, text); }
+void DiagnosticsModel::AddToLog(std::string_view text) { AddToTextLog(logText_, text); }
 
 void DiagnosticsModel::ConnectionOpened() {
-  if (FeedOn()) ++mNumOfConnections;
+  if (FeedOn()) ++numOfConnections_;
 }
 
 void DiagnosticsModel::ConnectionClosed() {
-  if (FeedOn()) --mNumOfConnections;
+  if (FeedOn()) --numOfConnections_;
 }
 
 }  // namespace velto

@@ -42,32 +42,32 @@ class DiagnosticsModel {
   void ActivityFeed(std::string_view text);
   // Adds a line unconditionally, with the pane's insert rule.
   void AddToLog(std::string_view text);
-  const std::string& LogText() const { return mLogText; }
+  const std::string& LogText() const { return logText_; }
 
   // Counter of connections other than the listener; maintained only while
   // the feed is on, so it drifts when the feed is switched mid-way.
   void ConnectionOpened();
   void ConnectionClosed();
-  std::int32_t NumOfConnections() const { return mNumOfConnections; }
-  std::string NumOfConnectionsText() const { return std::to_string(mNumOfConnections); }
+  std::int32_t NumOfConnections() const { return numOfConnections_; }
+  std::string NumOfConnectionsText() const { return std::to_string(numOfConnections_); }
 
-  const std::string& ComputerName() const { return mComputerName; }
-  const std::string& IPAddress() const { return mIPAddress; }
+  const std::string& ComputerName() const { return computerName_; }
+  const std::string& IPAddress() const { return iPAddress_; }
 
   // The "Show Log Window" check mark: the window starts collapsed.
-  bool LogWindowShown() const { return mLogWindowShown; }
-  void ToggleLogWindow() { mLogWindowShown = !mLogWindowShown; }
+  bool LogWindowShown() const { return logWindowShown_; }
+  void ToggleLogWindow() { logWindowShown_ = !logWindowShown_; }
 
  private:
-  bool FeedOn() const { return mViewRealTime && mViewRealTime(); }
+  bool FeedOn() const { return viewRealTime_ && viewRealTime_(); }
 
-  FeedSwitch mViewRealTime;
-  Stamper mStamp;
-  std::string mLogText;
-  std::string mComputerName;
-  std::string mIPAddress = "0.0.0.0";
-  std::int32_t mNumOfConnections = 0;
-  bool mLogWindowShown = false;
+  FeedSwitch viewRealTime_;
+  Stamper stamp_;
+  std::string logText_;
+  std::string computerName_;
+  std::string iPAddress_ = "0.0.0.0";
+  std::int32_t numOfConnections_ = 0;
+  bool logWindowShown_ = false;
 };
 
 }  // namespace velto

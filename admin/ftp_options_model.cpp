@@ -58,22 +58,22 @@ const std::array<FTPOptionsModel::OptionField, 5>& FTPOptionsModel::LimitFields(
 
 FTPOptionsModel::FTPOptionsModel(ISettingStore& settings, CFTPUsers& users, std::vector<std::string> localAddresses,
                                  std::int32_t platformId, MessageSink message, BusySink busy)
-    : mSettings(settings), mUsers(users), mMessage(std::move(message)), mBusy(std::move(busy)) {
-  for (const auto& field : kGlobalFields) Text(field.setting) = mSettings.SettingText(field.setting);
-  for (const auto& field : kLimitFields) Text(field.setting) = mSettings.SettingText(field.setting);
-  AllowAnonymousLogons = ParseBool(mSettings.SettingText(Setting::AllowAnonymousLogons)).value_or(false);
-  mNTAvailable = platformId >= 2;
+    : settings_(settings), users_(users), message_(std::move(message)), busy_(std::move(busy)) {
+  for (const auto& field : kGlobalFields) Text(field.setting) = settings_.SettingText(field.setting);
+  for (const auto& field : kLimitFields) Text(field.setting) = settings_.SettingText(field.setting);
+  AllowAnonymousLogons = ParseBool(settings_.SettingText(Setting::AllowAnonymousLogons)).value_or(false);
+  nTAvailable_ = platformId >= 2;
   UseNTAuthentication =
-      mNTAvailable && ParseBool(mSettings.SettingText(Setting::UseNTAuthentication)).value_or(false);
+      nTAvailable_ && ParseBool(settings_.SettingText(Setting::UseNTAuthentication)).value_or(false);
 
-  for (std::int32_t i = 1; i <= mUsers.Count(); ++i) mEntries.push_back(mUsers.ItemByIndex(i).UserID);
-  mSelected.assign(mEntries.size(), false);
+  for (std::int32_t i = 1; i <= users_.Count(); ++i) entries_.push_back(users_.ItemByIndex(i).UserID);
+  selected_.assign(entries_.size(), false);
 
-  mBindList.emplace_back(kAllIPs);
-  for (auto& address : localAddresses) mBindList.push_back(std::move(address));
+  bindList_.emplace_back(kAllIPs);
+  for (auto& address : localAddresses) bindList_.push_back(std::move(address));
   // An index whose address is gone (or -1) means all addresses.
-  const std::int32_t index = ParseInt32(mSettings.SettingText(Setting::FTPBindToIP)).value_or(-1);
-  BindPosition = index >= 0 && index + 1 < static_cast<std::int32_t>(mBindList.size()) ? index + 1 : 0;
+  const std::int32_t index = ParseInt32(settings_.SettingText(Setting::FTPBindToIP)).value_or(-1);
+  BindPosition = index >= 0 && index + 1 < static_cast<std::int32_t>(bindList_.size()) ? index + 1 : 0;
 }
 
 bool FTPOptionsModel::Ok() {
@@ -93,34 +93,34 @@ bool FTPOptionsModel::Ok() {
   };
   if (!storable(kGlobalFields) || !storable(kLimitFields)) return false;
 
-  for (const auto& field : kGlobalFields) mSettings.SetSetting(field.setting, Text(field.setting));
-  mSettings.SetSetting(Setting::AllowAnonymousLogons, BoolText(AllowAnonymousLogons));
-  mSettings.SetSetting(Setting::UseNTAuthentication, BoolText(mNTAvailable && UseNTAuthentication));
-  mSettings.SetSetting(Setting::FTPBindToIP, BindPosition < 1 ? "-1" : std::to_string(BindPosition - 1));
+  for (const auto& field : kGlobalFields) settings_.SetSetting(field.setting, Text(field.setting));
+  settings_.SetSetting(Setting::AllowAnonymousLogons, BoolText(AllowAnonymousLogons));
+  settings_.SetSetting(Setting::UseNTAuthentication, BoolText(nTAvailable_ && UseNTAuthentication));
+  settings_.SetSetting(Setting::FTPBindToIP, BindPosition < 1 ? "-1" : std::to_string(BindPosition - 1));
   // The program writes only the classic keys when it ends, so a changed
   // limit is written now.
   for (const auto& field : kLimitFields) {
-    const std::string before = mSettings.SettingText(field.setting);
-    if (mSettings.SetSetting(field.setting, Text(field.setting))) {
-      const std::string after = mSettings.SettingText(field.setting);
-      if (after != before) mSettings.WriteSettingNow(field.setting, after);
+    const std::string before = settings_.SettingText(field.setting);
+    if (settings_.SetSetting(field.setting, Text(field.setting))) {
+      const std::string after = settings_.SettingText(field.setting);
+      if (after != before) settings_.WriteSettingNow(field.setting, after);
     }
   }
   return true;
 }
 
 bool FTPOptionsModel::Selected(int index) const {
-  return index >= 0 && index < static_cast<int>(mSelected.size()) && mSelected[static_cast<std::size_t>(index)];
+  return index >= 0 && index < static_cast<int>(selected_.size()) && selected_[static_cast<std::size_t>(index)];
 }
 
 int FTPOptionsModel::SelectedCount() const {
-  return static_cast<int>(std::count(mSelected.begin(), mSelected.end(), true));
+  return static_cast<int>(std::count(selected_.begin(), selected_.end(), true));
 }
 
 std::vector<int> FTPOptionsModel::SelectedIndexes() const {
   std::vector<int> indexes;
-  for (std::size_t i = 0; i < mSelected.size(); ++i) {
-    if (mSelected[i]) indexes.push_back(static_cast<int>(i));
+  for (std::size_t i = 0; i < selected_.size(); ++i) {
+    if (selected_[i]) indexes.push_back(static_cast<int>(i));
   }
   return indexes;
 }
@@ -131,18 +131,18 @@ FTPOptionsModel::Mode FTPOptionsModel::CurrentMode() const {
 }
 
 void FTPOptionsModel::ListClick(const std::vector<int>& selected, int current) {
-  mSelected.assign(mEntries.size(), false);
+  selected_.assign(entries_.size(), false);
   for (int index : selected) {
-    if (index >= 0 && index < static_cast<int>(mEntries.size())) mSelected[static_cast<std::size_t>(index)] = true;
+    if (index >= 0 && index < static_cast<int>(entries_.size())) selected_[static_cast<std::size_t>(index)] = true;
   }
-  mCurrent = current >= 0 && current < static_cast<int>(mEntries.size()) ? current : -1;
-  if (mCurrent >= 0 && mUsers.pExists(mEntries[static_cast<std::size_t>(mCurrent)])) {
-    const CFTPUser& user = mUsers.ItemByKey(mEntries[static_cast<std::size_t>(mCurrent)]);
+  current_ = current >= 0 && current < static_cast<int>(entries_.size()) ? current : -1;
+  if (current_ >= 0 && users_.pExists(entries_[static_cast<std::size_t>(current_)])) {
+    const CFTPUser& user = users_.ItemByKey(entries_[static_cast<std::size_t>(current_)]);
     Form.userId = user.UserID;
     // The stored password stays out of the box; left empty it is kept.
     Form.password.clear();
-    mPasswordEnabled = Upper(user.UserID) != kAnonymous;
-    mPasswordKept = mPasswordEnabled;
+    passwordEnabled_ = Upper(user.UserID) != kAnonymous;
+    passwordKept_ = passwordEnabled_;
     Form.defaultDirectory = user.DefaultDirectory;
     Form.allowConcurrentLogons = user.AllowConcurrentLogons;
     Form.limitToDefaultDirectory = user.LimitToDefaultDirectory;
@@ -151,17 +151,17 @@ void FTPOptionsModel::ListClick(const std::vector<int>& selected, int current) {
     Form.logAccess = user.LogAccess;
     Form.useVirtualPaths = user.UseVirtualPaths;
   }
-  mLocked = SelectedCount() >= 2;
+  locked_ = SelectedCount() >= 2;
 }
 
 void FTPOptionsModel::Add() {
-  mSelected.assign(mEntries.size(), false);
-  mCurrent = -1;
+  selected_.assign(entries_.size(), false);
+  current_ = -1;
   Form.userId.clear();
   Form.password.clear();
   Form.defaultDirectory.clear();
-  mPasswordEnabled = true;
-  mPasswordKept = false;
+  passwordEnabled_ = true;
+  passwordKept_ = false;
   Form.allowConcurrentLogons = false;
   Form.limitToDefaultDirectory = true;
   Form.readAccess = true;
@@ -172,10 +172,10 @@ void FTPOptionsModel::Add() {
 void FTPOptionsModel::Update() {
   const std::string& id = Form.userId;
   const bool anonymous = Upper(id) == kAnonymous;
-  const bool exists = mUsers.pExists(id);
+  const bool exists = users_.pExists(id);
   // A password box left as it was filled keeps the stored password of the
   // account being changed.
-  const bool keepPassword = Form.password.empty() && mPasswordKept && exists;
+  const bool keepPassword = Form.password.empty() && passwordKept_ && exists;
   if (!anonymous && (id.empty() || (Form.password.empty() && !keepPassword))) {
     Say(std::string(kNeedIdAndPassword));
     return;
@@ -184,15 +184,15 @@ void FTPOptionsModel::Update() {
   const std::vector<int> selected = SelectedIndexes();
   if (!exists) {
     if (!CanStoreId() || !CanStoreDirectory()) return;
-    if (!mUsers.pAddUser(id, Form.password, Form.defaultDirectory, Form.allowConcurrentLogons,
+    if (!users_.pAddUser(id, Form.password, Form.defaultDirectory, Form.allowConcurrentLogons,
                          Form.limitToDefaultDirectory, Form.readAccess, Form.writeAccess, Form.logAccess,
                          Form.useVirtualPaths)) {
-      Say(mUsers.LastError());
+      Say(users_.LastError());
       return;
     }
     if (!Saved()) return;
-    mEntries.push_back(mUsers.ItemByIndex(mUsers.Count()).UserID);
-    ListClick({static_cast<int>(mEntries.size()) - 1}, static_cast<int>(mEntries.size()) - 1);
+    entries_.push_back(users_.ItemByIndex(users_.Count()).UserID);
+    ListClick({static_cast<int>(entries_.size()) - 1}, static_cast<int>(entries_.size()) - 1);
     return;
   }
   if (selected.empty()) {
@@ -200,13 +200,22 @@ void FTPOptionsModel::Update() {
     return;
   }
   if (!CanStoreDirectory()) return;
+  // A reload of the user file (SIGHUP) may have taken a listed account
+  // away while the window was open.
+  for (const int index : selected) {
+    const std::string& entry = entries_[static_cast<std::size_t>(index)];
+    if (!users_.pExists(entry)) {
+      Say("The account \"" + entry + "\" is no longer in the user file.");
+      return;
+    }
+  }
   if (selected.size() == 1) {
     // The selected account changes, whatever id the box holds.
-    CFTPUser& user = mUsers.ItemByKey(mEntries[static_cast<std::size_t>(selected.front())]);
+    CFTPUser& user = users_.ItemByKey(entries_[static_cast<std::size_t>(selected.front())]);
     if (!keepPassword) user.Password = Form.password;
     CopyRights(user);
-    if (!mUsers.pUpdateUsers() && !mUsers.LastError().empty()) {
-      Say(mUsers.LastError());
+    if (!users_.pUpdateUsers() && !users_.LastError().empty()) {
+      Say(users_.LastError());
       return;
     }
     Saved();
@@ -214,8 +223,8 @@ void FTPOptionsModel::Update() {
   }
   Busy(true);
   for (auto it = selected.rbegin(); it != selected.rend(); ++it) {
-    CopyRights(mUsers.ItemByKey(mEntries[static_cast<std::size_t>(*it)]));
-    mUsers.pUpdateUsers();
+    CopyRights(users_.ItemByKey(entries_[static_cast<std::size_t>(*it)]));
+    users_.pUpdateUsers();
   }
   Busy(false);
   Saved();
@@ -226,17 +235,17 @@ void FTPOptionsModel::Remove() {
   if (!selected.empty()) {
     Busy(true);
     for (auto it = selected.rbegin(); it != selected.rend(); ++it) {
-      mUsers.pDeleteByKey(mEntries[static_cast<std::size_t>(*it)]);
-      mEntries.erase(mEntries.begin() + *it);
+      users_.pDeleteByKey(entries_[static_cast<std::size_t>(*it)]);
+      entries_.erase(entries_.begin() + *it);
     }
-    mSelected.assign(mEntries.size(), false);
-    mCurrent = -1;
+    selected_.assign(entries_.size(), false);
+    current_ = -1;
     Busy(false);
     Saved();
   }
-  if (mEntries.empty()) {
-    mLocked = false;
-    mPasswordEnabled = true;
+  if (entries_.empty()) {
+    locked_ = false;
+    passwordEnabled_ = true;
   }
 }
 
@@ -273,13 +282,13 @@ bool FTPOptionsModel::CanStoreDirectory() const {
 }
 
 bool FTPOptionsModel::Saved() const {
-  if (mUsers.LastSaveSucceeded()) return true;
-  Say("The accounts could not be saved to " + mUsers.DataFile() + ".");
+  if (users_.LastSaveSucceeded()) return true;
+  Say("The accounts could not be saved to " + users_.DataFile() + ".");
   return false;
 }
 
 void FTPOptionsModel::Say(std::string text) const {
-  if (mMessage && !text.empty()) mMessage(DialogMessage{std::move(text), {}, false});
+  if (message_ && !text.empty()) message_(DialogMessage{std::move(text), {}, false});
 }
 
 }  // namespace velto

@@ -66,12 +66,12 @@ class FTPOptionsModel {
                   std::int32_t platformId, MessageSink message, BusySink busy = {});
 
   // ---- global options ----
-  std::string& Text(Setting setting) { return mTexts[Index(setting)]; }
+  std::string& Text(Setting setting) { return texts_[Index(setting)]; }
   bool AllowAnonymousLogons = false;
   bool UseNTAuthentication = false;
-  bool NTAuthenticationAvailable() const { return mNTAvailable; }
+  bool NTAuthenticationAvailable() const { return nTAvailable_; }
   // "<All IPs>" first, then the local addresses; BindPosition indexes it.
-  const std::vector<std::string>& BindList() const { return mBindList; }
+  const std::vector<std::string>& BindList() const { return bindList_; }
   int BindPosition = 0;
 
   // Applies the global options. False (nothing applied, a message shown)
@@ -81,20 +81,20 @@ class FTPOptionsModel {
   bool Ok();
 
   // ---- accounts ----
-  const std::vector<std::string>& Entries() const { return mEntries; }
+  const std::vector<std::string>& Entries() const { return entries_; }
   bool Selected(int index) const;
   int SelectedCount() const;
-  int Current() const { return mCurrent; }
+  int Current() const { return current_; }
   Mode CurrentMode() const;
 
   AccountForm Form;
-  bool IdEditable() const { return !mLocked; }
-  bool PasswordEditable() const { return !mLocked; }
-  bool PasswordEnabled() const { return mPasswordEnabled; }
-  bool AddEnabled() const { return !mLocked; }
+  bool IdEditable() const { return !locked_; }
+  bool PasswordEditable() const { return !locked_; }
+  bool PasswordEnabled() const { return passwordEnabled_; }
+  bool AddEnabled() const { return !locked_; }
   // The password box was filled from an account: left empty, Update keeps
   // the stored password.
-  bool PasswordKept() const { return mPasswordKept; }
+  bool PasswordKept() const { return passwordKept_; }
 
   // The list's selection changed (or was set): `current` is the entry with
   // the focus, whose account the form shows.
@@ -109,7 +109,7 @@ class FTPOptionsModel {
   static std::size_t Index(Setting setting) { return static_cast<std::size_t>(setting); }
   void Say(std::string text) const;
   void Busy(bool on) const {
-    if (mBusy) mBusy(on);
+    if (busy_) busy_(on);
   }
   // Whether the form's id and directory can be stored; says why not.
   bool CanStoreId() const;
@@ -118,20 +118,20 @@ class FTPOptionsModel {
   bool Saved() const;
   std::vector<int> SelectedIndexes() const;
 
-  ISettingStore& mSettings;
-  CFTPUsers& mUsers;
-  MessageSink mMessage;
-  BusySink mBusy;
-  std::array<std::string, kSettingCount> mTexts{};
-  bool mNTAvailable = false;
-  std::vector<std::string> mBindList;
+  ISettingStore& settings_;
+  CFTPUsers& users_;
+  MessageSink message_;
+  BusySink busy_;
+  std::array<std::string, kSettingCount> texts_{};
+  bool nTAvailable_ = false;
+  std::vector<std::string> bindList_;
 
-  std::vector<std::string> mEntries;
-  std::vector<bool> mSelected;
-  int mCurrent = -1;
-  bool mLocked = false;
-  bool mPasswordEnabled = true;
-  bool mPasswordKept = false;
+  std::vector<std::string> entries_;
+  std::vector<bool> selected_;
+  int current_ = -1;
+  bool locked_ = false;
+  bool passwordEnabled_ = true;
+  bool passwordKept_ = false;
 };
 
 }  // namespace velto

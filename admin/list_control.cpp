@@ -23,18 +23,18 @@ bool IListControl::ReplaceRowTextByData(std::int32_t itemData, std::string_view 
   return row >= 0 && ReplaceRowText(row, text);
 }
 
-int MemoryListControl::RowCount() const { return static_cast<int>(mRows.size()); }
+int MemoryListControl::RowCount() const { return static_cast<int>(rows_.size()); }
 
 int MemoryListControl::AddRow(std::string_view text, std::int32_t itemData) {
-  mRows.push_back(Row{std::string(text), itemData});
-  mByData[itemData].push_back(std::prev(mRows.end()));
+  rows_.push_back(Row{std::string(text), itemData});
+  byData_[itemData].push_back(std::prev(rows_.end()));
   return RowCount() - 1;
 }
 
 bool MemoryListControl::Valid(int position) const { return position >= 0 && position < RowCount(); }
 
 MemoryListControl::Rows::const_iterator MemoryListControl::At(int position) const {
-  return std::next(mRows.begin(), position);
+  return std::next(rows_.begin(), position);
 }
 
 bool MemoryListControl::ReplaceRowText(int position, std::string_view text) {
@@ -44,13 +44,13 @@ bool MemoryListControl::ReplaceRowText(int position, std::string_view text) {
 }
 
 void MemoryListControl::Erase(Rows::const_iterator row) {
-  auto found = mByData.find(row->itemData);
-  if (found != mByData.end()) {
+  auto found = byData_.find(row->itemData);
+  if (found != byData_.end()) {
     auto& rows = found->second;
     rows.erase(std::find(rows.begin(), rows.end(), row));
-    if (rows.empty()) mByData.erase(found);
+    if (rows.empty()) byData_.erase(found);
   }
-  mRows.erase(row);
+  rows_.erase(row);
 }
 
 bool MemoryListControl::RemoveRow(int position) {
@@ -64,21 +64,21 @@ std::string MemoryListControl::RowText(int position) const { return Valid(positi
 std::int32_t MemoryListControl::RowData(int position) const { return Valid(position) ? At(position)->itemData : 0; }
 
 int MemoryListControl::FindRowByData(std::int32_t itemData) const {
-  const auto found = mByData.find(itemData);
-  if (found == mByData.end()) return -1;
-  return static_cast<int>(std::distance(mRows.begin(), Rows::const_iterator(found->second.front())));
+  const auto found = byData_.find(itemData);
+  if (found == byData_.end()) return -1;
+  return static_cast<int>(std::distance(rows_.begin(), Rows::const_iterator(found->second.front())));
 }
 
 bool MemoryListControl::RemoveRowByData(std::int32_t itemData) {
-  const auto found = mByData.find(itemData);
-  if (found == mByData.end()) return false;
+  const auto found = byData_.find(itemData);
+  if (found == byData_.end()) return false;
   Erase(found->second.front());
   return true;
 }
 
 bool MemoryListControl::ReplaceRowTextByData(std::int32_t itemData, std::string_view text) {
-  const auto found = mByData.find(itemData);
-  if (found == mByData.end()) return false;
+  const auto found = byData_.find(itemData);
+  if (found == byData_.end()) return false;
   found->second.front()->text = std::string(text);
   return true;
 }

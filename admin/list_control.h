@@ -58,8 +58,8 @@ class MemoryListControl final : public IListControl {
   Rows::const_iterator At(int position) const;
   void Erase(Rows::const_iterator row);
 
-  Rows mRows;
-  std::unordered_map<std::int32_t, std::vector<Rows::iterator>> mByData;
+  Rows rows_;
+  std::unordered_map<std::int32_t, std::vector<Rows::iterator>> byData_;
 };
 
 }  // namespace velto

@@ -45,20 +45,20 @@ class MiniTabModel {
 
   explicit MiniTabModel(TextWidth textWidth);
 
-  void OnAfterTabChange(TabChanged handler) { mAfterTabChange = std::move(handler); }
+  void OnAfterTabChange(TabChanged handler) { afterTabChange_ = std::move(handler); }
 
   // Caption `index` is the index-th "|"-terminated field; a missing field
   // reads as "". Setting one keeps every other field as it is.
   std::string Caption(int index) const;
   void SetCaption(int index, std::string_view caption);
-  const std::string& CaptionText() const { return mCaptions; }
+  const std::string& CaptionText() const { return captions_; }
 
-  int TabCount() const { return mTabCount; }
+  int TabCount() const { return tabCount_; }
   // Clamped to 0..kMaxTabs. When the active tab is no longer drawn, tab 0
   // becomes active without a change notification.
   void SetTabCount(int count);
 
-  int ActiveTab() const { return mActiveTab; }
+  int ActiveTab() const { return activeTab_; }
   // Always notifies, also when the tab was already active.
   void SetActiveTab(int index);
 
@@ -81,16 +81,16 @@ class MiniTabModel {
   bool Press(int x);
 
  private:
-  bool Drawn(int index) const { return index >= 0 && index < mTabCount; }
+  bool Drawn(int index) const { return index >= 0 && index < tabCount_; }
   void Notify(int index);
 
-  TextWidth mTextWidth;
-  TabChanged mAfterTabChange;
-  std::string mCaptions{kDefaultCaptions};
-  int mTabCount = kDefaultTabCount;
-  int mActiveTab = 0;
-  std::array<int, kMaxTabs> mLeft{};
-  std::array<int, kMaxTabs> mWidth{};
+  TextWidth textWidth_;
+  TabChanged afterTabChange_;
+  std::string captions_{kDefaultCaptions};
+  int tabCount_ = kDefaultTabCount;
+  int activeTab_ = 0;
+  std::array<int, kMaxTabs> left_{};
+  std::array<int, kMaxTabs> width_{};
 };
 
 }  // namespace velto

@@ -14,14 +14,14 @@ const char* Flag(bool on) { return on ? "1" : "0"; }
 }  // namespace
 
 SettingsModel::SettingsModel(ISettingStore& settings, std::string appPath, MessageSink message)
-    : mSettings(settings), mAppPath(std::move(appPath)), mMessage(std::move(message)) {}
+    : settings_(settings), appPath_(std::move(appPath)), message_(std::move(message)) {}
 
 void SettingsModel::Load(const std::function<void()>& show) {
-  mLoading = true;
-  const auto flag = [this](Setting setting) { return ParseBool(mSettings.SettingText(setting)).value_or(false); };
-  form.packetSize = mSettings.SettingText(Setting::ChunkSize);
-  form.intervalReceive = mSettings.SettingText(Setting::ProcessingIntervalReceive);
-  form.intervalSend = mSettings.SettingText(Setting::ProcessingIntervalToSend);
+  loading_ = true;
+  const auto flag = [this](Setting setting) { return ParseBool(settings_.SettingText(setting)).value_or(false); };
+  form.packetSize = settings_.SettingText(Setting::ChunkSize);
+  form.intervalReceive = settings_.SettingText(Setting::ProcessingIntervalReceive);
+  form.intervalSend = settings_.SettingText(Setting::ProcessingIntervalToSend);
   form.useBuffersToReceive = flag(Setting::UseBuffersToReceive);
   form.useBuffersToSend = flag(Setting::UseBuffersToSend);
   // These two live only in the file; a value that is not a boolean leaves
@@ -30,7 +30,7 @@ void SettingsModel::Load(const std::function<void()>& show) {
   form.hideSplashScreen = flag(Setting::HideSplashScreen);
   form.hideIcon = flag(Setting::HideIcon);
   if (show) show();
-  mLoading = false;
+  loading_ = false;
 }
 
 std::optional<std::string> SettingsModel::IntervalChanged(Buffer buffer, const std::string& text) {
@@ -38,29 +38,29 @@ std::optional<std::string> SettingsModel::IntervalChanged(Buffer buffer, const s
   (buffer == Buffer::Receive ? form.intervalReceive : form.intervalSend) = text;
   const std::optional<std::int16_t> value = ParseInt16(text);
   if (!value) {
-    std::string current = mSettings.SettingText(setting);
+    std::string current = settings_.SettingText(setting);
     (buffer == Buffer::Receive ? form.intervalReceive : form.intervalSend) = current;
     return current;
   }
-  if (*value > 0) mSettings.SetSetting(setting, std::to_string(*value));
+  if (*value > 0) settings_.SetSetting(setting, std::to_string(*value));
   return std::nullopt;
 }
 
 void SettingsModel::HideIconClicked() {
-  if (!form.hideIcon || mLoading || !mMessage) return;
-  mMessage(DialogMessage{HideIconWarning(mAppPath), "Information", true});
+  if (!form.hideIcon || loading_ || !message_) return;
+  message_(DialogMessage{HideIconWarning(appPath_), "Information", true});
 }
 
 void SettingsModel::Ok() {
   // The packet size is stored as typed, also when it is not a number (the
   // component then keeps its size).
-  mSettings.SetSetting(Setting::ChunkSize, form.packetSize, true);
-  mSettings.WriteSettingNow(Setting::StartMinimized, Flag(form.startMinimized));
-  mSettings.WriteSettingNow(Setting::HideSplashScreen, Flag(form.hideSplashScreen));
-  mSettings.SetSetting(Setting::HideIcon, Flag(form.hideIcon), true);
+  settings_.SetSetting(Setting::ChunkSize, form.packetSize, true);
+  settings_.WriteSettingNow(Setting::StartMinimized, Flag(form.startMinimized));
+  settings_.WriteSettingNow(Setting::HideSplashScreen, Flag(form.hideSplashScreen));
+  settings_.SetSetting(Setting::HideIcon, Flag(form.hideIcon), true);
   // Used for connections accepted from now on.
-  mSettings.SetSetting(Setting::UseBuffersToReceive, Flag(form.useBuffersToReceive));
-  mSettings.SetSetting(Setting::UseBuffersToSend, Flag(form.useBuffersToSend));
+  settings_.SetSetting(Setting::UseBuffersToReceive, Flag(form.useBuffersToReceive));
+  settings_.SetSetting(Setting::UseBuffersToSend, Flag(form.useBuffersToSend));
 }
 
 std::string SettingsModel::HideIconWarning(const std::string& appPath) {

@@ -56,10 +56,10 @@ class SettingsModel {
   static std::string HideIconWarning(const std::string& appPath);
 
  private:
-  ISettingStore& mSettings;
-  std::string mAppPath;
-  MessageSink mMessage;
-  bool mLoading = false;
+  ISettingStore& settings_;
+  std::string appPath_;
+  MessageSink message_;
+  bool loading_ = false;
 };
 
 }  // namespace velto

@@ -11,31 +11,31 @@ class SplashModel {
  public:
   static constexpr int kMinimumShownMs = 3000;
 
-  explicit SplashModel(std::function<void()> close) : mClose(std::move(close)) {}
+  explicit SplashModel(std::function<void()> close) : close_(std::move(close)) {}
 
   // The minimum display time has passed.
   void TimerTick() {
-    mShownLongEnough = true;
+    shownLongEnough_ = true;
     CloseWhenDone();
   }
   // Start-up has finished. Saying so twice does not stand in for the timer.
   void AppIsReady() {
-    mReady = true;
+    ready_ = true;
     CloseWhenDone();
   }
-  bool Closed() const { return mClosed; }
+  bool Closed() const { return closed_; }
 
  private:
   void CloseWhenDone() {
-    if (mClosed || !mShownLongEnough || !mReady) return;
-    mClosed = true;
-    if (mClose) mClose();
+    if (closed_ || !shownLongEnough_ || !ready_) return;
+    closed_ = true;
+    if (close_) close_();
   }
 
-  std::function<void()> mClose;
-  bool mShownLongEnough = false;
-  bool mReady = false;
-  bool mClosed = false;
+  std::function<void()> close_;
+  bool shownLongEnough_ = false;
+  bool ready_ = false;
+  bool closed_ = false;
 };
 
 }  // namespace velto

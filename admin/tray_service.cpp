@@ -16,47 +16,47 @@ TrayReaction ReactionTo(int mouseMessage) {
 }
 
 TrayService::TrayService(ITrayShell& shell, OwnerTitle ownerTitle)
-    : mShell(shell), mOwnerTitle(std::move(ownerTitle)) {}
+    : shell_(shell), ownerTitle_(std::move(ownerTitle)) {}
 
 // The icon must not outlive its owner on the desktop.
 TrayService::~TrayService() { Update(false); }
 
 bool TrayService::StartTrayService() {
-  if (mStarted) return false;
-  mHasOwner = true;
+  if (started_) return false;
+  hasOwner_ = true;
   if (!Update(true)) {
-    mHasOwner = false;
+    hasOwner_ = false;
     return false;
   }
-  mStarted = true;
+  started_ = true;
   return true;
 }
 
 bool TrayService::StopTrayService() {
   const bool stillShown = Update(false);
-  mStarted = false;
+  started_ = false;
   return stillShown;
 }
 
 void TrayService::TitleChanged() {
-  if (mIconShown) Update(true);
+  if (iconShown_) Update(true);
 }
 
 bool TrayService::Update(bool iconOn) {
   if (iconOn) {
-    const std::string tip = TipFor(mHasOwner && mOwnerTitle ? mOwnerTitle() : std::string());
-    mIconShown = mIconShown ? mShell.ModifyIcon(tip) : mShell.AddIcon(tip);
-    return mIconShown;
+    const std::string tip = TipFor(hasOwner_ && ownerTitle_ ? ownerTitle_() : std::string());
+    iconShown_ = iconShown_ ? shell_.ModifyIcon(tip) : shell_.AddIcon(tip);
+    return iconShown_;
   }
-  if (mIconShown && mShell.DeleteIcon()) mIconShown = false;
-  return mIconShown;
+  if (iconShown_ && shell_.DeleteIcon()) iconShown_ = false;
+  return iconShown_;
 }
 
 void TrayService::MouseMessage(int message) {
-  if (mHandling || message < kTrayLeftDown || message > kTrayRightDouble) return;
-  mHandling = true;
-  if (mOnMouse) mOnMouse(message);
-  mHandling = false;
+  if (handling_ || message < kTrayLeftDown || message > kTrayRightDouble) return;
+  handling_ = true;
+  if (onMouse_) onMouse_(message);
+  handling_ = false;
 }
 
 std::string TrayService::TipFor(std::string_view title) {

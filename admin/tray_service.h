@@ -46,7 +46,7 @@ class TrayService {
   TrayService(const TrayService&) = delete;
   TrayService& operator=(const TrayService&) = delete;
 
-  void OnMouse(MouseHandler handler) { mOnMouse = std::move(handler); }
+  void OnMouse(MouseHandler handler) { onMouse_ = std::move(handler); }
 
   // Shows the icon with the owner's title as tip. Does nothing and returns
   // false when already started; a failure leaves Started() false.
@@ -54,7 +54,7 @@ class TrayService {
   // Removes the icon; Started() becomes false. Returns whether the icon is
   // still shown, so false means it is gone.
   bool StopTrayService();
-  bool Started() const { return mStarted; }
+  bool Started() const { return started_; }
   // The owner's title changed: a shown icon takes the new tip.
   void TitleChanged();
 
@@ -68,13 +68,13 @@ class TrayService {
  private:
   bool Update(bool iconOn);
 
-  ITrayShell& mShell;
-  OwnerTitle mOwnerTitle;
-  MouseHandler mOnMouse;
-  bool mHasOwner = false;
-  bool mStarted = false;
-  bool mIconShown = false;
-  bool mHandling = false;
+  ITrayShell& shell_;
+  OwnerTitle ownerTitle_;
+  MouseHandler onMouse_;
+  bool hasOwner_ = false;
+  bool started_ = false;
+  bool iconShown_ = false;
+  bool handling_ = false;
 };
 
 }  // namespace velto

@@ -33,6 +33,9 @@ function(velto_add_pytest name script)
   set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS e2e ENVIRONMENT "${env}")
 endfunction()
 
+# What the desktop's libraries leave unfreed is not the program's leak.
+set(VELTO_GUI_TEST_ENV "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/gui/lsan.supp:print_suppressions=0")
+
 # velto_add_qttest(<name> SOURCES <files...> LIBS <targets...> [TIMEOUT <s>]):
 # GoogleTest cases that run inside one QApplication (tests/gui/gui_test_main.cpp),
 # on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
@@ -46,7 +49,7 @@ function(velto_add_qttest name)
                                            INSTALL_RPATH "\$ORIGIN/../bin" AUTOMOC ON)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} Qt6::Test GTest::gtest pthread)
   add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS gui)
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS gui ENVIRONMENT "${VELTO_GUI_TEST_ENV}")
 endfunction()
 
 # velto_add_qtprogram(<name> SOURCES <files...> LIBS <targets...> CHECK <args...> [TIMEOUT <s>]):
@@ -62,5 +65,18 @@ function(velto_add_qtprogram name)
                                            INSTALL_RPATH "\$ORIGIN/../bin")
   target_link_libraries(${name} PRIVATE ${ARG_LIBS})
   add_test(NAME ${name} COMMAND ${name} ${ARG_CHECK})
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS gui)
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS gui ENVIRONMENT "${VELTO_GUI_TEST_ENV}")
+endfunction()
+
+# velto_add_xtest(<name> COMMAND <args...> [TIMEOUT <s>] [ENV <VAR=value>...]):
+# runs the command through tests/gui/screenshots.sh, on a private X server
+# with a tray host. Skipped when those tools are not installed (`make deps`).
+function(velto_add_xtest name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "COMMAND;ENV" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT ${VELTO_TEST_TIMEOUT})
+  endif()
+  add_test(NAME ${name} COMMAND ${CMAKE_SOURCE_DIR}/tests/gui/screenshots.sh -t ${ARG_COMMAND})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS gui SKIP_RETURN_CODE 77
+                                          ENVIRONMENT "${VELTO_GUI_TEST_ENV};${ARG_ENV}")
 endfunction()

@@ -46,6 +46,13 @@ ParsedCommand ParseCommand(std::string_view block) {
   return parsed;
 }
 
+std::string UpperAscii(std::string text) {
+  for (auto& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
 std::vector<ControlLineFramer::Line> ControlLineFramer::Feed(std::string_view bytes) {
   std::vector<Line> out;
   for (char c : bytes) Byte(static_cast<unsigned char>(c), out);

@@ -18,6 +18,9 @@ struct ParsedCommand {
 // Parses one received command line (which may still carry its CR LF).
 ParsedCommand ParseCommand(std::string_view block);
 
+// ASCII letters upper-cased, every other byte kept (names stay bytes).
+std::string UpperAscii(std::string text);
+
 // Collects a control connection's bytes and hands out complete lines, each
 // with its line end as received ("...\r\n" or "...\n"), so the parser sees
 // exactly what the client sent for that command.

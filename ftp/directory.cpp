@@ -113,8 +113,32 @@ bool CDirectory::DirExists(const std::string& path, const std::string&) const {
 
 std::vector<std::string> CDirectory::Candidates(const std::string& argument) const {
   const std::string arg = Collapse(argument);
-  if (!arg.empty() && arg.front() == '/') return {Resolve(arg)};
-  return {Resolve(currentDirectory_ + arg), Resolve("/" + arg)};
+  const bool absolute = !arg.empty() && arg.front() == '/';
+  if (!VirtualRoot || defaultDirectory_.empty()) {
+    if (absolute) return {Resolve(arg)};
+    return {Resolve(currentDirectory_ + arg), Resolve("/" + arg)};
+  }
+  // The text as the client wrote it decides: one that begins with the
+  // physical default directory is physical (".." in it is checked as
+  // always), any other is taken inside the tree, ".." stopping at its top.
+  if (absolute && (arg == defaultDirectory_.substr(0, defaultDirectory_.size() - 1) ||
+                   arg.compare(0, defaultDirectory_.size(), defaultDirectory_) == 0)) {
+    return {Resolve(arg)};
+  }
+  const auto inside = [this](const std::string& clientPath) {
+    const std::string mapped = defaultDirectory_ + Normalize(clientPath).substr(1);
+    return NamesDirectory(clientPath) ? WithSlash(mapped) : Normalize(mapped);
+  };
+  if (absolute) return {inside(arg)};
+  return {inside(ClientPath(currentDirectory_) + arg), inside("/" + arg)};
+}
+
+std::string CDirectory::ClientPath(const std::string& path) const {
+  if (!VirtualRoot || path.empty() || !InsideDefault(path)) return path;
+  const std::string root = Normalize(defaultDirectory_);
+  const std::string rest = Normalize(path).substr(root == "/" ? 0 : root.size());
+  const std::string shown = rest.empty() ? "/" : rest;
+  return path.back() == '/' ? WithSlash(shown) : shown;
 }
 
 std::string CDirectory::Normalize(const std::string& path) {

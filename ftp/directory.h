@@ -4,7 +4,10 @@
 //
 // Paths here are POSIX paths: "/" is the separator (a client's "\" is taken
 // as "/"), there is no drive, and the virtual base is empty, so the path a
-// client sees is the physical path.
+// client sees is the physical path, except under a virtual root: there the
+// default directory is "/" to the client, who never sees the physical path.
+// Whatever the view, the paths this object keeps and hands out are physical;
+// only ClientPath and Candidates translate.
 #pragma once
 
 #include "ftp/file_info.h"
@@ -18,6 +21,10 @@ namespace velto {
 class CDirectory {
  public:
   bool UseVirtualPaths = true;
+  // The client sees the default directory as "/" and cannot name anything
+  // above it ("/.." is "/"). An absolute argument that begins with the
+  // physical default directory still means that place.
+  bool VirtualRoot = false;
 
   // The default directory, ending in "/" ("" until one was set).
   const std::string& DefaultDirectory() const { return defaultDirectory_; }
@@ -34,9 +41,13 @@ class CDirectory {
   // the callers' sake; "*.*" matches everything).
   bool DirExists(const std::string& path, const std::string& pattern = "*.*") const;
 
+  // `path` (physical) as the client sees it.
+  std::string ClientPath(const std::string& path) const;
+
   // The paths an argument names, in lookup order: an absolute argument
   // ("/..." or "\...") names exactly that path; a relative one is tried
-  // joined to the current directory first, then taken from the root. Each
+  // joined to the current directory first, then taken from the root (under
+  // a virtual root, both stay inside the default directory). Each
   // is absolute with "." and ".." resolved and runs of separators collapsed
   // (as Normalize), ending in "/" when the argument ends with a separator,
   // "." or "..": the path checked is the path the system is handed.

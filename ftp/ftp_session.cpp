@@ -9,8 +9,10 @@
 #include "log/log_lines.h"
 #include "users/ftp_users.h"
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <vector>
 
 namespace velto {
 
@@ -36,16 +38,65 @@ std::int32_t SecondsSinceMidnight() {
 
 // Verbs are compared exactly after parsing; the first match wins.
 const CFTPSession::Verb CFTPSession::kVerbs[] = {
-    {"USER", &CFTPSession::CmdUSER}, {"PASS", &CFTPSession::CmdPASS}, {"STOR", &CFTPSession::CmdSTOR},
-    {"TYPE", &CFTPSession::CmdTYPE}, {"RETR", &CFTPSession::CmdRETR}, {"CWD", &CFTPSession::CmdCWD},
-    {"CD", &CFTPSession::CmdCD},     {"CDUP", &CFTPSession::CmdCDUP}, {"MKD", &CFTPSession::CmdMKD},
-    {"RMD", &CFTPSession::CmdRMD},   {"RNFR", &CFTPSession::CmdRNFR}, {"RNTO", &CFTPSession::CmdRNTO},
-    {"DELE", &CFTPSession::CmdDELE}, {"PWD", &CFTPSession::CmdPWD},   {"XPWD", &CFTPSession::CmdPWD},
-    {"SYST", &CFTPSession::CmdSYST}, {"NLST", &CFTPSession::CmdNLST}, {"LIST", &CFTPSession::CmdLIST},
-    {"QUIT", &CFTPSession::CmdQUIT}, {"BYE", &CFTPSession::CmdQUIT},  {"PORT", &CFTPSession::CmdPORT},
-    {"NOOP", &CFTPSession::CmdNOOP}, {"REST", &CFTPSession::CmdREST}, {"ABOR", &CFTPSession::CmdABOR},
+    {"USER", &CFTPSession::CmdUSER, true},
+    {"PASS", &CFTPSession::CmdPASS, true},
+    {"STOR", &CFTPSession::CmdSTOR},
+    {"TYPE", &CFTPSession::CmdTYPE},
+    {"RETR", &CFTPSession::CmdRETR},
+    {"CWD", &CFTPSession::CmdCWD},
+    {"CD", &CFTPSession::CmdCD},
+    {"CDUP", &CFTPSession::CmdCDUP},
+    {"MKD", &CFTPSession::CmdMKD},
+    {"RMD", &CFTPSession::CmdRMD},
+    {"RNFR", &CFTPSession::CmdRNFR},
+    {"RNTO", &CFTPSession::CmdRNTO},
+    {"DELE", &CFTPSession::CmdDELE},
+    {"PWD", &CFTPSession::CmdPWD},
+    {"XPWD", &CFTPSession::CmdPWD},
+    {"SYST", &CFTPSession::CmdSYST, true},
+    {"NLST", &CFTPSession::CmdNLST},
+    {"LIST", &CFTPSession::CmdLIST},
+    {"QUIT", &CFTPSession::CmdQUIT, true},
+    {"BYE", &CFTPSession::CmdQUIT, true},
+    {"PORT", &CFTPSession::CmdPORT},
+    {"NOOP", &CFTPSession::CmdNOOP, true},
+    {"REST", &CFTPSession::CmdREST},
+    {"ABOR", &CFTPSession::CmdABOR},
     {"PASV", &CFTPSession::CmdPASV},
+    // What current clients expect beyond the classic set.
+    {"FEAT", &CFTPSession::CmdFEAT, true},
+    {"HELP", &CFTPSession::CmdHELP, true},
+    {"OPTS", &CFTPSession::CmdOPTS, true},
+    {"CLNT", &CFTPSession::CmdNOOP, true},
+    {"AUTH", &CFTPSession::CmdNotImplemented, true},
+    {"PBSZ", &CFTPSession::CmdNotImplemented, true},
+    {"PROT", &CFTPSession::CmdNotImplemented, true},
+    {"STAT", &CFTPSession::CmdSTAT},
+    {"MODE", &CFTPSession::CmdMODE},
+    {"STRU", &CFTPSession::CmdSTRU},
+    {"ALLO", &CFTPSession::CmdALLO},
+    {"SIZE", &CFTPSession::CmdSIZE},
+    {"MDTM", &CFTPSession::CmdMDTM},
+    {"MFMT", &CFTPSession::CmdMFMT},
+    {"SITE", &CFTPSession::CmdSITE},
+    {"EPSV", &CFTPSession::CmdEPSV},
+    {"EPRT", &CFTPSession::CmdEPRT},
+    {"APPE", &CFTPSession::CmdAPPE},
+    {"STOU", &CFTPSession::CmdSTOU},
+    {"MLSD", &CFTPSession::CmdMLSD},
+    {"MLST", &CFTPSession::CmdMLST},
+    {"XMKD", &CFTPSession::CmdMKD},
+    {"XRMD", &CFTPSession::CmdRMD},
+    {"XCWD", &CFTPSession::CmdCWD},
+    {"XCUP", &CFTPSession::CmdCDUP},
 };
+
+const CFTPSession::Verb* CFTPSession::FindVerb(const std::string& name) {
+  for (const Verb& verb : kVerbs) {
+    if (name == verb.name) return &verb;
+  }
+  return nullptr;
+}
 
 CFTPSession::CFTPSession(CFTPSessions& table, std::unique_ptr<ISessionHost> host, ConnectionInfo info)
     : table_(table), host_(std::move(host)), info_(std::move(info)), directory_(std::make_unique<CDirectory>()) {
@@ -165,6 +216,10 @@ void CFTPSession::Release() {
 void CFTPSession::OnControlDrained() {
   if (!waitingForDrain_) return;
   waitingForDrain_ = false;
+  if (controlListing_) {
+    SendControlListing();
+    return;
+  }
   Release();
 }
 
@@ -176,26 +231,22 @@ void CFTPSession::OnControlClosed() {
 
 std::string CFTPSession::pSubmitCommand(std::string_view vsCommand) {
   const ParsedCommand command = ParseCommand(vsCommand);
+  const Verb* verb = FindVerb(command.verb);
   std::string result;
-  if (command.verb != "USER" && command.verb != "PASS" && !LoggedOn()) {
+  if (!LoggedOn() && (verb == nullptr || !verb->open)) {
     ++logonAttempts_;
     if (logonAttempts_ >= MaxLogonAttempts()) {
-      Disconnect();
+      RefuseLogon(true);
     } else {
       result = Line(reply::kNotLoggedOn);
     }
+  } else if (verb == nullptr) {
+    result = Line(reply::kNotImplemented);
   } else {
-    result = Dispatch(command);
+    result = (this->*verb->handler)(command);
   }
   AfterCommand(command, vsCommand);
   return result;
-}
-
-std::string CFTPSession::Dispatch(const ParsedCommand& command) {
-  for (const Verb& verb : kVerbs) {
-    if (command.verb == verb.name) return (this->*verb.handler)(command);
-  }
-  return Line(reply::kNotImplemented);
 }
 
 std::int32_t CFTPSession::MaxLogonAttempts() const {
@@ -244,6 +295,8 @@ void CFTPSession::TimeOut() {
   Disconnect();
 }
 
+// ---- status and negotiation ----------------------------------------------------
+
 std::string CFTPSession::CmdSYST(const ParsedCommand&) { return Line(reply::kSyst); }
 
 std::string CFTPSession::CmdNOOP(const ParsedCommand&) { return Line(reply::kOk); }
@@ -252,5 +305,95 @@ std::string CFTPSession::CmdQUIT(const ParsedCommand&) {
   SetLoggedOn(false);
   return Line("221 " + Options().BannerExit);
 }
+
+std::string CFTPSession::CmdNotImplemented(const ParsedCommand&) { return Line(reply::kNotImplemented); }
+
+std::string CFTPSession::CmdFEAT(const ParsedCommand&) {
+  // Exactly the extensions this server implements.
+  std::string facts;
+  for (const FactName& f : kFactNames) facts += std::string(f.name) + ((mlstFacts_ & f.fact) ? "*;" : ";");
+  return "211-Features:\r\n"
+         " CLNT\r\n"
+         " EPRT\r\n"
+         " EPSV\r\n"
+         " MDTM\r\n"
+         " MFMT\r\n"
+         " MLST " + facts + "\r\n"
+         " REST STREAM\r\n"
+         " SIZE\r\n"
+         " UTF8\r\n" +
+         Line("211 End");
+}
+
+std::string CFTPSession::CmdHELP(const ParsedCommand&) {
+  std::vector<std::string> names;
+  for (const Verb& verb : kVerbs) {
+    if (verb.handler != &CFTPSession::CmdNotImplemented) names.emplace_back(verb.name);
+  }
+  std::sort(names.begin(), names.end());
+  std::string text = "214-The following commands are recognized:\r\n";
+  for (std::size_t i = 0; i < names.size(); i += 10) {
+    std::string line;
+    for (std::size_t k = i; k < std::min(names.size(), i + 10); ++k) line += " " + names[k];
+    text += Line(line);
+  }
+  return text + Line("214 Help OK.");
+}
+
+std::string CFTPSession::CmdOPTS(const ParsedCommand& command) {
+  const std::string& arg = command.argument;
+  const std::size_t space = arg.find(' ');
+  const std::string name = UpperAscii(arg.substr(0, space));
+  const std::size_t valueAt = space == std::string::npos ? space : arg.find_first_not_of(' ', space);
+  const std::string value = valueAt == std::string::npos ? std::string() : arg.substr(valueAt);
+  if (name == "UTF8" || name == "UTF-8") {
+    // Names are passed on as bytes: UTF-8 works as it is.
+    if (value.empty() || UpperAscii(value) == "ON") return Line(reply::kOk);
+    return Line(reply::kSyntaxMissingOrIncorrect);
+  }
+  if (name == "MLST") {
+    unsigned chosen = 0;
+    std::string shown;
+    std::size_t start = 0;
+    while (start < value.size()) {
+      std::size_t end = value.find(';', start);
+      if (end == std::string::npos) end = value.size();
+      const std::string fact = UpperAscii(value.substr(start, end - start));
+      for (const FactName& f : kFactNames) {
+        if (fact == UpperAscii(f.name) && !(chosen & f.fact)) {
+          chosen |= f.fact;
+          shown += std::string(f.name) + ";";
+        }
+      }
+      start = end + 1;
+    }
+    mlstFacts_ = chosen;
+    return Line("200 MLST OPTS " + shown);
+  }
+  return Line(reply::kSyntaxMissingOrIncorrect);
+}
+
+std::string CFTPSession::CmdSTAT(const ParsedCommand& command) {
+  if (!command.argument.empty()) return StatPath(command.argument);
+  std::string text = "211-Velto FTP server status:\r\n";
+  text += Line(" Connected to " + (info_.localAddress.empty() ? info_.serverAddress : info_.localAddress) +
+               " from " + info_.clientAddress);
+  text += Line(" Logged in as " + UserID);
+  text += Line(std::string(" TYPE: ") + (TypeMode == "A" ? "ASCII" : "BINARY") + "; STRUcture: File; MODE: Stream");
+  text += Line(active_.kind != Transfer::Kind::None    ? " A transfer is running"
+               : pending_.kind != Transfer::Kind::None ? " A transfer waits for its data connection"
+                                                       : " No data connection");
+  return text + Line("211 End of status.");
+}
+
+std::string CFTPSession::CmdMODE(const ParsedCommand& command) {
+  return Line(UpperAscii(command.argument) == "S" ? reply::kOk : reply::kNotImplemented);
+}
+
+std::string CFTPSession::CmdSTRU(const ParsedCommand& command) {
+  return Line(UpperAscii(command.argument) == "F" ? reply::kOk : reply::kNotImplemented);
+}
+
+std::string CFTPSession::CmdALLO(const ParsedCommand&) { return Line(reply::kNoStorageNeeded); }
 
 }  // namespace velto

@@ -8,10 +8,12 @@
 //
 // Command handlers live in topic files: log-on (login.cpp), navigation and
 // file management (session_files.cpp), data connections and transfers
-// (session_transfer.cpp), listings (session_listing.cpp).
+// (session_transfer.cpp), listings (session_listing.cpp); the simple status
+// and negotiation commands are in ftp_session.cpp.
 #pragma once
 
 #include "ftp/command_line.h"
+#include "ftp/listing.h"
 #include "ftp/session_host.h"
 #include "platform/fd.h"
 
@@ -27,7 +29,6 @@ namespace velto {
 class CDirectory;
 class CFTPSessions;
 class CFTPUser;
-class ListingCursor;
 struct SessionOptions;
 
 class CFTPSession {
@@ -117,13 +118,16 @@ class CFTPSession {
   struct Verb {
     const char* name;
     Handler handler;
+    // Answered before log-on without counting as a failed attempt: what
+    // clients send to learn about the server and to leave.
+    bool open = false;
   };
   static const Verb kVerbs[];
+  static const Verb* FindVerb(const std::string& name);
 
   void RunQueued();
   void Hold();
   void Release();
-  std::string Dispatch(const ParsedCommand& command);
   void AfterCommand(const ParsedCommand& command, std::string_view block);
   void SendReply(std::string_view text);
   void Disconnect();
@@ -138,11 +142,21 @@ class CFTPSession {
   std::string CmdPASS(const ParsedCommand&);
   std::string FinishPass(bool valid);
   std::string FailedLogon();
+  void RefuseLogon(bool last);
   bool SameLoggedOnId(const std::string& id) const;
-  // simple commands
+  // status and negotiation
   std::string CmdSYST(const ParsedCommand&);
   std::string CmdNOOP(const ParsedCommand&);
   std::string CmdQUIT(const ParsedCommand&);
+  std::string CmdFEAT(const ParsedCommand&);
+  std::string CmdHELP(const ParsedCommand&);
+  std::string CmdOPTS(const ParsedCommand&);
+  std::string CmdSTAT(const ParsedCommand&);
+  std::string CmdMODE(const ParsedCommand&);
+  std::string CmdSTRU(const ParsedCommand&);
+  std::string CmdALLO(const ParsedCommand&);
+  // Known, not offered (security extensions): answered before log-on too.
+  std::string CmdNotImplemented(const ParsedCommand&);
   // navigation and file management
   std::string CmdCWD(const ParsedCommand&);
   std::string CmdCD(const ParsedCommand&);
@@ -153,6 +167,10 @@ class CFTPSession {
   std::string CmdDELE(const ParsedCommand&);
   std::string CmdRNFR(const ParsedCommand&);
   std::string CmdRNTO(const ParsedCommand&);
+  std::string CmdSIZE(const ParsedCommand&);
+  std::string CmdMDTM(const ParsedCommand&);
+  std::string CmdMFMT(const ParsedCommand&);
+  std::string CmdSITE(const ParsedCommand&);
   // data connections and transfers
   std::string CmdPORT(const ParsedCommand&);
   std::string CmdPASV(const ParsedCommand&);
@@ -161,19 +179,42 @@ class CFTPSession {
   std::string CmdRETR(const ParsedCommand&);
   std::string CmdSTOR(const ParsedCommand&);
   std::string CmdABOR(const ParsedCommand&);
+  std::string CmdEPSV(const ParsedCommand&);
+  std::string CmdEPRT(const ParsedCommand&);
+  std::string CmdAPPE(const ParsedCommand&);
+  std::string CmdSTOU(const ParsedCommand&);
+  std::string Upload(const ParsedCommand& command, bool append);
+  bool LocateUpload(const std::string& argument, bool limited, std::string& path) const;
+  // Data goes to `address`:`port` from now on (PORT, EPRT).
+  void UseActive(const std::string& address, int port);
+  // Opens a passive listener; its port, or 0 (PASV, EPSV).
+  int UsePassive();
   // listings
   std::string CmdLIST(const ParsedCommand&);
   std::string CmdNLST(const ParsedCommand&);
+  std::string CmdMLSD(const ParsedCommand&);
+  std::string CmdMLST(const ParsedCommand&);
+  // What a listing command's argument names; "" or the refusal to answer.
+  struct Listed;
+  std::string FindListed(const std::string& argument, Listed& out);
+  std::unique_ptr<ListingCursor> OpenListed(const Listed& listed, ListingStyle style);
+  std::string StatPath(const std::string& argument);
+  FactOptions Facts() const;
+  // STAT's listing over the control connection, as the client reads it.
+  void SendControlListing();
 
   // ---- data connection and transfer state ----
   struct Transfer {
+    // List covers every listing on the data connection (LIST, MLSD).
     enum class Kind { None, Retr, Stor, List, Nlst };
+    enum class Write { Replace, Append, Unique };
     Kind kind = Kind::None;
     platform::UniqueFd file;   // RETR: the file, opened and checked
     std::string path;          // STOR: the file to write
+    Write write = Write::Replace;  // STOR: how the file is written
     std::int64_t offset = 0;   // RETR: first byte; STOR: restart position
     std::int64_t length = 0;   // RETR: bytes to send
-    std::unique_ptr<ListingCursor> listing;  // LIST/NLST
+    std::unique_ptr<ListingCursor> listing;  // LIST/NLST/MLSD
   };
   enum class DataMode { None, Passive, Active };
 
@@ -233,6 +274,10 @@ class CFTPSession {
   std::string storBuffer_;  // received upload bytes not yet written
   bool storFailed_ = false;
   std::int64_t dataBytesSeen_ = 0;
+
+  bool epsvAll_ = false;     // EPSV ALL: no other way to set up data connections
+  unsigned mlstFacts_ = kAllFacts;  // the facts OPTS MLST chose
+  std::unique_ptr<ListingCursor> controlListing_;  // STAT of a path, being sent
 
   std::string renameFromPath_;
   bool activityLogging_ = false;

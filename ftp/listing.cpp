@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -89,35 +90,148 @@ std::string ListingLine(const std::tm& written, bool directory, std::int64_t siz
   return line;
 }
 
+std::string FactTime(std::time_t t) {
+  std::tm utc{};
+  ::gmtime_r(&t, &utc);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
+                utc.tm_hour, utc.tm_min, utc.tm_sec);
+  return text;
+}
+
+bool ParseFactTime(std::string_view text, std::time_t& t) {
+  // Fractions of a second may follow; they are dropped.
+  if (text.size() > 15 && text[14] == '.') text = text.substr(0, 14);
+  if (text.size() != 14) return false;
+  int v[6] = {};
+  const int widths[6] = {4, 2, 2, 2, 2, 2};
+  std::size_t at = 0;
+  for (int i = 0; i < 6; ++i) {
+    for (int k = 0; k < widths[i]; ++k, ++at) {
+      if (text[at] < '0' || text[at] > '9') return false;
+      v[i] = v[i] * 10 + (text[at] - '0');
+    }
+  }
+  if (v[1] < 1 || v[1] > 12 || v[2] < 1 || v[2] > 31 || v[3] > 23 || v[4] > 59 || v[5] > 60) return false;
+  std::tm utc{};
+  utc.tm_year = v[0] - 1900;
+  utc.tm_mon = v[1] - 1;
+  utc.tm_mday = v[2];
+  utc.tm_hour = v[3];
+  utc.tm_min = v[4];
+  utc.tm_sec = v[5];
+  t = ::timegm(&utc);
+  // A day the month does not have would roll over into the next.
+  std::tm back{};
+  ::gmtime_r(&t, &back);
+  return back.tm_mday == v[2];
+}
+
+std::string FactsLine(const struct stat& st, const FactOptions& options, std::string_view name) {
+  const bool dir = S_ISDIR(st.st_mode);
+  std::string line;
+  if (options.facts & kFactType) {
+    line += dir ? "type=dir;" : S_ISREG(st.st_mode) ? "type=file;" : "type=OS.unix=special;";
+  }
+  if ((options.facts & kFactSize) && !dir) line += "size=" + std::to_string(st.st_size) + ";";
+  if (options.facts & kFactModify) line += "modify=" + FactTime(st.st_mtime) + ";";
+  if (options.facts & kFactPerm) {
+    // What this account's rights let it do with the entry.
+    std::string perm;
+    if (dir) {
+      perm = "el";
+      if (options.write) perm += "cdfmp";
+    } else {
+      if (options.read) perm += "r";
+      if (options.write) perm += "adfw";
+    }
+    line += "perm=" + perm + ";";
+  }
+  if (options.facts & kFactUnique) {
+    char unique[48];
+    std::snprintf(unique, sizeof unique, "unique=%llxg%llx;", static_cast<unsigned long long>(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    line += unique;
+  }
+  line += ' ';
+  line.append(name);
+  line += "\r\n";
+  return line;
+}
+
+bool MatchesPattern(std::string_view pattern, std::string_view name) {
+  // Greedy matching with one back-tracking point: linear in practice, and
+  // never worse than pattern length times name length.
+  std::size_t p = 0;
+  std::size_t n = 0;
+  std::size_t star = std::string_view::npos;
+  std::size_t resume = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+      ++p;
+      ++n;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = n;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
 struct ListingCursor::State {
   std::unique_ptr<DIR, DirCloser> dir;
-  bool namesOnly = false;
+  ListingStyle style;
   NameFilter filter;
   LocalMinutes clock;
   // One entry given by path (a file named in the command).
   std::string entryPath;
   std::string entryName;
   bool done = false;
+
+  void Append(std::string& text, const struct stat* st, std::string_view name) {
+    text.append(style.indent);
+    switch (style.kind) {
+      case ListingStyle::Kind::Names:
+        text.append(style.prefix);
+        text.append(name);
+        text.append("\r\n");
+        return;
+      case ListingStyle::Kind::Fixed:
+        AppendLine(text, clock.At(st->st_mtime), S_ISDIR(st->st_mode), static_cast<std::int64_t>(st->st_size),
+                   style.prefix + std::string(name));
+        return;
+      case ListingStyle::Kind::Facts:
+        text.append(FactsLine(*st, style.facts, style.prefix + std::string(name)));
+        return;
+    }
+  }
 };
 
 ListingCursor::ListingCursor(std::unique_ptr<State> state) : state_(std::move(state)) {}
 ListingCursor::~ListingCursor() = default;
 
-std::unique_ptr<ListingCursor> ListingCursor::OpenFolder(const std::string& folder, bool namesOnly,
+std::unique_ptr<ListingCursor> ListingCursor::OpenFolder(const std::string& folder, ListingStyle style,
                                                          NameFilter filter) {
   auto state = std::make_unique<State>();
   state->dir.reset(::opendir(folder.c_str()));
   if (!state->dir) return nullptr;
-  state->namesOnly = namesOnly;
+  state->style = std::move(style);
   state->filter = std::move(filter);
   return std::make_unique<ListingCursor>(std::move(state));
 }
 
-std::unique_ptr<ListingCursor> ListingCursor::OneEntry(const std::string& path, std::string name, bool namesOnly) {
+std::unique_ptr<ListingCursor> ListingCursor::OneEntry(const std::string& path, std::string name,
+                                                       ListingStyle style) {
   auto state = std::make_unique<State>();
   state->entryPath = path;
   state->entryName = std::move(name);
-  state->namesOnly = namesOnly;
+  state->style = std::move(style);
   return std::make_unique<ListingCursor>(std::move(state));
 }
 
@@ -129,16 +243,11 @@ bool ListingCursor::Next(std::string& text, std::size_t budget) {
     s.done = true;
     struct stat st{};
     if (::stat(s.entryPath.c_str(), &st) != 0 && ::lstat(s.entryPath.c_str(), &st) != 0) return false;
-    if (s.namesOnly) {
-      text.append(s.entryName);
-      text.append("\r\n");
-    } else {
-      AppendLine(text, s.clock.At(st.st_mtime), S_ISDIR(st.st_mode), static_cast<std::int64_t>(st.st_size),
-                 s.entryName);
-    }
+    s.Append(text, &st, s.entryName);
     return false;
   }
   const int dirFd = ::dirfd(s.dir.get());
+  const bool namesOnly = s.style.kind == ListingStyle::Kind::Names;
   while (text.size() < budget) {
     dirent* entry = ::readdir(s.dir.get());
     if (entry == nullptr) {
@@ -152,30 +261,25 @@ bool ListingCursor::Next(std::string& text, std::size_t budget) {
     // at them when the directory entry already says what they are.
     if (name[0] == '.' && entry->d_type == DT_DIR) continue;
     if (s.filter && !s.filter(name)) continue;
-    if (s.namesOnly && entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK) {
+    if (namesOnly && entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK) {
       // Names only: the directory entry says enough.
-      text.append(name);
-      text.append("\r\n");
+      s.Append(text, nullptr, name);
       continue;
     }
     struct stat st{};
     // Links are shown as what they point to; a dangling one as itself.
     if (::fstatat(dirFd, name, &st, 0) != 0 && ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    const bool isDir = S_ISDIR(st.st_mode);
-    if (isDir && name[0] == '.') continue;
-    if (s.namesOnly) {
-      text.append(name);
-      text.append("\r\n");
-    } else {
-      AppendLine(text, s.clock.At(st.st_mtime), isDir, static_cast<std::int64_t>(st.st_size), name);
-    }
+    if (S_ISDIR(st.st_mode) && name[0] == '.') continue;
+    s.Append(text, &st, name);
   }
   return true;
 }
 
 std::string ListFolder(const std::string& folder, bool namesOnly, const std::function<void()>& pump) {
   std::string text;
-  std::unique_ptr<ListingCursor> cursor = ListingCursor::OpenFolder(folder, namesOnly);
+  ListingStyle style;
+  style.kind = namesOnly ? ListingStyle::Kind::Names : ListingStyle::Kind::Fixed;
+  std::unique_ptr<ListingCursor> cursor = ListingCursor::OpenFolder(folder, style);
   if (!cursor) return text;
   // Pieces of a few hundred lines, with the pump between them.
   constexpr std::size_t kPiece = 256 * 64;

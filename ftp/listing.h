@@ -8,11 +8,55 @@
 #include <string>
 #include <string_view>
 
+struct stat;
+
 namespace velto {
 
 // One listing line (with CR LF): date and time (18 columns), size or
 // "      <DIR>" (20 columns), a blank and the name.
 std::string ListingLine(const std::tm& written, bool directory, std::int64_t size, std::string_view name);
+
+// The facts of a machine listing (RFC 3659) an entry line can carry.
+enum Fact : unsigned {
+  kFactType = 1,
+  kFactSize = 2,
+  kFactModify = 4,
+  kFactPerm = 8,
+  kFactUnique = 16,
+  kAllFacts = 31,
+};
+
+struct FactName {
+  unsigned fact;
+  const char* name;
+};
+inline constexpr FactName kFactNames[] = {
+    {kFactType, "type"}, {kFactSize, "size"}, {kFactModify, "modify"}, {kFactPerm, "perm"}, {kFactUnique, "unique"},
+};
+
+// A time as machine listings and MDTM give it: "YYYYMMDDHHMMSS", in UTC.
+std::string FactTime(std::time_t t);
+// Reads that form (what MFMT sends); false when it is not a valid time.
+bool ParseFactTime(std::string_view text, std::time_t& t);
+
+// What a machine-listing line says about one entry: `facts` selects the
+// facts; the perm fact follows the account's rights.
+struct FactOptions {
+  unsigned facts = kAllFacts;
+  bool read = false;
+  bool write = false;
+};
+// "type=file;size=5;...; name" and CR LF.
+std::string FactsLine(const struct stat& st, const FactOptions& options, std::string_view name);
+
+// How each entry of a listing is written.
+struct ListingStyle {
+  enum class Kind { Fixed, Names, Facts };
+  Kind kind = Kind::Fixed;
+  std::string prefix;  // before every name (the folder, as the client named it)
+  std::string indent;  // before every line (a listing inside a control reply)
+  FactOptions facts;   // Kind::Facts
+};
 
 // A listing produced piece by piece as it is sent, so memory stays bounded
 // whatever the folder holds. Opening takes the folder's handle only; the
@@ -23,10 +67,10 @@ class ListingCursor {
   using NameFilter = std::function<bool(std::string_view name)>;
 
   // A cursor over `folder`; nullptr when it cannot be opened.
-  static std::unique_ptr<ListingCursor> OpenFolder(const std::string& folder, bool namesOnly,
+  static std::unique_ptr<ListingCursor> OpenFolder(const std::string& folder, ListingStyle style,
                                                    NameFilter filter = {});
   // A cursor that lists one entry given by its path, shown as `name`.
-  static std::unique_ptr<ListingCursor> OneEntry(const std::string& path, std::string name, bool namesOnly);
+  static std::unique_ptr<ListingCursor> OneEntry(const std::string& path, std::string name, ListingStyle style);
 
   // Only the factories can make the state.
   struct State;
@@ -42,6 +86,10 @@ class ListingCursor {
  private:
   std::unique_ptr<State> state_;
 };
+
+// Whether `name` matches `pattern`, where "*" stands for any run of
+// characters and "?" for any one; every other character stands for itself.
+bool MatchesPattern(std::string_view pattern, std::string_view name);
 
 // The entries of `folder` (every file, and every directory whose name does
 // not begin with a period) in the order the system gives them: listing

@@ -75,6 +75,9 @@ std::string CFTPSession::FinishPass(bool valid) {
   directory_ = std::make_unique<CDirectory>();
   directory_->UseVirtualPaths = account->UseVirtualPaths;
   directory_->SetDefaultDirectory(account->DefaultDirectory);
+  // The view is fixed for the session: paths shown do not change meaning
+  // under the client's feet.
+  directory_->VirtualRoot = account->UseVirtualPaths && account->LimitToDefaultDirectory;
   SetLoggedOn(true);
   StopTimer(logonTimer_);
   return Line("230 " + Options().BannerWelcome);
@@ -100,31 +103,27 @@ std::string CFTPSession::FailedLogon() {
   const bool last = logonAttempts_ >= MaxLogonAttempts();
   const std::int64_t delay =
       std::min<std::int64_t>(std::int64_t{std::max(0, options.FailedLogonDelay)} * failedPasswords_, kMaxFailureDelayMs);
-  if (delay <= 0) {
-    if (!last) return Line(reply::kNotLoggedOn);
-    Disconnect();
-    return {};
-  }
-  Hold();
-  replyTimer_ = StartTimer(static_cast<std::uint32_t>(delay), [this, last] {
-    replyTimer_ = 0;
-    if (closed_) return;
-    if (last) {
-      Disconnect();
-      return;
-    }
-    SendReply(reply::kNotLoggedOn);
+  if (delay > 0) {
+    Hold();
+    replyTimer_ = StartTimer(static_cast<std::uint32_t>(delay), [this, last] {
+      replyTimer_ = 0;
+      if (closed_) return;
+      RefuseLogon(last);
+      Release();
+    });
+    if (replyTimer_ != 0) return {};
     Release();
-  });
-  if (replyTimer_ == 0) {
-    Release();
-    if (last) {
-      Disconnect();
-      return {};
-    }
-    return Line(reply::kNotLoggedOn);
   }
+  if (!last) return Line(reply::kNotLoggedOn);
+  RefuseLogon(true);
   return {};
+}
+
+// The client always hears why; the last allowed attempt also ends the
+// connection, once the reply has gone.
+void CFTPSession::RefuseLogon(bool last) {
+  SendReply(reply::kNotLoggedOn);
+  if (last) Disconnect();
 }
 
 }  // namespace velto

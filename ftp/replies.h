@@ -12,7 +12,8 @@ inline constexpr const char* kConcurrent = "530 User already logged in.  Concurr
 inline constexpr const char* kNeedPassword = "331 OK need password.";
 inline constexpr const char* kNotImplemented = "504 That command is not implemented.";
 inline constexpr const char* kOk = "200 OK";
-inline constexpr const char* kSyst = "215 System is Windows_NT 4.0.";
+// The system type first, so clients pick the parser for LIST's format.
+inline constexpr const char* kSyst = "215 Windows_NT";
 inline constexpr const char* kActionOk = "250 Requested file action completed successfully.";
 inline constexpr const char* kFileNotFound = "550 Requested file action not taken.  File not found.";
 inline constexpr const char* kNoAccess = "550 Requested file action not taken---user does not have access.";
@@ -38,9 +39,27 @@ inline constexpr const char* kTooManyFromAddress = "421 Too many connections fro
 inline constexpr const char* kTransferRunning = "425 A transfer is already running.";
 inline constexpr const char* kNotRegularFile = "550 Requested file action not taken---not a regular file.";
 inline constexpr const char* kBadRestart = "554 Requested action not taken: invalid REST parameter.";
+inline constexpr const char* kNoStorageNeeded = "202 Command not implemented, superfluous at this site.";
+inline constexpr const char* kEpsvAll = "200 EPSV ALL accepted.";
+inline constexpr const char* kEpsvOnly = "503 Only EPSV may set up data connections after EPSV ALL.";
+inline constexpr const char* kIllegalEprt = "500 Illegal EPRT command.";
+inline constexpr const char* kOnlyIpv4 = "522 Network protocol not supported, use (1)";
+inline constexpr const char* kChmodDone = "200 SITE CHMOD command successful.";
+inline constexpr const char* kStatusEnd = "213 End of status.";
 
 // A reply line: the text and CR LF.
 inline std::string Line(std::string_view text) { return std::string(text) + kCrLf; }
+
+// A path inside a reply, in double quotes; a quote in it is doubled
+// (RFC 959), so clients find where the path ends.
+inline std::string Quoted(std::string_view path) {
+  std::string out = "\"";
+  for (char c : path) {
+    out.push_back(c);
+    if (c == '"') out.push_back('"');
+  }
+  return out + "\"";
+}
 
 // Account ids compare without regard to ASCII letter case.
 inline std::string LowerId(std::string text) {

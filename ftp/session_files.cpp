@@ -1,5 +1,5 @@
 // Navigation and file management: CWD, CD, CDUP, PWD, XPWD, MKD, RMD, DELE,
-// RNFR and RNTO.
+// RNFR, RNTO (and their X aliases), SIZE, MDTM, MFMT and SITE CHMOD.
 //
 // Every path an argument names is resolved to an absolute path ("." and ".."
 // taken off the text, runs of separators collapsed) before anything is
@@ -11,6 +11,9 @@
 #include "ftp/ftp_session.h"
 #include "ftp/replies.h"
 #include "users/ftp_users.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace velto {
 
@@ -25,6 +28,16 @@ using Located = CDirectory::Located;
 // its default directory.
 bool Limited(const CFTPUser* account) { return account == nullptr || account->LimitToDefaultDirectory; }
 bool MayWrite(const CFTPUser* account) { return account != nullptr && account->WriteAccess; }
+
+// The existing entry an argument names, links followed (the confinement
+// check has seen where they lead); `st` describes it when found.
+Located FindEntry(const CDirectory& directory, const std::string& argument, bool limited, struct stat& st) {
+  return directory.Locate(argument, limited, [&st](const std::string& path) { return ::stat(path.c_str(), &st) == 0; });
+}
+
+std::string Refusal(Lookup result) {
+  return Line(result == Lookup::Refused ? reply::kNoAccess : reply::kFileNotFound);
+}
 
 }  // namespace
 
@@ -54,7 +67,8 @@ std::string CFTPSession::CmdCD(const ParsedCommand& command) { return CmdCWD(com
 std::string CFTPSession::CmdCDUP(const ParsedCommand&) { return CmdCWD(ParsedCommand{"CWD", ".."}); }
 
 std::string CFTPSession::CmdPWD(const ParsedCommand&) {
-  return Line("257 Remote directory is \"" + directory_->CurrentDirectory() + "\"");
+  return Line("257 " + reply::Quoted(directory_->ClientPath(directory_->CurrentDirectory())) +
+              " is the current directory.");
 }
 
 std::string CFTPSession::CmdMKD(const ParsedCommand& command) {
@@ -66,7 +80,7 @@ std::string CFTPSession::CmdMKD(const ParsedCommand& command) {
   const std::string target = CDirectory::Normalize(directory_->Candidates(command.argument).front());
   if (Limited(account) && !directory_->Contains(target, true)) return Line(reply::kNoAccess);
   if (!directory_->MakeDir(target)) return Line(reply::kFileNotFound);
-  return Line("257 \"" + target + "\" Directory created.");
+  return Line("257 " + reply::Quoted(directory_->ClientPath(target)) + " Directory created.");
 }
 
 std::string CFTPSession::CmdRMD(const ParsedCommand& command) {
@@ -149,6 +163,72 @@ std::string CFTPSession::CmdRNTO(const ParsedCommand& command) {
   const bool moved = file.IsDirectory() ? directory_->RenameDir(source.path, target)
                                         : file.RenameFile(source.path, target);
   return Line(moved ? reply::kActionOk : reply::kActionFailed);
+}
+
+std::string CFTPSession::CmdSIZE(const ParsedCommand& command) {
+  if (command.argument.empty()) return Line(reply::kSyntaxMissing);
+  struct stat st{};
+  const Located found = FindEntry(*directory_, command.argument, Limited(Account()), st);
+  if (found.result != Lookup::Found) return Refusal(found.result);
+  // Both types send the bytes unchanged: the size is the byte count.
+  if (!S_ISREG(st.st_mode)) return Line(reply::kNotRegularFile);
+  return Line("213 " + std::to_string(st.st_size));
+}
+
+std::string CFTPSession::CmdMDTM(const ParsedCommand& command) {
+  if (command.argument.empty()) return Line(reply::kSyntaxMissing);
+  struct stat st{};
+  const Located found = FindEntry(*directory_, command.argument, Limited(Account()), st);
+  if (found.result != Lookup::Found) return Refusal(found.result);
+  return Line("213 " + FactTime(st.st_mtime));
+}
+
+// MFMT <time> <path>: sets the entry's modification time (mirrors keep
+// the dates of what they copy).
+std::string CFTPSession::CmdMFMT(const ParsedCommand& command) {
+  const CFTPUser* account = Account();
+  if (!MayWrite(account)) return Line(reply::kNoAccess);
+  const std::size_t space = command.argument.find(' ');
+  const std::size_t nameAt = command.argument.find_first_not_of(' ', space);
+  std::time_t when = 0;
+  if (nameAt == std::string::npos || !ParseFactTime(command.argument.substr(0, space), when)) {
+    return Line(reply::kSyntaxMissingOrIncorrect);
+  }
+  const std::string name = command.argument.substr(nameAt);
+  struct stat st{};
+  const Located found = FindEntry(*directory_, name, Limited(account), st);
+  if (found.result != Lookup::Found) return Refusal(found.result);
+  const timespec times[2] = {{0, UTIME_OMIT}, {when, 0}};
+  if (::utimensat(AT_FDCWD, found.path.c_str(), times, 0) != 0) return Line(reply::kActionFailed);
+  return Line("213 Modify=" + FactTime(when) + "; " + name);
+}
+
+// SITE CHMOD <octal mode> <path>: the permission bits only (never set-id
+// or sticky bits), with the write right, inside the account's tree.
+std::string CFTPSession::CmdSITE(const ParsedCommand& command) {
+  const std::string& arg = command.argument;
+  const std::string word = UpperAscii(arg.substr(0, arg.find(' ')));
+  if (word != "CHMOD") return Line(reply::kNotImplemented);
+  const CFTPUser* account = Account();
+  if (!MayWrite(account)) return Line(reply::kNoAccess);
+  const std::size_t modeAt = arg.find_first_not_of(' ', word.size());
+  const std::size_t modeEnd = modeAt == std::string::npos ? modeAt : arg.find(' ', modeAt);
+  const std::size_t nameAt = modeEnd == std::string::npos ? modeEnd : arg.find_first_not_of(' ', modeEnd);
+  if (nameAt == std::string::npos) return Line(reply::kSyntaxMissingOrIncorrect);
+  const std::string modeText = arg.substr(modeAt, modeEnd - modeAt);
+  unsigned mode = 0;
+  for (char c : modeText) {
+    if (c < '0' || c > '7' || modeText.size() > 4) return Line(reply::kSyntaxMissingOrIncorrect);
+    mode = mode * 8 + static_cast<unsigned>(c - '0');
+  }
+  const bool limited = Limited(account);
+  struct stat st{};
+  const Located found = FindEntry(*directory_, arg.substr(nameAt), limited, st);
+  if (found.result != Lookup::Found) return Refusal(found.result);
+  // The default directory's own entry belongs to the folder above it.
+  if (limited && !directory_->BelowDefault(found.path)) return Line(reply::kNoAccess);
+  if (::chmod(found.path.c_str(), mode & 0777) != 0) return Line(reply::kActionFailed);
+  return Line(reply::kChmodDone);
 }
 
 }  // namespace velto

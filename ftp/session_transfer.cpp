@@ -1,5 +1,6 @@
-// Data connections and transfers: PORT, PASV, TYPE, REST, RETR, STOR, ABOR
-// and the session's side of the data connection's life.
+// Data connections and transfers: PORT, PASV, EPRT, EPSV, TYPE, REST, RETR,
+// STOR, APPE, STOU, ABOR and the session's side of the data connection's
+// life.
 //
 // A transfer command answers its preliminary reply, then runs as soon as the
 // data connection exists: at once when the client is already connected to
@@ -19,6 +20,7 @@
 #include "log/log_lines.h"
 #include "users/ftp_users.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -115,32 +117,74 @@ std::string CFTPSession::CmdPORT(const ParsedCommand& command) {
   for (int i = 0; i < 6; ++i) {
     if (!PortField(fields[static_cast<std::size_t>(i)], v[i])) return Line(reply::kSyntaxMissingOrIncorrect);
   }
+  if (epsvAll_) return Line(reply::kEpsvOnly);
   const std::string address =
       std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) + "." + std::to_string(v[3]);
   const int port = v[4] * 256 + v[5];
   // Data goes only to the client itself, and never to a privileged port:
   // no bounce through this server, no theft of a service's port.
   if (info_.clientAddress != address || port < 1024) return Line(reply::kIllegalPort);
+  UseActive(address, port);
+  return Line(reply::kOk);
+}
 
+// EPRT |1|address|port| (RFC 2428; any delimiter): PORT's rules, IPv4 only.
+std::string CFTPSession::CmdEPRT(const ParsedCommand& command) {
+  const std::string& arg = command.argument;
+  if (arg.size() < 2 || arg[0] < 33 || arg[0] > 126 || arg.back() != arg[0]) {
+    return Line(reply::kSyntaxMissingOrIncorrect);
+  }
+  std::vector<std::string> fields;
+  std::size_t start = 1;
+  while (start < arg.size()) {
+    const std::size_t end = arg.find(arg[0], start);
+    fields.push_back(arg.substr(start, end - start));
+    start = end + 1;
+  }
+  if (fields.size() != 3) return Line(reply::kSyntaxMissingOrIncorrect);
+  if (fields[0] != "1") return Line(reply::kOnlyIpv4);
+  in_addr parsed{};
+  int port = 0;
+  const std::string& portText = fields[2];
+  const auto [end, error] = std::from_chars(portText.data(), portText.data() + portText.size(), port);
+  if (::inet_pton(AF_INET, fields[1].c_str(), &parsed) != 1 || error != std::errc() ||
+      end != portText.data() + portText.size() || port < 1 || port > 65535) {
+    return Line(reply::kSyntaxMissingOrIncorrect);
+  }
+  if (epsvAll_) return Line(reply::kEpsvOnly);
+  char canonical[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, &parsed, canonical, sizeof canonical);
+  if (info_.clientAddress != canonical || port < 1024) return Line(reply::kIllegalEprt);
+  UseActive(canonical, port);
+  return Line(reply::kOk);
+}
+
+void CFTPSession::UseActive(const std::string& address, int port) {
   ClosePassiveListener();
   if (!TransferBusy()) CloseDataConnection();
   dataHostAddress_ = address;
   DataPortToConnectOn = std::to_string(port);
   dataMode_ = DataMode::Active;
-  return Line(reply::kOk);
 }
 
-std::string CFTPSession::CmdPASV(const ParsedCommand&) {
+int CFTPSession::UsePassive() {
   ClosePassiveListener();
   if (!TransferBusy()) CloseDataConnection();
   const int port = host_->OpenPassive();
   if (port <= 0) {
     dataMode_ = DataMode::None;
-    return Line(reply::kCantOpenData);
+    return 0;
   }
   passiveOpen_ = true;
   DataPortToListenOn = std::to_string(port);
   dataMode_ = DataMode::Passive;
+  return port;
+}
+
+std::string CFTPSession::CmdPASV(const ParsedCommand&) {
+  if (epsvAll_) return Line(reply::kEpsvOnly);
+  const int port = UsePassive();
+  if (port == 0) return Line(reply::kCantOpenData);
   // The address the client reached this server on.
   std::string address = info_.localAddress.empty() ? info_.serverAddress : info_.localAddress;
   for (auto& c : address) {
@@ -150,9 +194,28 @@ std::string CFTPSession::CmdPASV(const ParsedCommand&) {
               std::to_string(port % 256) + ").");
 }
 
+// EPSV [1|ALL] (RFC 2428): PASV without an address, which the client
+// already has.
+std::string CFTPSession::CmdEPSV(const ParsedCommand& command) {
+  const std::string arg = UpperAscii(command.argument);
+  if (arg == "ALL") {
+    epsvAll_ = true;
+    return Line(reply::kEpsvAll);
+  }
+  if (!arg.empty() && arg != "1") {
+    return Line(arg == "2" ? reply::kOnlyIpv4 : reply::kSyntaxMissingOrIncorrect);
+  }
+  const int port = UsePassive();
+  if (port == 0) return Line(reply::kCantOpenData);
+  return Line("229 Entering Extended Passive Mode (|||" + std::to_string(port) + "|)");
+}
+
 std::string CFTPSession::CmdTYPE(const ParsedCommand& command) {
-  if (command.argument == "A" || command.argument == "I") {
-    TypeMode = command.argument;
+  // Bytes go unchanged in every type; "A N" and "L 8" are the RFC 1123
+  // minimum, the same as A and I.
+  const std::string& type = command.argument;
+  if (type == "A" || type == "I" || type == "A N" || type == "L 8") {
+    TypeMode = type == "L 8" ? "I" : type.substr(0, 1);
     return Line(reply::kOk);
   }
   return Line(reply::kNotImplemented);
@@ -195,21 +258,22 @@ std::string CFTPSession::CmdRETR(const ParsedCommand& command) {
   return BeginTransfer(std::move(t), reply::kOpening);
 }
 
-std::string CFTPSession::CmdSTOR(const ParsedCommand& command) {
+std::string CFTPSession::CmdSTOR(const ParsedCommand& command) { return Upload(command, false); }
+
+// APPE: STOR that adds to the end of an existing file.
+std::string CFTPSession::CmdAPPE(const ParsedCommand& command) { return Upload(command, true); }
+
+std::string CFTPSession::Upload(const ParsedCommand& command, bool append) {
   const CFTPUser* account = Account();
   if (account == nullptr || !account->WriteAccess) return Line(reply::kNoAccess);
   if (command.argument.empty()) return Line(reply::kSyntaxMissingOrIncorrect);
-  const auto target = directory_->Locate(command.argument, account->LimitToDefaultDirectory,
-                                         [this](const std::string& path) {
-                                           const auto slash = path.rfind('/');
-                                           return directory_->DirExists(path.substr(0, slash + 1)) &&
-                                                  ValidFileName(path.substr(slash + 1));
-                                         });
-  if (target.result != CDirectory::Lookup::Found) return Line(reply::kNoAccess);
-  const std::int64_t restart = FilePos;
+  std::string path;
+  if (!LocateUpload(command.argument, account->LimitToDefaultDirectory, path)) return Line(reply::kNoAccess);
+  // An append goes to the end, wherever a restart pointed.
+  const std::int64_t restart = append ? 0 : FilePos;
   FilePos = 0;
   struct stat st{};
-  if (::lstat(target.path.c_str(), &st) == 0) {
+  if (::lstat(path.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) return Line(reply::kCannotDelete);
     // Only a regular file is written: never a FIFO, a device, a socket, or
     // whatever a link points at.
@@ -217,9 +281,43 @@ std::string CFTPSession::CmdSTOR(const ParsedCommand& command) {
   }
   Transfer t;
   t.kind = Transfer::Kind::Stor;
-  t.path = target.path;
+  t.path = path;
+  t.write = append ? Transfer::Write::Append : Transfer::Write::Replace;
   t.offset = restart;
   return BeginTransfer(std::move(t), reply::kOpening);
+}
+
+// STOU [name]: stores under a name no entry has yet (the name given, else
+// "upload", with ".1", ".2", ... added as needed) and says which.
+std::string CFTPSession::CmdSTOU(const ParsedCommand& command) {
+  const CFTPUser* account = Account();
+  if (account == nullptr || !account->WriteAccess) return Line(reply::kNoAccess);
+  const std::string wanted = command.argument.empty() ? std::string("upload") : command.argument;
+  std::string path;
+  if (!LocateUpload(wanted, account->LimitToDefaultDirectory, path)) return Line(reply::kNoAccess);
+  FilePos = 0;
+  std::string suffix;
+  struct stat st{};
+  for (int n = 1; ::lstat((path + suffix).c_str(), &st) == 0; ++n) {
+    if (n > 999) return Line(reply::kLocalError);
+    suffix = "." + std::to_string(n);
+  }
+  Transfer t;
+  t.kind = Transfer::Kind::Stor;
+  t.path = path + suffix;
+  t.write = Transfer::Write::Unique;
+  // The name as the client would use it from its current folder.
+  return BeginTransfer(std::move(t), "150 FILE: " + wanted + suffix);
+}
+
+// Where an upload goes: a valid file name in an existing folder.
+bool CFTPSession::LocateUpload(const std::string& argument, bool limited, std::string& path) const {
+  const auto found = directory_->Locate(argument, limited, [this](const std::string& candidate) {
+    const auto slash = candidate.rfind('/');
+    return directory_->DirExists(candidate.substr(0, slash + 1)) && ValidFileName(candidate.substr(slash + 1));
+  });
+  path = found.path;
+  return found.result == CDirectory::Lookup::Found;
 }
 
 std::string CFTPSession::CmdABOR(const ParsedCommand&) {
@@ -413,31 +511,38 @@ bool CFTPSession::OpenUploadTarget() {
     SendReply(S_ISDIR(st.st_mode) ? reply::kCannotDelete : reply::kNotRegularFile);
     return false;
   }
-  if (restart == 0) {
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+  std::int64_t position = restart;
+  if (active_.write == Transfer::Write::Unique) {
+    // Whatever appeared under the name meanwhile stays untouched.
+    storFile_ = platform::UniqueFd(::open(path.c_str(), kFlags | O_EXCL, 0644));
+  } else if (restart == 0 && active_.write == Transfer::Write::Replace) {
     if (exists && ::unlink(path.c_str()) != 0) {
       SendReply(reply::kCannotDelete);
       return false;
     }
-    storFile_ = platform::UniqueFd(
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644));
+    storFile_ = platform::UniqueFd(::open(path.c_str(), kFlags | O_EXCL, 0644));
   } else {
-    storFile_ = platform::UniqueFd(
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644));
+    storFile_ = platform::UniqueFd(::open(path.c_str(), kFlags, 0644));
     struct stat opened{};
     if (storFile_ && (::fstat(storFile_.get(), &opened) != 0 || !S_ISREG(opened.st_mode))) {
       storFile_.reset();
       SendReply(reply::kNotRegularFile);
       return false;
     }
-    // A resumed upload continues where the client says it stopped.
-    if (storFile_ && ::ftruncate(storFile_.get(), restart) != 0) storFile_.reset();
+    if (active_.write == Transfer::Write::Append) {
+      position = opened.st_size;
+    } else if (storFile_ && ::ftruncate(storFile_.get(), restart) != 0) {
+      // A resumed upload continues where the client says it stopped.
+      storFile_.reset();
+    }
   }
   if (!storFile_) {
     SendReply(reply::kLocalError);
     return false;
   }
   storFilePath_ = path;
-  storOffset_ = restart;
+  storOffset_ = position;
   storFailed_ = false;
   return true;
 }
@@ -518,6 +623,7 @@ void CFTPSession::Close() {
   storFile_.reset();
   active_ = Transfer{};
   WaitingForSTORFile = false;
+  controlListing_.reset();
   ClosePassiveListener();
   CloseDataConnection();
 }

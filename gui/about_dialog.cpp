@@ -40,31 +40,31 @@ FAbout::FAbout(QWidget* parent) : QDialog(parent) {
 
   auto* logo = new QLabel(this);
   logo->setPixmap(LogoPixmap(72));
-  mVersion = new QLabel(this);
+  version_ = new QLabel(this);
   auto* maker = new QLabel(ToQt(kMakerName), this);
   QFont bold = maker->font();
   bold.setBold(true);
   maker->setFont(bold);
   auto* address = new QLabel(ToQt(kMakerAddress), this);
-  mWebPage = LinkLabel(kMakerWebPage, this);
-  mWebPage->setToolTip(tr("Visit the web site"));
-  mMail = LinkLabel(kSupportMail, this);
-  mMail->setToolTip(tr("Write to support"));
-  connect(mWebPage, &QLabel::linkActivated, this, &FAbout::OpenWebPage);
-  connect(mMail, &QLabel::linkActivated, this, &FAbout::OpenMail);
+  webPage_ = LinkLabel(kMakerWebPage, this);
+  webPage_->setToolTip(tr("Visit the web site"));
+  mail_ = LinkLabel(kSupportMail, this);
+  mail_->setToolTip(tr("Write to support"));
+  connect(webPage_, &QLabel::linkActivated, this, &FAbout::OpenWebPage);
+  connect(mail_, &QLabel::linkActivated, this, &FAbout::OpenMail);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
-  mOk = buttons->button(QDialogButtonBox::Ok);
+  ok_ = buttons->button(QDialogButtonBox::Ok);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
 
   auto* text = new QVBoxLayout;
-  text->addWidget(mVersion);
+  text->addWidget(version_);
   text->addSpacing(8);
   text->addWidget(maker);
   text->addWidget(address);
   text->addSpacing(8);
-  text->addWidget(mWebPage);
-  text->addWidget(mMail);
+  text->addWidget(webPage_);
+  text->addWidget(mail_);
   auto* row = new QHBoxLayout;
   row->addWidget(logo, 0, Qt::AlignTop);
   row->addSpacing(12);
@@ -79,7 +79,7 @@ FAbout::~FAbout() = default;
 
 void FAbout::ShowAboutForm() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  mVersion->setText(ToQt(VersionLine()));
+  version_->setText(ToQt(VersionLine()));
   setModal(true);
   adjustSize();
   if (const QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen()) {
@@ -89,14 +89,14 @@ void FAbout::ShowAboutForm() {
   QApplication::restoreOverrideCursor();
 }
 
-QString FAbout::VersionText() const { return mVersion->text(); }
+QString FAbout::VersionText() const { return version_->text(); }
 
 QUrl FAbout::WebPageUrl() const { return QUrl(ToQt(kMakerWebPage)); }
 
 QUrl FAbout::MailUrl() const {
   QUrl url(QStringLiteral("mailto:") + ToQt(kSupportMail));
   QUrlQuery query;
-  query.addQueryItem(QStringLiteral("subject"), ToQt(SupportMailSubject(FromQt(mVersion->text()))));
+  query.addQueryItem(QStringLiteral("subject"), ToQt(SupportMailSubject(FromQt(version_->text()))));
   url.setQuery(query);
   return url;
 }

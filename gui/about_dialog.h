@@ -27,13 +27,13 @@ class FAbout final : public QDialog {
   void OpenWebPage();
   void OpenMail();
 
-  QPushButton* OkButton() { return mOk; }
+  QPushButton* OkButton() { return ok_; }
 
  private:
-  QLabel* mVersion = nullptr;
-  QLabel* mWebPage = nullptr;
-  QLabel* mMail = nullptr;
-  QPushButton* mOk = nullptr;
+  QLabel* version_ = nullptr;
+  QLabel* webPage_ = nullptr;
+  QLabel* mail_ = nullptr;
+  QPushButton* ok_ = nullptr;
 };
 
 // Opens the About box over `parent` (modal, without blocking the caller);

@@ -19,104 +19,104 @@
 namespace velto {
 
 FDomainUsers::FDomainUsers(AccountSource source, QWidget* parent)
-    : QDialog(parent), mPicker(std::move(source)) {
+    : QDialog(parent), picker_(std::move(source)) {
   setWindowTitle(tr("Domain Users"));
   setWindowIcon(AppIcon());
 
   // There are no domains or servers to choose from here: the accounts
   // offered are this computer's.
   auto* caption = new QLabel(tr("Accounts of this computer:"), this);
-  mUsers = new QListWidget(this);
-  mUsers->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  mUsers->setToolTip(tr("Highlight user(s) you wish to add"));
-  mOverwrite = new QCheckBox(tr("Overwrite Existing Profiles"), this);
-  mOverwrite->setToolTip(tr("Overwrite existing profiles with the same user name (duplicates can not be created)"));
-  mOk = new QPushButton(tr("OK"), this);
-  mOk->setDefault(true);
-  mCancel = new QPushButton(tr("&Cancel"), this);
-  connect(mOk, &QPushButton::clicked, this, &FDomainUsers::OkClicked);
-  connect(mCancel, &QPushButton::clicked, this, [this] {
-    mPicker.Cancel();
+  users_ = new QListWidget(this);
+  users_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  users_->setToolTip(tr("Highlight user(s) you wish to add"));
+  overwrite_ = new QCheckBox(tr("Overwrite Existing Profiles"), this);
+  overwrite_->setToolTip(tr("Overwrite existing profiles with the same user name (duplicates can not be created)"));
+  ok_ = new QPushButton(tr("OK"), this);
+  ok_->setDefault(true);
+  cancel_ = new QPushButton(tr("&Cancel"), this);
+  connect(ok_, &QPushButton::clicked, this, &FDomainUsers::OkClicked);
+  connect(cancel_, &QPushButton::clicked, this, [this] {
+    picker_.Cancel();
     reject();
   });
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
-  buttons->addWidget(mOk);
-  buttons->addWidget(mCancel);
+  buttons->addWidget(ok_);
+  buttons->addWidget(cancel_);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(caption);
-  layout->addWidget(mUsers, 1);
-  layout->addWidget(mOverwrite);
+  layout->addWidget(users_, 1);
+  layout->addWidget(overwrite_);
   layout->addLayout(buttons);
 
-  mPicker.Load();
-  for (const std::string& account : mPicker.Accounts()) mUsers->addItem(ToQt(account));
+  picker_.Load();
+  for (const std::string& account : picker_.Accounts()) users_->addItem(ToQt(account));
 }
 
 FDomainUsers::~FDomainUsers() = default;
 
 void FDomainUsers::OkClicked() {
   std::vector<int> selected;
-  for (int i = 0; i < mUsers->count(); ++i) {
-    if (mUsers->item(i)->isSelected()) selected.push_back(i);
+  for (int i = 0; i < users_->count(); ++i) {
+    if (users_->item(i)->isSelected()) selected.push_back(i);
   }
-  mPicker.Accept(selected, mOverwrite->isChecked());
+  picker_.Accept(selected, overwrite_->isChecked());
   accept();
 }
 
 std::vector<std::string> FDomainUsers::GetAccountListToAdd(bool& overwrite) {
-  mPicker.Cancel();
+  picker_.Cancel();
   exec();
-  if (!mPicker.Chosen().empty()) overwrite = mPicker.Overwrite();
-  return mPicker.Chosen();
+  if (!picker_.Chosen().empty()) overwrite = picker_.Overwrite();
+  return picker_.Chosen();
 }
 
 FProgress::FProgress(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint) {
   setWindowTitle(tr("Velto"));
   setWindowIcon(AppIcon());
   setWindowModality(Qt::ApplicationModal);
-  mStatus = new QLabel(this);
-  mStatus->setMinimumWidth(320);
-  mBar = new QProgressBar(this);
-  mBar->setTextVisible(false);
-  mCancel = new QPushButton(tr("&Cancel"), this);
-  mCancel->setToolTip(tr("Cancel current operation"));
-  connect(mCancel, &QPushButton::clicked, this, &FProgress::RequestCancel);
+  status_ = new QLabel(this);
+  status_->setMinimumWidth(320);
+  bar_ = new QProgressBar(this);
+  bar_->setTextVisible(false);
+  cancel_ = new QPushButton(tr("&Cancel"), this);
+  cancel_->setToolTip(tr("Cancel current operation"));
+  connect(cancel_, &QPushButton::clicked, this, &FProgress::RequestCancel);
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(mStatus);
-  layout->addWidget(mBar);
-  layout->addWidget(mCancel, 0, Qt::AlignRight);
+  layout->addWidget(status_);
+  layout->addWidget(bar_);
+  layout->addWidget(cancel_, 0, Qt::AlignRight);
   Reset();
 }
 
 FProgress::~FProgress() = default;
 
 void FProgress::RequestCancel() {
-  mCancelRequested = true;
+  cancelRequested_ = true;
   emit cancelProcess();
 }
 
 void FProgress::reject() { RequestCancel(); }
 
 void FProgress::SetTotal(int items) {
-  mBar->setRange(0, items > 0 ? items : 1);
-  mBar->setValue(0);
+  bar_->setRange(0, items > 0 ? items : 1);
+  bar_->setValue(0);
 }
 
 void FProgress::Status(const std::string& text) {
-  mStatus->setText(ToQt(text));
-  mStatus->repaint();
+  status_->setText(ToQt(text));
+  status_->repaint();
 }
 
-void FProgress::Increase(int amount) { mBar->setValue(std::min(mBar->value() + amount, mBar->maximum())); }
+void FProgress::Increase(int amount) { bar_->setValue(std::min(bar_->value() + amount, bar_->maximum())); }
 
 void FProgress::Reset() {
-  mBar->setRange(0, 1);
-  mBar->setValue(0);
+  bar_->setRange(0, 1);
+  bar_->setValue(0);
 }
 
-QString FProgress::StatusText() const { return mStatus->text(); }
+QString FProgress::StatusText() const { return status_->text(); }
 
 namespace {
 

@@ -38,19 +38,19 @@ class FDomainUsers final : public QDialog {
   // gets the option's state with a non-empty answer.
   std::vector<std::string> GetAccountListToAdd(bool& overwrite);
 
-  QListWidget* UserList() const { return mUsers; }
-  QCheckBox* OverwriteBox() const { return mOverwrite; }
-  QPushButton* OkButton() const { return mOk; }
-  QPushButton* CancelButton() const { return mCancel; }
+  QListWidget* UserList() const { return users_; }
+  QCheckBox* OverwriteBox() const { return overwrite_; }
+  QPushButton* OkButton() const { return ok_; }
+  QPushButton* CancelButton() const { return cancel_; }
 
  private:
   void OkClicked();
 
-  AccountPicker mPicker;
-  QListWidget* mUsers = nullptr;
-  QCheckBox* mOverwrite = nullptr;
-  QPushButton* mOk = nullptr;
-  QPushButton* mCancel = nullptr;
+  AccountPicker picker_;
+  QListWidget* users_ = nullptr;
+  QCheckBox* overwrite_ = nullptr;
+  QPushButton* ok_ = nullptr;
+  QPushButton* cancel_ = nullptr;
 };
 
 // A small window that stays on top, with a status line, a bar and Cancel.
@@ -66,7 +66,7 @@ class FProgress final : public QDialog, public IImportProgress {
   void SetTotal(int items) override;
   void Status(const std::string& text) override;
   void Increase(int amount) override;
-  bool CancelRequested() const override { return mCancelRequested; }
+  bool CancelRequested() const override { return cancelRequested_; }
   // Empties the bar.
   void Reset();
   // The work is over: the window goes.
@@ -76,8 +76,8 @@ class FProgress final : public QDialog, public IImportProgress {
   void reject() override;
 
   QString StatusText() const;
-  QProgressBar* Bar() const { return mBar; }
-  QPushButton* CancelButton() const { return mCancel; }
+  QProgressBar* Bar() const { return bar_; }
+  QPushButton* CancelButton() const { return cancel_; }
 
  signals:
   void cancelProcess();
@@ -85,10 +85,10 @@ class FProgress final : public QDialog, public IImportProgress {
  private:
   void RequestCancel();
 
-  QLabel* mStatus = nullptr;
-  QProgressBar* mBar = nullptr;
-  QPushButton* mCancel = nullptr;
-  bool mCancelRequested = false;
+  QLabel* status_ = nullptr;
+  QProgressBar* bar_ = nullptr;
+  QPushButton* cancel_ = nullptr;
+  bool cancelRequested_ = false;
 };
 
 // Imports `names` with `progress` shown; the loop runs after each account.

@@ -22,51 +22,51 @@ namespace velto {
 FDiagnostics::FDiagnostics(FactsSource facts, DiagnosticsModel::FeedSwitch viewRealTime,
                            DiagnosticsModel::Stamper stamp, QWidget* parent)
     : QWidget(parent, Qt::Window),
-      mFacts(std::move(facts)),
-      mViewRealTime(std::move(viewRealTime)),
-      mStamp(std::move(stamp)) {
+      facts_(std::move(facts)),
+      viewRealTime_(std::move(viewRealTime)),
+      stamp_(std::move(stamp)) {
   setWindowTitle(tr("Diagnostics"));
   setWindowIcon(AppIcon());
 
   auto* menus = new QMenuBar(this);
   QMenu* file = menus->addMenu(tr("&File"));
-  mClose = file->addAction(tr("&Close"));
+  close_ = file->addAction(tr("&Close"));
   QMenu* options = menus->addMenu(tr("&Options"));
-  mShowLog = options->addAction(tr("Show &Log Window"));
-  mShowLog->setCheckable(true);
-  connect(mClose, &QAction::triggered, this, &QWidget::hide);
-  connect(mShowLog, &QAction::triggered, this, &FDiagnostics::ToggleLogWindow);
+  showLog_ = options->addAction(tr("Show &Log Window"));
+  showLog_->setCheckable(true);
+  connect(close_, &QAction::triggered, this, &QWidget::hide);
+  connect(showLog_, &QAction::triggered, this, &FDiagnostics::ToggleLogWindow);
 
   auto* info = new QGroupBox(tr("Connection Information"), this);
-  mComputerName = new QLabel(info);
-  mComputerName->setToolTip(tr("Computer Name"));
-  mIPAddress = new QLabel(info);
-  mIPAddress->setToolTip(tr("IP Address"));
-  mNumOfConnections = new QLabel(info);
-  mNumOfConnections->setToolTip(tr("Number of current connections"));
+  computerName_ = new QLabel(info);
+  computerName_->setToolTip(tr("Computer Name"));
+  iPAddress_ = new QLabel(info);
+  iPAddress_->setToolTip(tr("IP Address"));
+  numOfConnections_ = new QLabel(info);
+  numOfConnections_->setToolTip(tr("Number of current connections"));
   auto* fields = new QFormLayout(info);
-  fields->addRow(tr("Computer Name:"), mComputerName);
-  fields->addRow(tr("IP Address:"), mIPAddress);
-  fields->addRow(tr("# Of Connections:"), mNumOfConnections);
+  fields->addRow(tr("Computer Name:"), computerName_);
+  fields->addRow(tr("IP Address:"), iPAddress_);
+  fields->addRow(tr("# Of Connections:"), numOfConnections_);
 
-  mLogArea = new QWidget(this);
-  mLog = new QPlainTextEdit(mLogArea);
-  mLog->setReadOnly(true);
-  mLog->setLineWrapMode(QPlainTextEdit::NoWrap);
-  mLog->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-  mLog->setToolTip(tr("Activity Log"));
-  auto* statusBar = new QLabel(mLogArea);
+  logArea_ = new QWidget(this);
+  log_ = new QPlainTextEdit(logArea_);
+  log_->setReadOnly(true);
+  log_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  log_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  log_->setToolTip(tr("Activity Log"));
+  auto* statusBar = new QLabel(logArea_);
   statusBar->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   statusBar->setMinimumHeight(statusBar->fontMetrics().height() + 4);
-  auto* logLayout = new QVBoxLayout(mLogArea);
+  auto* logLayout = new QVBoxLayout(logArea_);
   logLayout->setContentsMargins(0, 0, 0, 0);
-  logLayout->addWidget(mLog, 1);
+  logLayout->addWidget(log_, 1);
   logLayout->addWidget(statusBar);
 
   auto* layout = new QVBoxLayout(this);
   layout->setMenuBar(menus);
   layout->addWidget(info);
-  layout->addWidget(mLogArea, 1);
+  layout->addWidget(logArea_, 1);
 
   Load();
   ApplyLogWindowShown();
@@ -78,30 +78,30 @@ FDiagnostics::FDiagnostics(FactsSource facts, DiagnosticsModel::FeedSwitch viewR
 FDiagnostics::~FDiagnostics() = default;
 
 void FDiagnostics::ActivityFeed(std::string_view text) {
-  const std::size_t before = mModel->LogText().size();
-  mModel->ActivityFeed(text);
+  const std::size_t before = model_->LogText().size();
+  model_->ActivityFeed(text);
   ShowAddedLine(before, text);
 }
 
 void FDiagnostics::AddToLog(std::string_view text) {
-  const std::size_t before = mModel->LogText().size();
-  mModel->AddToLog(text);
+  const std::size_t before = model_->LogText().size();
+  model_->AddToLog(text);
   ShowAddedLine(before, text);
 }
 
 void FDiagnostics::ConnectionOpened() {
-  mModel->ConnectionOpened();
+  model_->ConnectionOpened();
   ShowCounter();
 }
 
 void FDiagnostics::ConnectionClosed() {
-  mModel->ConnectionClosed();
+  model_->ConnectionClosed();
   ShowCounter();
 }
 
-QString FDiagnostics::ComputerNameText() const { return mComputerName->text(); }
+QString FDiagnostics::ComputerNameText() const { return computerName_->text(); }
 
-QString FDiagnostics::IPAddressText() const { return mIPAddress->text(); }
+QString FDiagnostics::IPAddressText() const { return iPAddress_->text(); }
 
 void FDiagnostics::closeEvent(QCloseEvent* event) {
   // The title bar's close ends this instance of the window: the next
@@ -113,24 +113,24 @@ void FDiagnostics::closeEvent(QCloseEvent* event) {
 }
 
 void FDiagnostics::Load() {
-  mModel = std::make_unique<DiagnosticsModel>(mViewRealTime, mStamp);
-  if (mFacts) mModel->Load(mFacts());
-  mComputerName->setText(ToQt(mModel->ComputerName()));
-  mIPAddress->setText(ToQt(mModel->IPAddress()));
+  model_ = std::make_unique<DiagnosticsModel>(viewRealTime_, stamp_);
+  if (facts_) model_->Load(facts_());
+  computerName_->setText(ToQt(model_->ComputerName()));
+  iPAddress_->setText(ToQt(model_->IPAddress()));
   ShowCounter();
   ShowLog();
 }
 
 void FDiagnostics::ShowLog() {
   // The pane breaks lines at LF; the model's lines end in CR LF.
-  QString text = ToQt(mModel->LogText());
+  QString text = ToQt(model_->LogText());
   text.remove(QLatin1Char('\r'));
   if (text.endsWith(QLatin1Char('\n'))) text.chop(1);
-  mLog->setPlainText(text);
+  log_->setPlainText(text);
 }
 
 void FDiagnostics::ShowAddedLine(std::size_t sizeBefore, std::string_view line) {
-  const std::size_t after = mModel->LogText().size();
+  const std::size_t after = model_->LogText().size();
   if (after == sizeBefore) return;  // the feed is off
   if (sizeBefore == 0 || after != sizeBefore + line.size() + 2) {
     ShowLog();  // the pane was emptied first
@@ -139,22 +139,22 @@ void FDiagnostics::ShowAddedLine(std::size_t sizeBefore, std::string_view line) 
   // A busy feed writes many lines: put just the new one on top.
   QString text = ToQt(line);
   text.remove(QLatin1Char('\r'));
-  QTextCursor top(mLog->document());
+  QTextCursor top(log_->document());
   top.movePosition(QTextCursor::Start);
   top.insertText(text + QLatin1Char('\n'));
 }
 
-void FDiagnostics::ShowCounter() { mNumOfConnections->setText(ToQt(mModel->NumOfConnectionsText())); }
+void FDiagnostics::ShowCounter() { numOfConnections_->setText(ToQt(model_->NumOfConnectionsText())); }
 
 void FDiagnostics::ToggleLogWindow() {
-  mModel->ToggleLogWindow();
+  model_->ToggleLogWindow();
   ApplyLogWindowShown();
 }
 
 void FDiagnostics::ApplyLogWindowShown() {
-  const bool shown = mModel->LogWindowShown();
-  mShowLog->setChecked(shown);
-  mLogArea->setVisible(shown);
+  const bool shown = model_->LogWindowShown();
+  showLog_->setChecked(shown);
+  logArea_->setVisible(shown);
   if (shown) {
     resize(kWidth, kExpandedHeight);
     return;

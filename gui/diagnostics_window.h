@@ -39,12 +39,12 @@ class FDiagnostics final : public QWidget {
   void ConnectionOpened();
   void ConnectionClosed();
 
-  const DiagnosticsModel& Model() const { return *mModel; }
-  bool LogWindowShown() const { return mModel->LogWindowShown(); }
+  const DiagnosticsModel& Model() const { return *model_; }
+  bool LogWindowShown() const { return model_->LogWindowShown(); }
 
-  QAction* CloseAction() { return mClose; }
-  QAction* ShowLogAction() { return mShowLog; }
-  QPlainTextEdit* LogPane() { return mLog; }
+  QAction* CloseAction() { return close_; }
+  QAction* ShowLogAction() { return showLog_; }
+  QPlainTextEdit* LogPane() { return log_; }
   QString ComputerNameText() const;
   QString IPAddressText() const;
 
@@ -59,18 +59,18 @@ class FDiagnostics final : public QWidget {
   void ToggleLogWindow();
   void ApplyLogWindowShown();
 
-  FactsSource mFacts;
-  DiagnosticsModel::FeedSwitch mViewRealTime;
-  DiagnosticsModel::Stamper mStamp;
-  std::unique_ptr<DiagnosticsModel> mModel;
+  FactsSource facts_;
+  DiagnosticsModel::FeedSwitch viewRealTime_;
+  DiagnosticsModel::Stamper stamp_;
+  std::unique_ptr<DiagnosticsModel> model_;
 
-  QAction* mClose = nullptr;
-  QAction* mShowLog = nullptr;
-  QLabel* mComputerName = nullptr;
-  QLabel* mIPAddress = nullptr;
-  QLabel* mNumOfConnections = nullptr;
-  QWidget* mLogArea = nullptr;
-  QPlainTextEdit* mLog = nullptr;
+  QAction* close_ = nullptr;
+  QAction* showLog_ = nullptr;
+  QLabel* computerName_ = nullptr;
+  QLabel* iPAddress_ = nullptr;
+  QLabel* numOfConnections_ = nullptr;
+  QWidget* logArea_ = nullptr;
+  QPlainTextEdit* log_ = nullptr;
 };
 
 }  // namespace velto

@@ -48,21 +48,21 @@ QLineEdit* OptionLine(const FTPOptionsModel::OptionField& field, QFormLayout* fo
 }  // namespace
 
 FFTPOptions::FFTPOptions(CServerFacade& server, QWidget* parent) : QDialog(parent) {
-  mModel = std::make_unique<FTPOptionsModel>(
+  model_ = std::make_unique<FTPOptionsModel>(
       server, server.Users(), server.LocalAddresses(), server.PlatformId(),
       [this](const DialogMessage& message) { ShowDialogMessage(this, message); }, SetWaitCursor);
   setWindowTitle(tr("FTP Options"));
   setWindowIcon(AppIcon());
 
-  mOk = new QPushButton(tr("OK"), this);
-  mOk->setDefault(true);
-  mCancel = new QPushButton(tr("&Cancel"), this);
-  connect(mOk, &QPushButton::clicked, this, &FFTPOptions::OkClicked);
-  connect(mCancel, &QPushButton::clicked, this, &QDialog::reject);
+  ok_ = new QPushButton(tr("OK"), this);
+  ok_->setDefault(true);
+  cancel_ = new QPushButton(tr("&Cancel"), this);
+  connect(ok_, &QPushButton::clicked, this, &FFTPOptions::OkClicked);
+  connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
-  buttons->addWidget(mOk);
-  buttons->addWidget(mCancel);
+  buttons->addWidget(ok_);
+  buttons->addWidget(cancel_);
 
   auto* groups = new QHBoxLayout;
   groups->addWidget(BuildGlobalOptions());
@@ -71,14 +71,14 @@ FFTPOptions::FFTPOptions(CServerFacade& server, QWidget* parent) : QDialog(paren
   layout->addLayout(groups);
   layout->addLayout(buttons);
 
-  for (std::size_t i = 0; i < mOptionBoxes.size(); ++i) {
-    if (mOptionBoxes[i] != nullptr) mOptionBoxes[i]->setText(ToQt(mModel->Text(static_cast<Setting>(i))));
+  for (std::size_t i = 0; i < optionBoxes_.size(); ++i) {
+    if (optionBoxes_[i] != nullptr) optionBoxes_[i]->setText(ToQt(model_->Text(static_cast<Setting>(i))));
   }
-  mAllowAnonymous->setChecked(mModel->AllowAnonymousLogons);
-  mNTAuthentication->setEnabled(mModel->NTAuthenticationAvailable());
-  mNTAuthentication->setChecked(mModel->UseNTAuthentication);
-  for (const std::string& address : mModel->BindList()) mBindToIP->addItem(ToQt(address));
-  mBindToIP->setCurrentIndex(mModel->BindPosition);
+  allowAnonymous_->setChecked(model_->AllowAnonymousLogons);
+  nTAuthentication_->setEnabled(model_->NTAuthenticationAvailable());
+  nTAuthentication_->setChecked(model_->UseNTAuthentication);
+  for (const std::string& address : model_->BindList()) bindToIP_->addItem(ToQt(address));
+  bindToIP_->setCurrentIndex(model_->BindPosition);
   ShowList();
   ShowForm();
 }
@@ -91,25 +91,25 @@ QWidget* FFTPOptions::BuildGlobalOptions() {
   auto* form = new QFormLayout(global);
   form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
   for (const auto& field : FTPOptionsModel::GlobalFields()) {
-    mOptionBoxes[static_cast<std::size_t>(field.setting)] = OptionLine(field, form, global);
+    optionBoxes_[static_cast<std::size_t>(field.setting)] = OptionLine(field, form, global);
   }
-  mBindToIP = new QComboBox(global);
-  mBindToIP->setToolTip(tr("IP to listen on"));
-  form->addRow(tr("Bind To IP:"), mBindToIP);
-  mAllowAnonymous = new QCheckBox(tr("Allow Anonymous Logons"), global);
-  mAllowAnonymous->setToolTip(tr("Allows anonymous logons (the user name 'anonymous' with no password)"));
-  form->addRow(mAllowAnonymous);
+  bindToIP_ = new QComboBox(global);
+  bindToIP_->setToolTip(tr("IP to listen on"));
+  form->addRow(tr("Bind To IP:"), bindToIP_);
+  allowAnonymous_ = new QCheckBox(tr("Allow Anonymous Logons"), global);
+  allowAnonymous_->setToolTip(tr("Allows anonymous logons (the user name 'anonymous' with no password)"));
+  form->addRow(allowAnonymous_);
   // The platform's account check is PAM on this system.
-  mNTAuthentication = new QCheckBox(tr("Use System Accounts (PAM)"), global);
-  mNTAuthentication->setToolTip(
+  nTAuthentication_ = new QCheckBox(tr("Use System Accounts (PAM)"), global);
+  nTAuthentication_->setToolTip(
       tr("When Velto runs as a service, check passwords against this computer's accounts through PAM"));
-  form->addRow(mNTAuthentication);
+  form->addRow(nTAuthentication_);
 
   auto* limits = new QGroupBox(tr("Logon Limits"), column);
   auto* limitForm = new QFormLayout(limits);
   limitForm->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
   for (const auto& field : FTPOptionsModel::LimitFields()) {
-    mOptionBoxes[static_cast<std::size_t>(field.setting)] = OptionLine(field, limitForm, limits);
+    optionBoxes_[static_cast<std::size_t>(field.setting)] = OptionLine(field, limitForm, limits);
   }
 
   // Wide enough to read a banner while it is typed.
@@ -124,54 +124,54 @@ QWidget* FFTPOptions::BuildGlobalOptions() {
 
 QWidget* FFTPOptions::BuildUsers() {
   auto* group = new QGroupBox(tr("Users"), this);
-  mUsers = new QListWidget(group);
-  mUsers->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  mUsers->setToolTip(tr("Select user(s) to change"));
-  mUsers->setMinimumWidth(160);
-  connect(mUsers, &QListWidget::itemSelectionChanged, this, &FFTPOptions::SelectionChanged);
-  connect(mUsers, &QListWidget::itemClicked, this, &FFTPOptions::SelectionChanged);
+  users_ = new QListWidget(group);
+  users_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  users_->setToolTip(tr("Select user(s) to change"));
+  users_->setMinimumWidth(160);
+  connect(users_, &QListWidget::itemSelectionChanged, this, &FFTPOptions::SelectionChanged);
+  connect(users_, &QListWidget::itemClicked, this, &FFTPOptions::SelectionChanged);
 
-  mUserId = new QLineEdit(group);
-  mUserId->setToolTip(tr("User ID (can not be changed once an account is created, and is not case sensitive)"));
-  mPassword = new QLineEdit(group);
-  mPassword->setEchoMode(QLineEdit::Password);
-  mPassword->setToolTip(tr("Password (case sensitive)"));
-  mDefaultDir = new QLineEdit(group);
-  mDefaultDir->setToolTip(tr("Default directory when FTP session starts"));
-  mChooseDir = new QPushButton(tr("..."), group);
-  mChooseDir->setToolTip(tr("Choose default directory"));
-  mChooseDir->setMaximumWidth(40);
-  connect(mChooseDir, &QPushButton::clicked, this, &FFTPOptions::ChooseDirClicked);
+  userId_ = new QLineEdit(group);
+  userId_->setToolTip(tr("User ID (can not be changed once an account is created, and is not case sensitive)"));
+  password_ = new QLineEdit(group);
+  password_->setEchoMode(QLineEdit::Password);
+  password_->setToolTip(tr("Password (case sensitive)"));
+  defaultDir_ = new QLineEdit(group);
+  defaultDir_->setToolTip(tr("Default directory when FTP session starts"));
+  chooseDir_ = new QPushButton(tr("..."), group);
+  chooseDir_->setToolTip(tr("Choose default directory"));
+  chooseDir_->setMaximumWidth(40);
+  connect(chooseDir_, &QPushButton::clicked, this, &FFTPOptions::ChooseDirClicked);
   auto* dirRow = new QHBoxLayout;
-  dirRow->addWidget(mDefaultDir, 1);
-  dirRow->addWidget(mChooseDir);
+  dirRow->addWidget(defaultDir_, 1);
+  dirRow->addWidget(chooseDir_);
   auto* fields = new QFormLayout;
-  fields->addRow(tr("User ID:"), mUserId);
-  fields->addRow(tr("Password:"), mPassword);
+  fields->addRow(tr("User ID:"), userId_);
+  fields->addRow(tr("Password:"), password_);
   fields->addRow(tr("Default Directory:"), dirRow);
 
   auto* rights = new QGridLayout;
-  for (std::size_t i = 0; i < mRights.size(); ++i) {
-    mRights[i] = new QCheckBox(tr(kRightTexts[i].caption), group);
-    mRights[i]->setToolTip(tr(kRightTexts[i].tooltip));
-    rights->addWidget(mRights[i], static_cast<int>(i / 2), static_cast<int>(i % 2));
+  for (std::size_t i = 0; i < rights_.size(); ++i) {
+    rights_[i] = new QCheckBox(tr(kRightTexts[i].caption), group);
+    rights_[i]->setToolTip(tr(kRightTexts[i].tooltip));
+    rights->addWidget(rights_[i], static_cast<int>(i / 2), static_cast<int>(i % 2));
   }
 
-  mAdd = new QPushButton(tr("&Add"), group);
-  mAdd->setToolTip(
+  add_ = new QPushButton(tr("&Add"), group);
+  add_->setToolTip(
       tr("Add new user.  Once the users info has been entered, click on the Update button to save the new user."));
-  mUpdate = new QPushButton(tr("&Update"), group);
-  mUpdate->setToolTip(tr("Update highlighted user(s)/Save new user information"));
-  mRemove = new QPushButton(tr("&Remove"), group);
-  mRemove->setToolTip(tr("Remove highlighted user(s)"));
-  connect(mAdd, &QPushButton::clicked, this, &FFTPOptions::AddClicked);
-  connect(mUpdate, &QPushButton::clicked, this, &FFTPOptions::UpdateClicked);
-  connect(mRemove, &QPushButton::clicked, this, &FFTPOptions::RemoveClicked);
+  update_ = new QPushButton(tr("&Update"), group);
+  update_->setToolTip(tr("Update highlighted user(s)/Save new user information"));
+  remove_ = new QPushButton(tr("&Remove"), group);
+  remove_->setToolTip(tr("Remove highlighted user(s)"));
+  connect(add_, &QPushButton::clicked, this, &FFTPOptions::AddClicked);
+  connect(update_, &QPushButton::clicked, this, &FFTPOptions::UpdateClicked);
+  connect(remove_, &QPushButton::clicked, this, &FFTPOptions::RemoveClicked);
   auto* actions = new QHBoxLayout;
   actions->addStretch(1);
-  actions->addWidget(mAdd);
-  actions->addWidget(mUpdate);
-  actions->addWidget(mRemove);
+  actions->addWidget(add_);
+  actions->addWidget(update_);
+  actions->addWidget(remove_);
 
   auto* editor = new QVBoxLayout;
   editor->addLayout(fields);
@@ -179,54 +179,54 @@ QWidget* FFTPOptions::BuildUsers() {
   editor->addStretch(1);
   editor->addLayout(actions);
   auto* layout = new QHBoxLayout(group);
-  layout->addWidget(mUsers);
+  layout->addWidget(users_);
   layout->addLayout(editor, 1);
   return group;
 }
 
-QLineEdit* FFTPOptions::OptionBox(Setting setting) const { return mOptionBoxes[static_cast<std::size_t>(setting)]; }
+QLineEdit* FFTPOptions::OptionBox(Setting setting) const { return optionBoxes_[static_cast<std::size_t>(setting)]; }
 
 void FFTPOptions::ReadForm() {
-  FTPOptionsModel::AccountForm& form = mModel->Form;
-  form.userId = FromQt(mUserId->text());
-  form.password = FromQt(mPassword->text());
-  form.defaultDirectory = FromQt(mDefaultDir->text());
-  form.allowConcurrentLogons = mRights[kConcurrentLogons]->isChecked();
-  form.limitToDefaultDirectory = mRights[kLimitToDefaultDirectory]->isChecked();
-  form.readAccess = mRights[kReadAccess]->isChecked();
-  form.writeAccess = mRights[kWriteAccess]->isChecked();
-  form.logAccess = mRights[kLogAccess]->isChecked();
-  form.useVirtualPaths = mRights[kVirtualPaths]->isChecked();
+  FTPOptionsModel::AccountForm& form = model_->Form;
+  form.userId = FromQt(userId_->text());
+  form.password = FromQt(password_->text());
+  form.defaultDirectory = FromQt(defaultDir_->text());
+  form.allowConcurrentLogons = rights_[kConcurrentLogons]->isChecked();
+  form.limitToDefaultDirectory = rights_[kLimitToDefaultDirectory]->isChecked();
+  form.readAccess = rights_[kReadAccess]->isChecked();
+  form.writeAccess = rights_[kWriteAccess]->isChecked();
+  form.logAccess = rights_[kLogAccess]->isChecked();
+  form.useVirtualPaths = rights_[kVirtualPaths]->isChecked();
 }
 
 // The list mirrors the model's entries, selection and current entry; the
 // signals stay blocked so showing it is not taken for a click.
 void FFTPOptions::ShowList() {
-  const QSignalBlocker blocker(mUsers);
-  const std::vector<std::string>& entries = mModel->Entries();
-  bool same = mUsers->count() == static_cast<int>(entries.size());
-  for (int i = 0; same && i < mUsers->count(); ++i) same = mUsers->item(i)->text() == ToQt(entries[i]);
+  const QSignalBlocker blocker(users_);
+  const std::vector<std::string>& entries = model_->Entries();
+  bool same = users_->count() == static_cast<int>(entries.size());
+  for (int i = 0; same && i < users_->count(); ++i) same = users_->item(i)->text() == ToQt(entries[i]);
   if (!same) {
-    mUsers->clear();
-    for (const std::string& entry : entries) mUsers->addItem(ToQt(entry));
+    users_->clear();
+    for (const std::string& entry : entries) users_->addItem(ToQt(entry));
   }
-  mUsers->setCurrentRow(mModel->Current(), QItemSelectionModel::NoUpdate);
-  for (int i = 0; i < mUsers->count(); ++i) mUsers->item(i)->setSelected(mModel->Selected(i));
+  users_->setCurrentRow(model_->Current(), QItemSelectionModel::NoUpdate);
+  for (int i = 0; i < users_->count(); ++i) users_->item(i)->setSelected(model_->Selected(i));
 }
 
 void FFTPOptions::ShowForm() {
-  const FTPOptionsModel::AccountForm& form = mModel->Form;
-  mUserId->setText(ToQt(form.userId));
-  mPassword->setText(ToQt(form.password));
-  mPassword->setPlaceholderText(mModel->PasswordKept() ? tr("(unchanged)") : QString());
-  mPassword->setEnabled(mModel->PasswordEnabled());
-  mDefaultDir->setText(ToQt(form.defaultDirectory));
-  mRights[kConcurrentLogons]->setChecked(form.allowConcurrentLogons);
-  mRights[kLimitToDefaultDirectory]->setChecked(form.limitToDefaultDirectory);
-  mRights[kReadAccess]->setChecked(form.readAccess);
-  mRights[kWriteAccess]->setChecked(form.writeAccess);
-  mRights[kLogAccess]->setChecked(form.logAccess);
-  mRights[kVirtualPaths]->setChecked(form.useVirtualPaths);
+  const FTPOptionsModel::AccountForm& form = model_->Form;
+  userId_->setText(ToQt(form.userId));
+  password_->setText(ToQt(form.password));
+  password_->setPlaceholderText(model_->PasswordKept() ? tr("(unchanged)") : QString());
+  password_->setEnabled(model_->PasswordEnabled());
+  defaultDir_->setText(ToQt(form.defaultDirectory));
+  rights_[kConcurrentLogons]->setChecked(form.allowConcurrentLogons);
+  rights_[kLimitToDefaultDirectory]->setChecked(form.limitToDefaultDirectory);
+  rights_[kReadAccess]->setChecked(form.readAccess);
+  rights_[kWriteAccess]->setChecked(form.writeAccess);
+  rights_[kLogAccess]->setChecked(form.logAccess);
+  rights_[kVirtualPaths]->setChecked(form.useVirtualPaths);
 
   // Locked boxes take the button face's colour, as a hint that the id and
   // password of several accounts cannot be typed.
@@ -236,58 +236,58 @@ void FFTPOptions::ShowForm() {
     colours.setColor(QPalette::Base, palette().color(editable ? QPalette::Base : QPalette::Button));
     box->setPalette(colours);
   };
-  showLocked(mUserId, mModel->IdEditable());
-  showLocked(mPassword, mModel->PasswordEditable());
-  mAdd->setEnabled(mModel->AddEnabled());
+  showLocked(userId_, model_->IdEditable());
+  showLocked(password_, model_->PasswordEditable());
+  add_->setEnabled(model_->AddEnabled());
 }
 
 void FFTPOptions::SelectionChanged() {
   // Without a current entry the form keeps what was typed.
   ReadForm();
   std::vector<int> selected;
-  for (int i = 0; i < mUsers->count(); ++i) {
-    if (mUsers->item(i)->isSelected()) selected.push_back(i);
+  for (int i = 0; i < users_->count(); ++i) {
+    if (users_->item(i)->isSelected()) selected.push_back(i);
   }
-  mModel->ListClick(selected, mUsers->currentRow());
+  model_->ListClick(selected, users_->currentRow());
   ShowForm();
 }
 
 void FFTPOptions::AddClicked() {
-  mModel->Add();
+  model_->Add();
   ShowList();
   ShowForm();
-  mUserId->setFocus();
+  userId_->setFocus();
 }
 
 void FFTPOptions::UpdateClicked() {
   ReadForm();
-  mModel->Update();
+  model_->Update();
   ShowList();
   ShowForm();
 }
 
 void FFTPOptions::RemoveClicked() {
   ReadForm();
-  mModel->Remove();
+  model_->Remove();
   ShowList();
   ShowForm();
 }
 
 void FFTPOptions::ChooseDirClicked() {
   ReadForm();
-  mModel->DirectoryChosen(FromQt(BrowseDialog(this, tr("Choose Default Directory"), mDefaultDir->text())));
+  model_->DirectoryChosen(FromQt(BrowseDialog(this, tr("Choose Default Directory"), defaultDir_->text())));
   ShowForm();
-  mDefaultDir->setFocus();
+  defaultDir_->setFocus();
 }
 
 void FFTPOptions::OkClicked() {
-  for (std::size_t i = 0; i < mOptionBoxes.size(); ++i) {
-    if (mOptionBoxes[i] != nullptr) mModel->Text(static_cast<Setting>(i)) = FromQt(mOptionBoxes[i]->text());
+  for (std::size_t i = 0; i < optionBoxes_.size(); ++i) {
+    if (optionBoxes_[i] != nullptr) model_->Text(static_cast<Setting>(i)) = FromQt(optionBoxes_[i]->text());
   }
-  mModel->AllowAnonymousLogons = mAllowAnonymous->isChecked();
-  mModel->UseNTAuthentication = mNTAuthentication->isChecked();
-  mModel->BindPosition = mBindToIP->currentIndex();
-  if (mModel->Ok()) accept();
+  model_->AllowAnonymousLogons = allowAnonymous_->isChecked();
+  model_->UseNTAuthentication = nTAuthentication_->isChecked();
+  model_->BindPosition = bindToIP_->currentIndex();
+  if (model_->Ok()) accept();
 }
 
 int ShowFTPOptions(CServerFacade& server, QWidget* parent) {

@@ -30,23 +30,23 @@ class FFTPOptions final : public QDialog {
   explicit FFTPOptions(CServerFacade& server, QWidget* parent = nullptr);
   ~FFTPOptions() override;
 
-  const FTPOptionsModel& Model() const { return *mModel; }
+  const FTPOptionsModel& Model() const { return *model_; }
 
   QLineEdit* OptionBox(Setting setting) const;
-  QCheckBox* AllowAnonymousBox() const { return mAllowAnonymous; }
-  QCheckBox* NTAuthenticationBox() const { return mNTAuthentication; }
-  QComboBox* BindBox() const { return mBindToIP; }
-  QListWidget* UserList() const { return mUsers; }
-  QLineEdit* UserIdBox() const { return mUserId; }
-  QLineEdit* PasswordBox() const { return mPassword; }
-  QLineEdit* DefaultDirBox() const { return mDefaultDir; }
-  QCheckBox* RightBox(Right right) const { return mRights[right]; }
-  QPushButton* AddButton() const { return mAdd; }
-  QPushButton* UpdateButton() const { return mUpdate; }
-  QPushButton* RemoveButton() const { return mRemove; }
-  QPushButton* ChooseDirButton() const { return mChooseDir; }
-  QPushButton* OkButton() const { return mOk; }
-  QPushButton* CancelButton() const { return mCancel; }
+  QCheckBox* AllowAnonymousBox() const { return allowAnonymous_; }
+  QCheckBox* NTAuthenticationBox() const { return nTAuthentication_; }
+  QComboBox* BindBox() const { return bindToIP_; }
+  QListWidget* UserList() const { return users_; }
+  QLineEdit* UserIdBox() const { return userId_; }
+  QLineEdit* PasswordBox() const { return password_; }
+  QLineEdit* DefaultDirBox() const { return defaultDir_; }
+  QCheckBox* RightBox(Right right) const { return rights_[right]; }
+  QPushButton* AddButton() const { return add_; }
+  QPushButton* UpdateButton() const { return update_; }
+  QPushButton* RemoveButton() const { return remove_; }
+  QPushButton* ChooseDirButton() const { return chooseDir_; }
+  QPushButton* OkButton() const { return ok_; }
+  QPushButton* CancelButton() const { return cancel_; }
 
  private:
   QWidget* BuildGlobalOptions();
@@ -61,22 +61,22 @@ class FFTPOptions final : public QDialog {
   void ChooseDirClicked();
   void OkClicked();
 
-  std::unique_ptr<FTPOptionsModel> mModel;
-  std::array<QLineEdit*, kSettingCount> mOptionBoxes{};
-  QCheckBox* mAllowAnonymous = nullptr;
-  QCheckBox* mNTAuthentication = nullptr;
-  QComboBox* mBindToIP = nullptr;
-  QListWidget* mUsers = nullptr;
-  QLineEdit* mUserId = nullptr;
-  QLineEdit* mPassword = nullptr;
-  QLineEdit* mDefaultDir = nullptr;
-  std::array<QCheckBox*, 6> mRights{};
-  QPushButton* mChooseDir = nullptr;
-  QPushButton* mAdd = nullptr;
-  QPushButton* mUpdate = nullptr;
-  QPushButton* mRemove = nullptr;
-  QPushButton* mOk = nullptr;
-  QPushButton* mCancel = nullptr;
+  std::unique_ptr<FTPOptionsModel> model_;
+  std::array<QLineEdit*, kSettingCount> optionBoxes_{};
+  QCheckBox* allowAnonymous_ = nullptr;
+  QCheckBox* nTAuthentication_ = nullptr;
+  QComboBox* bindToIP_ = nullptr;
+  QListWidget* users_ = nullptr;
+  QLineEdit* userId_ = nullptr;
+  QLineEdit* password_ = nullptr;
+  QLineEdit* defaultDir_ = nullptr;
+  std::array<QCheckBox*, 6> rights_{};
+  QPushButton* chooseDir_ = nullptr;
+  QPushButton* add_ = nullptr;
+  QPushButton* update_ = nullptr;
+  QPushButton* remove_ = nullptr;
+  QPushButton* ok_ = nullptr;
+  QPushButton* cancel_ = nullptr;
 };
 
 // Shows the dialog modally over `parent`; QDialog::Accepted after OK.

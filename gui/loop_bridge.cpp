@@ -6,20 +6,20 @@
 namespace velto {
 
 LoopBridge::LoopBridge(platform::EventLoop& loop)
-    : mLoop(loop), mNotifier(std::make_unique<QSocketNotifier>(loop.Fd(), QSocketNotifier::Read)) {
-  QObject::connect(mNotifier.get(), &QSocketNotifier::activated, mNotifier.get(), [this] { Activated(); });
+    : loop_(loop), notifier_(std::make_unique<QSocketNotifier>(loop.Fd(), QSocketNotifier::Read)) {
+  QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] { Activated(); });
 }
 
 LoopBridge::~LoopBridge() = default;
 
 void LoopBridge::Activated() {
-  mLoop.ProcessReady();
-  if (!mLoop.QuitRequested()) return;
+  loop_.ProcessReady();
+  if (!loop_.QuitRequested()) return;
   // The platform loop dispatches nothing more; a descriptor left readable
   // would only spin Qt's loop until it returns. The program ends whatever
   // window is open (quit() would let a dialog that refuses to close keep
   // it running), nested dialog loops included.
-  mNotifier->setEnabled(false);
+  notifier_->setEnabled(false);
   QCoreApplication::exit(0);
 }
 

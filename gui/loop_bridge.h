@@ -25,8 +25,8 @@ class LoopBridge {
  private:
   void Activated();
 
-  platform::EventLoop& mLoop;
-  std::unique_ptr<QSocketNotifier> mNotifier;
+  platform::EventLoop& loop_;
+  std::unique_ptr<QSocketNotifier> notifier_;
 };
 
 }  // namespace velto

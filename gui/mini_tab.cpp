@@ -52,12 +52,12 @@ QRect ToQRect(const MiniTabModel::Rect& r, int dy) { return QRect(r.left, r.top 
 }  // namespace
 
 MiniTab::MiniTab(QWidget* parent)
-    : QWidget(parent), mModel([this](std::string_view caption) {
+    : QWidget(parent), model_([this](std::string_view caption) {
         return QFontMetrics(font()).horizontalAdvance(ToQt(caption));
       }) {
   setFocusPolicy(Qt::StrongFocus);
   setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-  mModel.OnAfterTabChange([this](int index) {
+  model_.OnAfterTabChange([this](int index) {
     update();
     emit afterTabChange(index);
   });
@@ -65,22 +65,22 @@ MiniTab::MiniTab(QWidget* parent)
 
 MiniTab::~MiniTab() = default;
 
-QString MiniTab::Caption(int index) const { return ToQt(mModel.Caption(index)); }
+QString MiniTab::Caption(int index) const { return ToQt(model_.Caption(index)); }
 
 void MiniTab::SetCaption(int index, const QString& caption) {
-  mModel.SetCaption(index, FromQt(caption));
+  model_.SetCaption(index, FromQt(caption));
   Changed();
 }
 
 void MiniTab::SetTabCount(int count) {
-  mModel.SetTabCount(count);
+  model_.SetTabCount(count);
   Changed();
 }
 
-void MiniTab::SetActiveTab(int index) { mModel.SetActiveTab(index); }
+void MiniTab::SetActiveTab(int index) { model_.SetActiveTab(index); }
 
 QSize MiniTab::sizeHint() const {
-  return QSize(mModel.RowWidth(), MiniTabModel::kBarHeight + 2 * MiniTabModel::kRaise);
+  return QSize(model_.RowWidth(), MiniTabModel::kBarHeight + 2 * MiniTabModel::kRaise);
 }
 
 QSize MiniTab::minimumSizeHint() const { return sizeHint(); }
@@ -98,9 +98,9 @@ void MiniTab::paintEvent(QPaintEvent*) {
   painter.drawLine(0, height() - 1, width() - 1, height() - 1);
 
   painter.setPen(palette().color(QPalette::WindowText));
-  for (int n = 0; n < mModel.TabCount(); ++n) {
-    if (n == mModel.ActiveTab()) continue;
-    const QRect tab = ToQRect(mModel.TabRect(n), barTop);
+  for (int n = 0; n < model_.TabCount(); ++n) {
+    if (n == model_.ActiveTab()) continue;
+    const QRect tab = ToQRect(model_.TabRect(n), barTop);
     painter.fillRect(tab.adjusted(2, 2, -2, 0), palette().color(QPalette::Button));
     DrawTabOutline(painter, tab, edges);
     painter.setPen(palette().color(QPalette::ButtonText));
@@ -108,17 +108,17 @@ void MiniTab::paintEvent(QPaintEvent*) {
                      Caption(n));
   }
 
-  const MiniTabModel::Rect activeRect = mModel.ActiveTabRect();
+  const MiniTabModel::Rect activeRect = model_.ActiveTabRect();
   if (activeRect.width == 0) return;
   const QRect active = ToQRect(activeRect, barTop);
   painter.fillRect(active.adjusted(2, 2, -2, 0), palette().color(QPalette::Window));
   DrawTabOutline(painter, active, edges);
   painter.setPen(palette().color(QPalette::WindowText));
   painter.drawText(active.left() + MiniTabModel::kActiveCaptionX,
-                   active.top() + MiniTabModel::kActiveCaptionY + ascent, Caption(mModel.ActiveTab()));
+                   active.top() + MiniTabModel::kActiveCaptionY + ascent, Caption(model_.ActiveTab()));
 
   if (hasFocus()) {
-    const MiniTabModel::Rect focus = mModel.FocusRect();
+    const MiniTabModel::Rect focus = model_.FocusRect();
     QStyleOptionFocusRect option;
     option.initFrom(this);
     option.rect = QRect(active.left() + focus.left, active.top() + focus.top, focus.width, focus.height);
@@ -132,13 +132,13 @@ void MiniTab::mousePressEvent(QMouseEvent* event) {
     QWidget::mousePressEvent(event);
     return;
   }
-  mModel.Press(event->position().toPoint().x());
+  model_.Press(event->position().toPoint().x());
   update();
 }
 
 void MiniTab::changeEvent(QEvent* event) {
   if (event->type() == QEvent::FontChange) {
-    mModel.Relayout();
+    model_.Relayout();
     Changed();
   }
   QWidget::changeEvent(event);

@@ -17,11 +17,11 @@ class MiniTab final : public QWidget {
 
   QString Caption(int index) const;
   void SetCaption(int index, const QString& caption);
-  int TabCount() const { return mModel.TabCount(); }
+  int TabCount() const { return model_.TabCount(); }
   void SetTabCount(int count);
-  int ActiveTab() const { return mModel.ActiveTab(); }
+  int ActiveTab() const { return model_.ActiveTab(); }
   void SetActiveTab(int index);
-  const MiniTabModel& Model() const { return mModel; }
+  const MiniTabModel& Model() const { return model_; }
 
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
@@ -38,7 +38,7 @@ class MiniTab final : public QWidget {
  private:
   void Changed();
 
-  MiniTabModel mModel;
+  MiniTabModel model_;
 };
 
 }  // namespace velto

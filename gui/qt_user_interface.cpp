@@ -59,61 +59,61 @@ int AnswerFor(int button) {
 }  // namespace
 
 QtUserInterface::QtUserInterface(std::string programName)
-    : mProgramName(std::move(programName)), mTray(std::make_unique<TrayIcon>([this] { return mTitle; })) {
-  QObject::connect(mTray.get(), &TrayIcon::mouseMessage, mTray.get(), [this](int message) { OnTrayMouse(message); });
+    : programName_(std::move(programName)), tray_(std::make_unique<TrayIcon>([this] { return title_; })) {
+  QObject::connect(tray_.get(), &TrayIcon::mouseMessage, tray_.get(), [this](int message) { OnTrayMouse(message); });
 }
 
 QtUserInterface::~QtUserInterface() = default;
 
 int QtUserInterface::ShowAppMessage(const std::string& text, int style, const std::string& title) {
   // No owner: the box must show even while no window is.
-  QMessageBox box(IconFor(style), ToQt(title.empty() ? mProgramName : title), ToQt(text), ButtonsFor(style));
+  QMessageBox box(IconFor(style), ToQt(title.empty() ? programName_ : title), ToQt(text), ButtonsFor(style));
   box.setWindowIcon(AppIcon());
   return AnswerFor(box.exec());
 }
 
-bool QtUserInterface::StartTrayIcon() { return mTray->StartTrayService(); }
+bool QtUserInterface::StartTrayIcon() { return tray_->StartTrayService(); }
 
-void QtUserInterface::StopTrayIcon() { mTray->StopTrayService(); }
+void QtUserInterface::StopTrayIcon() { tray_->StopTrayService(); }
 
 void QtUserInterface::ShowMainWindow(bool visible) {
-  mWantVisible = visible;
-  if (!mMainWindow) return;
+  wantVisible_ = visible;
+  if (!mainWindow_) return;
   if (!visible) {
-    mMainWindow->hide();
+    mainWindow_->hide();
     return;
   }
-  mMainWindow->showNormal();
-  mMainWindow->raise();
-  mMainWindow->activateWindow();
+  mainWindow_->showNormal();
+  mainWindow_->raise();
+  mainWindow_->activateWindow();
 }
 
 void QtUserInterface::SetTitle(const std::string& title) {
-  mTitle = title;
-  if (mMainWindow) mMainWindow->setWindowTitle(ToQt(title));
-  mTray->TitleChanged();
+  title_ = title;
+  if (mainWindow_) mainWindow_->setWindowTitle(ToQt(title));
+  tray_->TitleChanged();
 }
 
 void QtUserInterface::SplashStatus(const std::string& text) {
-  if (!mSplash) {
-    mSplash = std::make_unique<FSplash>();
-    mSplash->show();
+  if (!splash_) {
+    splash_ = std::make_unique<FSplash>();
+    splash_->show();
   }
-  mSplash->SetStatus(ToQt(text));
+  splash_->SetStatus(ToQt(text));
 }
 
 void QtUserInterface::SplashReady() {
-  if (mSplash) mSplash->AppIsReady();
+  if (splash_) splash_->AppIsReady();
 }
 
 void QtUserInterface::AttachMainWindow(QWidget* window) {
-  mMainWindow = window;
+  mainWindow_ = window;
   if (!window) return;
-  if (!mTitle.empty()) window->setWindowTitle(ToQt(mTitle));
-  ShowMainWindow(mWantVisible);
+  if (!title_.empty()) window->setWindowTitle(ToQt(title_));
+  ShowMainWindow(wantVisible_);
 }
 
-void QtUserInterface::SetTrayMenu(QMenu* menu) { mTrayMenu = menu; }
+void QtUserInterface::SetTrayMenu(QMenu* menu) { trayMenu_ = menu; }
 
 void QtUserInterface::OnTrayMouse(int message) {
   switch (ReactionTo(message)) {
@@ -121,13 +121,13 @@ void QtUserInterface::OnTrayMouse(int message) {
       ShowMainWindow(true);
       break;
     case TrayReaction::kPopupMenu:
-      if (mMainWindow && mMainWindow->isVisible()) {
-        mMainWindow->raise();
-        mMainWindow->activateWindow();
+      if (mainWindow_ && mainWindow_->isVisible()) {
+        mainWindow_->raise();
+        mainWindow_->activateWindow();
       }
       // Modal, as the desktop's popup menu: clicks on the icon meanwhile are
       // dropped by the tray service.
-      if (mTrayMenu) mTrayMenu->exec(QCursor::pos());
+      if (trayMenu_) trayMenu_->exec(QCursor::pos());
       break;
     case TrayReaction::kNone:
       break;

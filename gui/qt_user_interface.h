@@ -30,6 +30,7 @@ class QtUserInterface final : public IUserInterface {
   int ShowAppMessage(const std::string& text, int style, const std::string& title) override;
   bool StartTrayIcon() override;
   void StopTrayIcon() override;
+  bool TrayIconStarted() const override { return tray_->Started(); }
   void ShowMainWindow(bool visible) override;
   void SetTitle(const std::string& title) override;
   // Shows the start-up window on first use.
@@ -42,20 +43,20 @@ class QtUserInterface final : public IUserInterface {
   void AttachMainWindow(QWidget* window);
   void SetTrayMenu(QMenu* menu);
 
-  TrayIcon& Tray() { return *mTray; }
+  TrayIcon& Tray() { return *tray_; }
   // Null until SplashStatus was called.
-  FSplash* Splash() { return mSplash.get(); }
+  FSplash* Splash() { return splash_.get(); }
 
  private:
   void OnTrayMouse(int message);
 
-  std::string mProgramName;
-  std::string mTitle;
-  bool mWantVisible = false;
-  QPointer<QWidget> mMainWindow;
-  QPointer<QMenu> mTrayMenu;
-  std::unique_ptr<TrayIcon> mTray;
-  std::unique_ptr<FSplash> mSplash;
+  std::string programName_;
+  std::string title_;
+  bool wantVisible_ = false;
+  QPointer<QWidget> mainWindow_;
+  QPointer<QMenu> trayMenu_;
+  std::unique_ptr<TrayIcon> tray_;
+  std::unique_ptr<FSplash> splash_;
 };
 
 }  // namespace velto

@@ -24,30 +24,30 @@ using Buffer = SettingsModel::Buffer;
 }  // namespace
 
 FSettings::FSettings(CServerFacade& server, QWidget* parent) : QDialog(parent) {
-  mModel = std::make_unique<SettingsModel>(server, server.AppPath(), [this](const DialogMessage& message) {
+  model_ = std::make_unique<SettingsModel>(server, server.AppPath(), [this](const DialogMessage& message) {
     ShowDialogMessage(this, message);
   });
   setWindowTitle(tr("Settings"));
   setWindowIcon(AppIcon());
 
-  mPages = new TabPages(this);
-  mPages->AddPage(tr("Settings"), BuildPage());
+  pages_ = new TabPages(this);
+  pages_->AddPage(tr("Settings"), BuildPage());
 
-  mOk = new QPushButton(tr("OK"), this);
-  mOk->setDefault(true);
-  mCancel = new QPushButton(tr("&Cancel"), this);
-  connect(mOk, &QPushButton::clicked, this, &FSettings::OkClicked);
-  connect(mCancel, &QPushButton::clicked, this, &QDialog::reject);
+  ok_ = new QPushButton(tr("OK"), this);
+  ok_->setDefault(true);
+  cancel_ = new QPushButton(tr("&Cancel"), this);
+  connect(ok_, &QPushButton::clicked, this, &FSettings::OkClicked);
+  connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
-  buttons->addWidget(mOk);
-  buttons->addWidget(mCancel);
+  buttons->addWidget(ok_);
+  buttons->addWidget(cancel_);
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(mPages, 1);
+  layout->addWidget(pages_, 1);
   layout->addLayout(buttons);
 
-  mModel->Load([this] { ShowForm(); });
-  mPages->Tabs()->SetActiveTab(0);
+  model_->Load([this] { ShowForm(); });
+  pages_->Tabs()->SetActiveTab(0);
 }
 
 FSettings::~FSettings() = default;
@@ -57,41 +57,41 @@ QWidget* FSettings::BuildPage() {
   auto* dataGroup = new QGroupBox(tr("Data"), page);
 
   auto* receive = new QGroupBox(tr("Receive"), dataGroup);
-  mUseBuffersToReceive = new QCheckBox(tr("Use Buffers To &Receive"), receive);
-  mUseBuffersToReceive->setToolTip(tr("Use timed buffers to receive data"));
-  mIntervalReceive = new QLineEdit(receive);
-  mIntervalReceive->setToolTip(
+  useBuffersToReceive_ = new QCheckBox(tr("Use Buffers To &Receive"), receive);
+  useBuffersToReceive_->setToolTip(tr("Use timed buffers to receive data"));
+  intervalReceive_ = new QLineEdit(receive);
+  intervalReceive_->setToolTip(
       tr("Interval in milliseconds at which received data is processed if Receive Buffering is on"));
   auto* receiveForm = new QFormLayout(receive);
-  receiveForm->addRow(mUseBuffersToReceive);
-  receiveForm->addRow(tr("Receive Processing Interval:"), mIntervalReceive);
+  receiveForm->addRow(useBuffersToReceive_);
+  receiveForm->addRow(tr("Receive Processing Interval:"), intervalReceive_);
 
   auto* send = new QGroupBox(tr("Send"), dataGroup);
-  mUseBuffersToSend = new QCheckBox(tr("Use Buffers To &Send"), send);
-  mUseBuffersToSend->setToolTip(tr("Use timed buffers to send data"));
-  mIntervalSend = new QLineEdit(send);
-  mIntervalSend->setToolTip(tr("Interval at which data is sent if Send Buffering is on"));
+  useBuffersToSend_ = new QCheckBox(tr("Use Buffers To &Send"), send);
+  useBuffersToSend_->setToolTip(tr("Use timed buffers to send data"));
+  intervalSend_ = new QLineEdit(send);
+  intervalSend_->setToolTip(tr("Interval at which data is sent if Send Buffering is on"));
   auto* sendForm = new QFormLayout(send);
-  sendForm->addRow(mUseBuffersToSend);
-  sendForm->addRow(tr("To Send Processing Interval:"), mIntervalSend);
+  sendForm->addRow(useBuffersToSend_);
+  sendForm->addRow(tr("To Send Processing Interval:"), intervalSend_);
 
   auto* dataLayout = new QVBoxLayout(dataGroup);
   dataLayout->addWidget(receive);
   dataLayout->addWidget(send);
 
-  mPacketSize = new QLineEdit(page);
-  mPacketSize->setToolTip(tr("Size of data to submit per send"));
-  mStartMinimized = new QCheckBox(tr("Start Minimized"), page);
-  mStartMinimized->setToolTip(tr("Start the application minimized in the task tray"));
-  mHideSplashScreen = new QCheckBox(tr("Hide Splash Screen"), page);
-  mHideSplashScreen->setToolTip(tr("Hides splash screen when application starts"));
-  mHideIcon = new QCheckBox(tr("Hide Icon When Running As Service"), page);
-  mHideIcon->setToolTip(tr("Hides Velto's icon when it is started as a service"));
+  packetSize_ = new QLineEdit(page);
+  packetSize_->setToolTip(tr("Size of data to submit per send"));
+  startMinimized_ = new QCheckBox(tr("Start Minimized"), page);
+  startMinimized_->setToolTip(tr("Start the application minimized in the task tray"));
+  hideSplashScreen_ = new QCheckBox(tr("Hide Splash Screen"), page);
+  hideSplashScreen_->setToolTip(tr("Hides splash screen when application starts"));
+  hideIcon_ = new QCheckBox(tr("Hide Icon When Running As Service"), page);
+  hideIcon_->setToolTip(tr("Hides Velto's icon when it is started as a service"));
   auto* side = new QFormLayout;
-  side->addRow(tr("Packet Size:"), mPacketSize);
-  side->addRow(mStartMinimized);
-  side->addRow(mHideSplashScreen);
-  side->addRow(mHideIcon);
+  side->addRow(tr("Packet Size:"), packetSize_);
+  side->addRow(startMinimized_);
+  side->addRow(hideSplashScreen_);
+  side->addRow(hideIcon_);
   auto* sideColumn = new QVBoxLayout;
   sideColumn->addLayout(side);
   sideColumn->addStretch(1);
@@ -100,53 +100,53 @@ QWidget* FSettings::BuildPage() {
   layout->addWidget(dataGroup);
   layout->addLayout(sideColumn);
 
-  connect(mUseBuffersToReceive, &QCheckBox::clicked, this, [this] { BufferClicked(Buffer::Receive); });
-  connect(mUseBuffersToSend, &QCheckBox::clicked, this, [this] { BufferClicked(Buffer::Send); });
-  connect(mIntervalReceive, &QLineEdit::textChanged, this, [this] { IntervalEdited(Buffer::Receive); });
-  connect(mIntervalSend, &QLineEdit::textChanged, this, [this] { IntervalEdited(Buffer::Send); });
-  connect(mHideIcon, &QCheckBox::toggled, this, [this](bool checked) {
-    mModel->form.hideIcon = checked;
-    mModel->HideIconClicked();
+  connect(useBuffersToReceive_, &QCheckBox::clicked, this, [this] { BufferClicked(Buffer::Receive); });
+  connect(useBuffersToSend_, &QCheckBox::clicked, this, [this] { BufferClicked(Buffer::Send); });
+  connect(intervalReceive_, &QLineEdit::textChanged, this, [this] { IntervalEdited(Buffer::Receive); });
+  connect(intervalSend_, &QLineEdit::textChanged, this, [this] { IntervalEdited(Buffer::Send); });
+  connect(hideIcon_, &QCheckBox::toggled, this, [this](bool checked) {
+    model_->form.hideIcon = checked;
+    model_->HideIconClicked();
   });
   return page;
 }
 
 void FSettings::ShowForm() {
-  const SettingsModel::Form& form = mModel->form;
-  mPacketSize->setText(ToQt(form.packetSize));
-  mIntervalReceive->setText(ToQt(form.intervalReceive));
-  mIntervalSend->setText(ToQt(form.intervalSend));
-  mUseBuffersToReceive->setChecked(form.useBuffersToReceive);
-  mUseBuffersToSend->setChecked(form.useBuffersToSend);
-  mStartMinimized->setChecked(form.startMinimized);
-  mHideSplashScreen->setChecked(form.hideSplashScreen);
-  mHideIcon->setChecked(form.hideIcon);
-  mIntervalReceive->setEnabled(mModel->IntervalEnabled(Buffer::Receive));
-  mIntervalSend->setEnabled(mModel->IntervalEnabled(Buffer::Send));
+  const SettingsModel::Form& form = model_->form;
+  packetSize_->setText(ToQt(form.packetSize));
+  intervalReceive_->setText(ToQt(form.intervalReceive));
+  intervalSend_->setText(ToQt(form.intervalSend));
+  useBuffersToReceive_->setChecked(form.useBuffersToReceive);
+  useBuffersToSend_->setChecked(form.useBuffersToSend);
+  startMinimized_->setChecked(form.startMinimized);
+  hideSplashScreen_->setChecked(form.hideSplashScreen);
+  hideIcon_->setChecked(form.hideIcon);
+  intervalReceive_->setEnabled(model_->IntervalEnabled(Buffer::Receive));
+  intervalSend_->setEnabled(model_->IntervalEnabled(Buffer::Send));
 }
 
 void FSettings::BufferClicked(Buffer buffer) {
-  mModel->form.useBuffersToReceive = mUseBuffersToReceive->isChecked();
-  mModel->form.useBuffersToSend = mUseBuffersToSend->isChecked();
-  (buffer == Buffer::Receive ? mIntervalReceive : mIntervalSend)->setEnabled(mModel->IntervalEnabled(buffer));
+  model_->form.useBuffersToReceive = useBuffersToReceive_->isChecked();
+  model_->form.useBuffersToSend = useBuffersToSend_->isChecked();
+  (buffer == Buffer::Receive ? intervalReceive_ : intervalSend_)->setEnabled(model_->IntervalEnabled(buffer));
 }
 
 void FSettings::IntervalEdited(Buffer buffer) {
-  QLineEdit* box = buffer == Buffer::Receive ? mIntervalReceive : mIntervalSend;
+  QLineEdit* box = buffer == Buffer::Receive ? intervalReceive_ : intervalSend_;
   // Showing the current interval instead raises this handler once more,
   // which then finds a number.
-  if (const auto current = mModel->IntervalChanged(buffer, FromQt(box->text()))) box->setText(ToQt(*current));
+  if (const auto current = model_->IntervalChanged(buffer, FromQt(box->text()))) box->setText(ToQt(*current));
 }
 
 void FSettings::OkClicked() {
-  SettingsModel::Form& form = mModel->form;
-  form.packetSize = FromQt(mPacketSize->text());
-  form.useBuffersToReceive = mUseBuffersToReceive->isChecked();
-  form.useBuffersToSend = mUseBuffersToSend->isChecked();
-  form.startMinimized = mStartMinimized->isChecked();
-  form.hideSplashScreen = mHideSplashScreen->isChecked();
-  form.hideIcon = mHideIcon->isChecked();
-  mModel->Ok();
+  SettingsModel::Form& form = model_->form;
+  form.packetSize = FromQt(packetSize_->text());
+  form.useBuffersToReceive = useBuffersToReceive_->isChecked();
+  form.useBuffersToSend = useBuffersToSend_->isChecked();
+  form.startMinimized = startMinimized_->isChecked();
+  form.hideSplashScreen = hideSplashScreen_->isChecked();
+  form.hideIcon = hideIcon_->isChecked();
+  model_->Ok();
   accept();
 }
 

@@ -25,17 +25,17 @@ class FSettings final : public QDialog {
   explicit FSettings(CServerFacade& server, QWidget* parent = nullptr);
   ~FSettings() override;
 
-  TabPages* Pages() const { return mPages; }
-  QCheckBox* UseBuffersToReceiveBox() const { return mUseBuffersToReceive; }
-  QCheckBox* UseBuffersToSendBox() const { return mUseBuffersToSend; }
-  QLineEdit* IntervalReceiveBox() const { return mIntervalReceive; }
-  QLineEdit* IntervalSendBox() const { return mIntervalSend; }
-  QLineEdit* PacketSizeBox() const { return mPacketSize; }
-  QCheckBox* StartMinimizedBox() const { return mStartMinimized; }
-  QCheckBox* HideSplashScreenBox() const { return mHideSplashScreen; }
-  QCheckBox* HideIconBox() const { return mHideIcon; }
-  QPushButton* OkButton() const { return mOk; }
-  QPushButton* CancelButton() const { return mCancel; }
+  TabPages* Pages() const { return pages_; }
+  QCheckBox* UseBuffersToReceiveBox() const { return useBuffersToReceive_; }
+  QCheckBox* UseBuffersToSendBox() const { return useBuffersToSend_; }
+  QLineEdit* IntervalReceiveBox() const { return intervalReceive_; }
+  QLineEdit* IntervalSendBox() const { return intervalSend_; }
+  QLineEdit* PacketSizeBox() const { return packetSize_; }
+  QCheckBox* StartMinimizedBox() const { return startMinimized_; }
+  QCheckBox* HideSplashScreenBox() const { return hideSplashScreen_; }
+  QCheckBox* HideIconBox() const { return hideIcon_; }
+  QPushButton* OkButton() const { return ok_; }
+  QPushButton* CancelButton() const { return cancel_; }
 
  private:
   QWidget* BuildPage();
@@ -44,18 +44,18 @@ class FSettings final : public QDialog {
   void IntervalEdited(SettingsModel::Buffer buffer);
   void OkClicked();
 
-  std::unique_ptr<SettingsModel> mModel;
-  TabPages* mPages = nullptr;
-  QCheckBox* mUseBuffersToReceive = nullptr;
-  QCheckBox* mUseBuffersToSend = nullptr;
-  QLineEdit* mIntervalReceive = nullptr;
-  QLineEdit* mIntervalSend = nullptr;
-  QLineEdit* mPacketSize = nullptr;
-  QCheckBox* mStartMinimized = nullptr;
-  QCheckBox* mHideSplashScreen = nullptr;
-  QCheckBox* mHideIcon = nullptr;
-  QPushButton* mOk = nullptr;
-  QPushButton* mCancel = nullptr;
+  std::unique_ptr<SettingsModel> model_;
+  TabPages* pages_ = nullptr;
+  QCheckBox* useBuffersToReceive_ = nullptr;
+  QCheckBox* useBuffersToSend_ = nullptr;
+  QLineEdit* intervalReceive_ = nullptr;
+  QLineEdit* intervalSend_ = nullptr;
+  QLineEdit* packetSize_ = nullptr;
+  QCheckBox* startMinimized_ = nullptr;
+  QCheckBox* hideSplashScreen_ = nullptr;
+  QCheckBox* hideIcon_ = nullptr;
+  QPushButton* ok_ = nullptr;
+  QPushButton* cancel_ = nullptr;
 };
 
 // Shows the dialog modally over `parent`; QDialog::Accepted after OK.

@@ -14,7 +14,7 @@ namespace velto {
 
 FSplash::FSplash(std::chrono::milliseconds minimumShown)
     : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
-      mModel([this] { close(); }) {
+      model_([this] { close(); }) {
   setAttribute(Qt::WA_ShowWithoutActivating);
   // Frameless, so the title only names it to the desktop.
   setWindowTitle(QStringLiteral("Velto"));
@@ -25,18 +25,18 @@ FSplash::FSplash(std::chrono::milliseconds minimumShown)
   auto* logo = new QLabel(frame);
   logo->setPixmap(LogoPixmap(96));
   logo->setAlignment(Qt::AlignCenter);
-  mVersion = new QLabel(ToQt(VersionLine()), frame);
-  mVersion->setAlignment(Qt::AlignCenter);
-  mStatus = new QLabel(frame);
-  mStatus->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  mStatus->setMinimumWidth(360);
+  version_ = new QLabel(ToQt(VersionLine()), frame);
+  version_->setAlignment(Qt::AlignCenter);
+  status_ = new QLabel(frame);
+  status_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  status_->setMinimumWidth(360);
 
   auto* inner = new QVBoxLayout(frame);
   inner->setContentsMargins(24, 24, 24, 12);
   inner->addWidget(logo);
-  inner->addWidget(mVersion);
+  inner->addWidget(version_);
   inner->addSpacing(16);
-  inner->addWidget(mStatus);
+  inner->addWidget(status_);
   auto* outer = new QVBoxLayout(this);
   outer->setContentsMargins(0, 0, 0, 0);
   outer->addWidget(frame);
@@ -46,23 +46,23 @@ FSplash::FSplash(std::chrono::milliseconds minimumShown)
     move(screen->availableGeometry().center() - rect().center());
   }
 
-  mTimer.setSingleShot(true);
-  mTimer.setInterval(minimumShown);
-  connect(&mTimer, &QTimer::timeout, this, [this] { mModel.TimerTick(); });
-  mTimer.start();
+  timer_.setSingleShot(true);
+  timer_.setInterval(minimumShown);
+  connect(&timer_, &QTimer::timeout, this, [this] { model_.TimerTick(); });
+  timer_.start();
 }
 
 FSplash::~FSplash() = default;
 
-QString FSplash::Version() const { return mVersion->text(); }
+QString FSplash::Version() const { return version_->text(); }
 
-void FSplash::SetVersion(const QString& version) { mVersion->setText(version); }
+void FSplash::SetVersion(const QString& version) { version_->setText(version); }
 
 void FSplash::SetStatus(const QString& status) {
-  mStatus->setText(status);
-  mStatus->repaint();
+  status_->setText(status);
+  status_->repaint();
 }
 
-QString FSplash::Status() const { return mStatus->text(); }
+QString FSplash::Status() const { return status_->text(); }
 
 }  // namespace velto

@@ -26,14 +26,14 @@ class FSplash final : public QWidget {
   // Shows the text at once, also while start-up keeps the loop busy.
   void SetStatus(const QString& status);
   QString Status() const;
-  void AppIsReady() { mModel.AppIsReady(); }
-  bool Closed() const { return mModel.Closed(); }
+  void AppIsReady() { model_.AppIsReady(); }
+  bool Closed() const { return model_.Closed(); }
 
  private:
-  SplashModel mModel;
-  QTimer mTimer;
-  QLabel* mVersion = nullptr;
-  QLabel* mStatus = nullptr;
+  SplashModel model_;
+  QTimer timer_;
+  QLabel* version_ = nullptr;
+  QLabel* status_ = nullptr;
 };
 
 }  // namespace velto

@@ -21,11 +21,11 @@ class TabPages final : public QWidget {
   // index.
   int AddPage(const QString& caption, QWidget* page);
   int CurrentPage() const;
-  MiniTab* Tabs() const { return mTabs; }
+  MiniTab* Tabs() const { return tabs_; }
 
  private:
-  MiniTab* mTabs = nullptr;
-  QStackedLayout* mPages = nullptr;
+  MiniTab* tabs_ = nullptr;
+  QStackedLayout* pages_ = nullptr;
 };
 
 }  // namespace velto

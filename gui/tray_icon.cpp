@@ -25,34 +25,34 @@ int MouseMessageFor(QSystemTrayIcon::ActivationReason reason) {
 }  // namespace
 
 TrayIcon::TrayIcon(TrayService::OwnerTitle ownerTitle, QObject* parent)
-    : QObject(parent), mService(std::make_unique<TrayService>(static_cast<ITrayShell&>(*this), std::move(ownerTitle))) {
-  mIcon.setIcon(AppIcon());
-  mService->OnMouse([this](int message) { emit mouseMessage(message); });
-  connect(&mIcon, &QSystemTrayIcon::activated, this, &TrayIcon::Activate);
+    : QObject(parent), service_(std::make_unique<TrayService>(static_cast<ITrayShell&>(*this), std::move(ownerTitle))) {
+  icon_.setIcon(AppIcon());
+  service_->OnMouse([this](int message) { emit mouseMessage(message); });
+  connect(&icon_, &QSystemTrayIcon::activated, this, &TrayIcon::Activate);
 }
 
 TrayIcon::~TrayIcon() = default;
 
-void TrayIcon::SetIcon(const QIcon& icon) { mIcon.setIcon(icon); }
+void TrayIcon::SetIcon(const QIcon& icon) { icon_.setIcon(icon); }
 
 void TrayIcon::Activate(QSystemTrayIcon::ActivationReason reason) {
-  mService->MouseMessage(MouseMessageFor(reason));
+  service_->MouseMessage(MouseMessageFor(reason));
 }
 
 bool TrayIcon::AddIcon(const std::string& tip) {
   if (!QSystemTrayIcon::isSystemTrayAvailable()) return false;
-  mIcon.setToolTip(ToQt(tip));
-  mIcon.show();
-  return mIcon.isVisible();
+  icon_.setToolTip(ToQt(tip));
+  icon_.show();
+  return icon_.isVisible();
 }
 
 bool TrayIcon::ModifyIcon(const std::string& tip) {
-  mIcon.setToolTip(ToQt(tip));
-  return mIcon.isVisible();
+  icon_.setToolTip(ToQt(tip));
+  return icon_.isVisible();
 }
 
 bool TrayIcon::DeleteIcon() {
-  mIcon.hide();
+  icon_.hide();
   return true;
 }
 

@@ -24,16 +24,16 @@ class TrayIcon final : public QObject, private ITrayShell {
   explicit TrayIcon(TrayService::OwnerTitle ownerTitle, QObject* parent = nullptr);
   ~TrayIcon() override;
 
-  bool StartTrayService() { return mService->StartTrayService(); }
-  bool StopTrayService() { return mService->StopTrayService(); }
-  bool Started() const { return mService->Started(); }
-  void TitleChanged() { mService->TitleChanged(); }
+  bool StartTrayService() { return service_->StartTrayService(); }
+  bool StopTrayService() { return service_->StopTrayService(); }
+  bool Started() const { return service_->Started(); }
+  void TitleChanged() { service_->TitleChanged(); }
   void SetIcon(const QIcon& icon);
 
   // The desktop reported a click; also how tests click.
   void Activate(QSystemTrayIcon::ActivationReason reason);
   // The tip the desktop shows.
-  QString ToolTip() const { return mIcon.toolTip(); }
+  QString ToolTip() const { return icon_.toolTip(); }
 
  signals:
   // 513..518, one at a time (see TrayService::MouseMessage).
@@ -44,9 +44,9 @@ class TrayIcon final : public QObject, private ITrayShell {
   bool ModifyIcon(const std::string& tip) override;
   bool DeleteIcon() override;
 
-  QSystemTrayIcon mIcon;
-  // After mIcon: the service removes the icon when it goes.
-  std::unique_ptr<TrayService> mService;
+  QSystemTrayIcon icon_;
+  // After icon_: the service removes the icon when it goes.
+  std::unique_ptr<TrayService> service_;
 };
 
 }  // namespace velto

@@ -21,6 +21,7 @@
 #include <cstring>
 #include <algorithm>
 #include <deque>
+#include <initializer_list>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -67,6 +68,9 @@ struct Watch {
   bool errored = false;
   bool closePosted = false;
   bool readPaused = false;  // reads held back; resuming posts what is due
+  // Urgent data arrived. A receive stops short at its mark even when more
+  // is waiting, and no new edge will say so.
+  bool urgent = false;
 };
 
 // A failed call that can only mean a fault in this program (a descriptor the
@@ -91,9 +95,12 @@ struct EventLoop::Impl {
   UniqueFd epoll;
   UniqueFd wake;    // eventfd: posts made while nobody drives the loop
   UniqueFd timer;   // timerfd armed at the earliest timer expiry
-  UniqueFd signals; // signalfd for SIGTERM/SIGINT, when watched
-  TargetHandle signalTarget = 0;
-  std::uint32_t signalNumber = 0;
+  UniqueFd signals; // one signalfd for every watched signal
+  struct SignalRoute {
+    TargetHandle target = 0;
+    std::uint32_t number = 0;
+  };
+  std::unordered_map<int, SignalRoute> signalRoutes;  // signal number -> where it goes
 
   std::unordered_map<TargetHandle, Target> targets;
   TargetHandle nextTarget = 0x10000;
@@ -299,6 +306,7 @@ struct EventLoop::Impl {
     if (events & (EPOLLRDHUP | EPOLLHUP)) w.peerClosed = true;
     if (events & EPOLLERR) w.errored = true;
     if (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP)) w.inputSeen = true;
+    if (events & EPOLLPRI) w.urgent = true;
     if (w.readPaused && (events & EPOLLERR) && !w.closePosted) {
       // A paused socket still learns at once that its connection failed.
       int err = 0;
@@ -318,10 +326,63 @@ struct EventLoop::Impl {
   void OnSignals() {
     signalfd_siginfo info{};
     while (::read(signals.get(), &info, sizeof info) == static_cast<long>(sizeof info)) {
-      if (signalTarget != 0) {
-        Enqueue(Message{signalTarget, signalNumber, static_cast<std::intptr_t>(info.ssi_signo), 0});
+      const auto route = signalRoutes.find(static_cast<int>(info.ssi_signo));
+      if (route != signalRoutes.end()) {
+        Enqueue(Message{route->second.target, route->second.number, static_cast<std::intptr_t>(info.ssi_signo), 0});
       }
     }
+  }
+
+  bool IsSignalTarget(TargetHandle target) const {
+    for (const auto& [signo, route] : signalRoutes) {
+      if (route.target == target) return true;
+    }
+    return false;
+  }
+
+  // Points the one signalfd at the routed signals (created on first use,
+  // closed when none is left).
+  bool UpdateSignalFd() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const auto& [signo, route] : signalRoutes) sigaddset(&set, signo);
+    if (signalRoutes.empty()) {
+      if (signals) {
+        RemoveFromPoll(signals.get());
+        signals.reset();
+      }
+      return true;
+    }
+    if (signals) return ::signalfd(signals.get(), &set, SFD_NONBLOCK | SFD_CLOEXEC) != -1;
+    signals = UniqueFd(::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
+    if (!signals) return false;
+    if (!AddInternal(signals.get())) {
+      signals.reset();
+      return false;
+    }
+    return true;
+  }
+
+  // Signals in `signos` become message `number` to `target` (0: back to
+  // their default disposition). They are blocked so only the signalfd sees
+  // them; threads started later inherit the block.
+  bool WatchSignals(std::initializer_list<int> signos, TargetHandle target, std::uint32_t number) {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signo : signos) sigaddset(&set, signo);
+    if (target == 0) {
+      for (const int signo : signos) signalRoutes.erase(signo);
+      const bool updated = UpdateSignalFd();
+      ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+      return updated;
+    }
+    if (::sigprocmask(SIG_BLOCK, &set, nullptr) != 0) return false;
+    for (const int signo : signos) signalRoutes[signo] = SignalRoute{target, number};
+    if (UpdateSignalFd()) return true;
+    for (const int signo : signos) signalRoutes.erase(signo);
+    UpdateSignalFd();
+    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    return false;
   }
 
   // Wait up to timeoutMs (-1 = no limit) for descriptors, turn what is ready
@@ -407,7 +468,7 @@ bool EventLoop::Post(TargetHandle target, std::uint32_t number, std::intptr_t wP
 }
 
 std::optional<Message> EventLoop::Peek(TargetHandle target, bool remove) {
-  if (target == 0 || target == impl_->signalTarget || impl_->watchesPerTarget.count(target) > 0) {
+  if (target == 0 || impl_->IsSignalTarget(target) || impl_->watchesPerTarget.count(target) > 0) {
     ++impl_->driving;
     impl_->Collect(0);
     --impl_->driving;
@@ -590,7 +651,7 @@ bool EventLoop::AsyncSelect(int fd, TargetHandle target, std::uint32_t number, s
     impl_->CountWatch(target, +1);
   }
   epoll_event ev{};
-  ev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+  ev.events = EPOLLIN | EPOLLPRI | EPOLLOUT | EPOLLRDHUP | EPOLLET;
   ev.data.fd = fd;
   if (::epoll_ctl(impl_->epoll.get(), EPOLL_CTL_ADD, fd, &ev) != 0) {
     impl_->CountWatch(target, -1);
@@ -639,9 +700,25 @@ long EventLoop::Recv(int fd, void* buffer, std::size_t length, int flags) {
   if (it != impl_->watches.end() && (flags & MSG_PEEK) == 0) {
     Watch& w = it->second;
     w.readArmed = true;
+    char probe;
     if (n > 0 && static_cast<std::size_t>(n) == length) {
       // The buffer was filled: more may be waiting.
       impl_->PostReadOrClose(fd, w);
+    } else if (n > 0 && w.urgent && !w.datagram) {
+      // Stopped at an urgent mark, or everything was read.
+      const long more = ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+      w.urgent = more > 0;
+      if (w.urgent) {
+        impl_->PostReadOrClose(fd, w);
+      } else if (w.peerClosed || w.errored) {
+        if (more == 0 && !w.errored) {
+          w.ended = true;
+          w.inputSeen = false;
+        }
+        impl_->PostReadOrClose(fd, w);
+      } else {
+        w.inputSeen = false;
+      }
     } else if (n == 0 && length > 0 && !w.datagram) {
       w.peerClosed = true;
       w.ended = true;
@@ -772,32 +849,11 @@ void EventLoop::WriteBlocked(int fd) {
 }
 
 bool EventLoop::WatchTerminationSignals(TargetHandle target, std::uint32_t number) {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGINT);
-  if (target == 0) {
-    if (impl_->signals) {
-      impl_->RemoveFromPoll(impl_->signals.get());
-      impl_->signals.reset();
-    }
-    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
-    impl_->signalTarget = 0;
-    return true;
-  }
-  if (::sigprocmask(SIG_BLOCK, &set, nullptr) != 0) return false;
-  if (!impl_->signals) {
-    impl_->signals = UniqueFd(::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
-    if (!impl_->signals) return false;
-    if (!impl_->AddInternal(impl_->signals.get())) {
-      impl_->signals.reset();
-      ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
-      return false;
-    }
-  }
-  impl_->signalTarget = target;
-  impl_->signalNumber = number;
-  return true;
+  return impl_->WatchSignals({SIGTERM, SIGINT}, target, number);
+}
+
+bool EventLoop::WatchHangupSignal(TargetHandle target, std::uint32_t number) {
+  return impl_->WatchSignals({SIGHUP}, target, number);
 }
 
 std::size_t EventLoop::PendingCount() const { return impl_->queue.size(); }

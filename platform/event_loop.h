@@ -159,6 +159,8 @@ class VELTO_PLATFORM_EXPORT EventLoop {
   // SIGTERM and SIGINT become message `number` (wParam = signal number) to
   // `target`; target 0 restores the default disposition.
   bool WatchTerminationSignals(TargetHandle target, std::uint32_t number);
+  // The same for SIGHUP (the administrator's "read your files again").
+  bool WatchHangupSignal(TargetHandle target, std::uint32_t number);
 
   // Number of messages waiting (tests and diagnostics).
   std::size_t PendingCount() const;

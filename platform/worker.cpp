@@ -1,14 +1,37 @@
 #include "platform/worker.h"
 
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 
 namespace platform {
 
 namespace {
 constexpr std::uint32_t kWakeMessage = 1013;
+
+// Blocks every signal in the calling thread while it lives, so a thread
+// started meanwhile never takes one: the process's signals belong to the
+// loop's signalfd, and one delivered to the worker would end the process.
+class AllSignalsBlocked {
+ public:
+  AllSignalsBlocked() {
+    sigset_t all;
+    sigfillset(&all);
+    blocked_ = ::pthread_sigmask(SIG_BLOCK, &all, &previous_) == 0;
+  }
+  ~AllSignalsBlocked() {
+    if (blocked_) ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  AllSignalsBlocked(const AllSignalsBlocked&) = delete;
+  AllSignalsBlocked& operator=(const AllSignalsBlocked&) = delete;
+
+ private:
+  sigset_t previous_{};
+  bool blocked_ = false;
+};
 }  // namespace
 
 BackgroundWorker::BackgroundWorker(EventLoop& loop) : loop_(loop) {
@@ -22,6 +45,7 @@ BackgroundWorker::BackgroundWorker(EventLoop& loop) : loop_(loop) {
     target_ = 0;
     return;
   }
+  const AllSignalsBlocked noSignalsInWorker;
   thread_ = std::thread([this] { Loop(); });
 }
 

@@ -31,14 +31,16 @@ bool Guarded(MGlobal& g, const char* context, Step step) {
 void FMain::AddListEntry(std::int32_t handle, std::int32_t addressIndex, bool accepted) {
   CPortwell& pw = *g_.gobjPortwell;
   const std::string key = std::to_string(handle);
-  // An accepted socket reports the listening (local) port as RemotePort;
-  // taking the ports from its record spares asking the system again. Every
-  // connection listed here is a TCP one.
+  // An accepted socket reports the listening (local) port as RemotePort and
+  // the client's port as LocalPort; taking the ports from its record spares
+  // asking the system again. Every connection listed here is a TCP one.
   const std::int32_t remotePort = pw.RemotePort(key);
-  const std::int32_t localPort = accepted ? remotePort : pw.LocalPort(handle);
+  const std::int32_t recordedLocalPort = pw.LocalPort(handle);
+  const std::int32_t localPort = accepted ? remotePort : recordedLocalPort;
+  const std::int32_t foreignPort = accepted ? recordedLocalPort : remotePort;
   g_.gobjConnectionEntries->pAddConnectionEntry(*g_.lstConnections, handle, std::to_string(UnsignedPort(localPort)),
                                                 "TCP", pw.LocalHostIP(addressIndex), pw.RemoteHostIP(key),
-                                                std::to_string(UnsignedPort(remotePort)), "");
+                                                std::to_string(UnsignedPort(foreignPort)), "");
   NotifyConnectionsChanged();
 }
 
@@ -102,6 +104,10 @@ void FMain::ConnectionRequest(std::int32_t SocketHandle, bool& Accept) {
     // Replies are small and the client waits for each: send them at once
     // instead of holding one back until the previous is acknowledged.
     pw.SetSockOptionValue(key, PWL_TCP_NODELAY, 1);
+    // Urgent bytes (the Telnet synch clients send before ABOR) stay in
+    // line, where the command framing strips them; otherwise the system
+    // takes the last byte out of the stream and the ABOR never ends.
+    pw.SetSockOptionValue(key, PWL_SO_OOBINLINE, 1);
     const auto info = pw.ItemByKey(key);
     ConnectionInfo connection;
     connection.clientAddress = info.RemoteHostIP;
@@ -118,7 +124,7 @@ void FMain::ConnectionRequest(std::int32_t SocketHandle, bool& Accept) {
     g_.SendText(SocketHandle, session.StartSession(), kContext);
   });
   Guarded(g_, kContext, [&] { AddListEntry(SocketHandle, g_.gnFTPBindToIP < 0 ? 0 : g_.gnFTPBindToIP, true); });
-  NotifySessionsChanged();
+  NotifySessionsChanged(SessionChange::Kind::kAdded, key);
 }
 
 void FMain::ConnectionEstablished(std::int32_t SocketHandle) {
@@ -139,7 +145,7 @@ void FMain::ConnectionStatus(std::int32_t SocketHandle, PWL_SOCK_STATE SockState
       // its log-on at once.
       if (CFTPSession* session = ControlSession(SocketHandle)) {
         session->OnControlClosed();
-        NotifySessionsChanged();
+        NotifySessionsChanged(SessionChange::Kind::kClosing, std::to_string(SocketHandle));
       } else if (PortwellSessionHost* host = routes_.ByData(SocketHandle)) {
         host->DataPeerClosing(SocketHandle, g_.gobjPortwell->QueReceiveCount(std::to_string(SocketHandle)) == 0);
       }
@@ -206,7 +212,7 @@ void FMain::gConnectionTerminated(const std::string& handleText, IListControl& l
     s.SetActivityLogging(false);
     s.Close();
     sessions.pDeleteByKey(handleText);
-    NotifySessionsChanged();
+    NotifySessionsChanged(SessionChange::Kind::kEnded, handleText);
   }
   if (handle == g_.gnListenSocket && g_.gbFTPActive) ActivateFTP();
   // A data connection ends: its host tells the session how.

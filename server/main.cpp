@@ -1,16 +1,22 @@
 // The start routine: install or remove the service, or run the server until
-// it is stopped.
+// it is stopped, with the windows when a display exists.
 #include "platform/event_loop.h"
 #include "platform/host_info.h"
+#include "server/front_end.h"
 #include "server/globals.h"
 #include "config/settings.h"
 #include "server/main_window.h"
 #include "server/runhost.h"
 #include "server/user_interface.h"
+#include "server/user_tool.h"
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -33,12 +39,28 @@ std::string CommandLine(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   using namespace velto;
+  // Administration from the command line; never starts a server.
+  const std::string_view tool = argc > 1 ? argv[1] : "";
+  if (tool == "user") return RunUserTool(std::vector<std::string>(argv + 2, argv + argc));
+  if (tool == "addresses" && argc == 2) return PrintLocalAddresses();
   platform::EventLoop& loop = platform::EventLoop::Instance();
-  HeadlessUserInterface ui("velto");
+  // Read before the windowing library takes its own options out.
+  const std::string commandLine = CommandLine(argc, argv);
+  // Stop requests (SIGTERM, SIGINT) come through the loop. They are watched
+  // before the windowing library starts its threads, which inherit the
+  // blocked signals; a thread that did not would take the signal and end
+  // the process without the unload step.
+  std::function<void()> onStopSignal;
+  const platform::TargetHandle signals = loop.CreateTarget([&](const platform::Message&) {
+    if (onStopSignal) onStopSignal();
+  });
+  loop.WatchTerminationSignals(signals, 1);
+  std::unique_ptr<IFrontEnd> desktop = DisplayAvailable() ? CreateDesktopFrontEnd(argc, argv) : nullptr;
+  HeadlessUserInterface headless("velto");
+  IUserInterface& ui = desktop ? desktop->UserInterface() : headless;
   MGlobal g(loop);
   g.ui = &ui;
 
-  const std::string commandLine = CommandLine(argc, argv);
   g.gsAppPath = platform::ExecutableFolder();
   g.gobjRunhost = std::make_unique<CRunhost>(loop, g.gsAppPath, CRunhost::DefaultUnitFolder());
   g.gobjRunhost->CommandParams = commandLine;
@@ -61,6 +83,9 @@ int main(int argc, char** argv) {
 
   g.gbRunningAsService = g.gobjRunhost->IsRunningAsService();
   FMain main(g);
+  // The windows' view of the server; it must go before the main window.
+  std::optional<CServerFacade> facade;
+  if (desktop) facade.emplace(g, main);
 
   // Stop requests end the loop; the unload step runs after it, outside any
   // handler (the objects it releases may be on the stack of one).
@@ -69,19 +94,19 @@ int main(int argc, char** argv) {
     g.gbUnloading = true;
     loop.Quit(0);
   };
-  const platform::TargetHandle signals = loop.CreateTarget([&](const platform::Message&) {
+  onStopSignal = [&] {
     if (g.gbRunningAsService && g.gobjRunhost && g.gobjRunhost->SupportWindow() != 0) {
       loop.Post(g.gobjRunhost->SupportWindow(), kRunhostStopMessage, kRunhostStop, 0);
     } else {
       requestUnload();
     }
-  });
-  loop.WatchTerminationSignals(signals, 1);
+  };
 
   if (g.gbRunningAsService) {
     g.gobjRunhost->SetStopHandler(requestUnload);
     g.gobjRunhost->Run([&](const std::string& text) { ui.ShowAppMessage(text, kMbOk, ""); });
   }
+  if (desktop) desktop->Prepare(g, *facade);
   main.Load();
   if (g.gbAbortStart) {
     main.Unload();
@@ -92,7 +117,11 @@ int main(int argc, char** argv) {
     ReadSetting(*g.gobjIni, Setting::StartMinimized, startMinimized);
     ui.ShowMainWindow(!startMinimized);
   }
-  loop.Run();
+  if (desktop) {
+    desktop->Run(requestUnload);
+  } else {
+    loop.Run();
+  }
   main.Unload();
   loop.DestroyTarget(signals);
   return 0;

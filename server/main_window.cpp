@@ -10,8 +10,12 @@
 #include <sys/stat.h>
 #include <syslog.h>
 
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace velto {
 
@@ -92,7 +96,9 @@ void FMain::CreateSessionTable() {
   services.activity = [this](CFTPSession& session, std::string_view text) {
     if (g_.onActivity) g_.onActivity(session, text);
   };
-  services.logonChanged = [this](CFTPSession&) { NotifySessionsChanged(); };
+  services.logonChanged = [this](CFTPSession& session) {
+    NotifySessionsChanged(SessionChange::Kind::kLogon, session.SocketHandle());
+  };
   g_.gobjFTPSessions = std::make_unique<CFTPSessions>(g_.loop, std::move(services));
 }
 
@@ -212,13 +218,60 @@ void FMain::Load() {
   title_ = title;
   g_.ui->SetTitle(title_);
 
-  // 23-24: the tray icon.
+  // 23-24: the tray icon; a service keeps trying while the desktop has no
+  // tray, and its window stays hidden.
   if (!g_.gbRunningAsService || !g_.gbHideIcon) g_.ui->StartTrayIcon();
+  if (g_.gbRunningAsService && !g_.gbHideIcon) {
+    trayStarter_ = std::make_unique<TrayStarter>(g_.loop, *g_.ui);
+    g_.ui->ShowMainWindow(false);
+  }
   // 25.
   if (!hideSplash) {
     g_.ui->SplashStatus("Initializing Network Services...");
     g_.ui->SplashReady();
   }
+  AnnounceRunning();
+}
+
+// The account tool edits Velto.usr while the server runs; the pid file
+// tells it whom to send SIGHUP.
+void FMain::AnnounceRunning() {
+  hangup_ = std::make_unique<HangupWatch>(g_.loop, [this] { ReloadUsers(); });
+  if (!hangup_->Watching()) {
+    // No pid file either: the tool's SIGHUP would end this server.
+    const std::string text = "cannot watch SIGHUP; changes to Velto.usr take effect at the next start";
+    std::fprintf(stderr, "velto: %s\n", text.c_str());
+    g_.LogError(0, text, "Form_Load");
+    return;
+  }
+  pidFile_ = std::make_unique<PidFile>(g_.gsAppPath);
+  if (!pidFile_->Written()) {
+    const std::string text = "cannot write " + pidFile_->Path() + " (" + pidFile_->Error() +
+                             "); reload the accounts with kill -HUP " + std::to_string(::getpid());
+    std::fprintf(stderr, "velto: %s\n", text.c_str());
+    g_.LogError(0, text, "Form_Load");
+  }
+}
+
+void FMain::ReloadUsers() {
+  if (!g_.gobjFTPUsers) return;
+  const std::string path = g_.gsAppPath + "Velto.usr";
+  // A file that cannot be read would drop every account: keep them.
+  if (::access(path.c_str(), R_OK) != 0) {
+    const int error = errno;
+    const std::string text = "cannot read " + path + " (" + std::strerror(error) + "); the accounts stay as they were";
+    std::fprintf(stderr, "velto: %s\n", text.c_str());
+    ::syslog(LOG_ERR, "%s", text.c_str());
+    g_.LogError(error, text, "ReloadUsers");
+    return;
+  }
+  WarnAboutReadableUserFile();
+  g_.gobjFTPUsers->Reload();
+  const std::int32_t count = g_.gobjFTPUsers->Count();
+  const std::string text =
+      "reloaded " + std::to_string(count) + (count == 1 ? " account" : " accounts") + " from " + path;
+  std::fprintf(stderr, "velto: %s\n", text.c_str());
+  ::syslog(LOG_INFO, "%s", text.c_str());
 }
 
 // The listener could not start: whoever runs the server must learn it.
@@ -283,10 +336,18 @@ bool FMain::ActivateFTP() {
   return true;
 }
 
+void FMain::SetViewRealTime(bool on) {
+  g_.gbViewRealTime = on;
+  menus_.viewRealTimeChecked = on;
+}
+
 void FMain::Unload() {
   if (unloaded_) return;
   unloaded_ = true;
   g_.gbUnloading = true;
+  trayStarter_.reset();
+  pidFile_.reset();
+  hangup_.reset();
   if (!g_.gbAbortStart && g_.gobjIni) {
     settings_.Store(*g_.gobjIni, kUnloadSettings);
     g_.gobjIni->WriteToDisk();

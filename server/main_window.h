@@ -5,11 +5,15 @@
 
 #include "portwell/portwell.h"
 #include "server/globals.h"
+#include "server/hangup_watch.h"
 #include "server/live_settings.h"
+#include "server/pid_file.h"
 #include "server/session_link.h"
+#include "server/tray_starter.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace velto {
@@ -21,6 +25,18 @@ struct MainMenuState {
   bool activateFTPChecked = false;    // mnuSActivateFTP / mnuPActivateFTP
   bool viewRealTimeChecked = false;   // mnuOViewRealTime
   bool importNTUsersEnabled = false;  // mnuOImportNTUsers
+};
+
+// What happened to which session (its control handle as text).
+struct SessionChange {
+  enum class Kind {
+    kAdded,    // a client connected
+    kLogon,    // logged on or off
+    kClosing,  // its control connection is closing
+    kEnded,    // removed from the table
+  };
+  Kind kind;
+  std::string key;
 };
 
 class FMain final : public IPortwellEvents {
@@ -36,16 +52,24 @@ class FMain final : public IPortwellEvents {
   void Unload();
   // Starts or stops the FTP listener; false when starting failed.
   bool ActivateFTP();
+  // Reads Velto.usr again (SIGHUP). Logged-on sessions stay logged on and
+  // look their account up by id on each command: they get its new rights,
+  // and none once it is gone. New log-ons check the new file.
+  void ReloadUsers();
 
   std::int32_t Hwnd() const { return hwnd_; }
   const std::string& Title() const { return title_; }
   const MainMenuState& Menus() const { return menus_; }
   bool Unloaded() const { return unloaded_; }
   LiveSettings& Settings() { return settings_; }
+  // The real-time feed switch and its menu check mark.
+  void SetViewRealTime(bool on);
+  // In service mode the tray icon is retried until it shows.
+  bool TrayRetryArmed() const { return trayStarter_ && trayStarter_->Armed(); }
 
   // Told after the session table or the connection list changed (the
   // windows refresh; empty: nobody listens).
-  std::function<void()> onSessionsChanged;
+  std::function<void(const SessionChange&)> onSessionsChanged;
   std::function<void()> onConnectionsChanged;
 
   static std::int32_t UnsignedPort(std::int32_t port) { return port < 0 ? port + 65536 : port; }
@@ -70,12 +94,13 @@ class FMain final : public IPortwellEvents {
   bool CreateComponent();
   void CreateSessionTable();
   void WarnAboutReadableUserFile();
+  void AnnounceRunning();
   void AddListEntry(std::int32_t handle, std::int32_t addressIndex, bool accepted);
   CFTPSession* ControlSession(std::int32_t handle);
   void Refuse(std::int32_t handle, const std::string& text, bool& Accept);
   void ListenerFailed(const std::string& why, std::int32_t number);
-  void NotifySessionsChanged() {
-    if (onSessionsChanged) onSessionsChanged();
+  void NotifySessionsChanged(SessionChange::Kind kind, const std::string& key) {
+    if (onSessionsChanged) onSessionsChanged(SessionChange{kind, key});
   }
   void NotifyConnectionsChanged() {
     if (onConnectionsChanged) onConnectionsChanged();
@@ -85,9 +110,12 @@ class FMain final : public IPortwellEvents {
   LiveSettings settings_;
   SessionRoutes routes_;
   std::unique_ptr<HostContext> hostContext_;
+  std::unique_ptr<HangupWatch> hangup_;
+  std::unique_ptr<PidFile> pidFile_;
   std::int32_t hwnd_ = 0;
   std::string title_;
   MainMenuState menus_;
+  std::unique_ptr<TrayStarter> trayStarter_;
   bool unloaded_ = false;
 };
 

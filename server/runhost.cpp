@@ -84,6 +84,8 @@ bool CRunhost::ServiceInstall() {
        << "[Service]\n"
        << "Type=simple\n"
        << "ExecStart=" << Command() << "\n"
+       // "systemctl reload velto" reads the accounts again.
+       << "ExecReload=/bin/kill -HUP $MAINPID\n"
        << "WorkingDirectory=" << appPath_ << "\n"
        << "KillSignal=SIGTERM\n"
        << "Restart=no\n\n"

@@ -1,5 +1,6 @@
 #include "server/server_facade.h"
 
+#include "ftp/command_line.h"
 #include "ftp/ftp_sessions.h"
 #include "users/ftp_users.h"
 
@@ -7,16 +8,41 @@
 
 namespace velto {
 
+namespace {
+
+// The activity window shows what the client sent; a password is not for
+// the administrator's eyes.
+std::string MaskPasswords(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    const std::size_t length = end == std::string_view::npos ? text.size() : end + 1;
+    const std::string_view line = text.substr(0, length);
+    text.remove_prefix(length);
+    if (ParseCommand(line).verb != "PASS") {
+      out += line;
+      continue;
+    }
+    out += "PASS ****";
+    const std::size_t lineEnd = line.find_first_of("\r\n");
+    if (lineEnd != std::string_view::npos) out += line.substr(lineEnd);
+  }
+  return out;
+}
+
+}  // namespace
+
 CServerFacade::CServerFacade(MGlobal& globals, FMain& main) : g_(globals), main_(main) {
-  main_.onSessionsChanged = [this] {
-    for (const auto& listener : sessionListeners_) listener();
+  main_.onSessionsChanged = [this](const SessionChange& change) {
+    sessionChangeListeners_.Tell(change);
+    sessionListeners_.Tell();
   };
-  main_.onConnectionsChanged = [this] {
-    for (const auto& listener : connectionListeners_) listener();
-  };
+  main_.onConnectionsChanged = [this] { connectionListeners_.Tell(); };
   g_.onActivity = [this](CFTPSession& session, std::string_view text) {
     if (!session.ActivityLogging() && !text.empty()) return;
-    for (const auto& listener : activityListeners_) listener(session.SocketHandle(), text);
+    const std::string shown = MaskPasswords(text);
+    activityListeners_.Tell(session.SocketHandle(), std::string_view(shown));
   };
   g_.onFeed = [this](const std::string& line) {
     for (IFeedListener* listener : std::vector<IFeedListener*>(feedListeners_)) listener->ActivityFeed(line);
@@ -41,8 +67,6 @@ CServerFacade::~CServerFacade() {
   g_.importAccounts = nullptr;
 }
 
-void CServerFacade::SetViewRealTime(bool on) { g_.gbViewRealTime = on; }
-
 void CServerFacade::RequestExit() {
   if (exit_) exit_();
 }
@@ -53,26 +77,27 @@ std::vector<CServerFacade::SessionRow> CServerFacade::Sessions() const {
   CFTPSessions& sessions = *g_.gobjFTPSessions;
   rows.reserve(static_cast<std::size_t>(sessions.Count()));
   for (std::int32_t i = 1; i <= sessions.Count(); ++i) {
-    CFTPSession& s = sessions.ItemByIndex(i);
-    if (s.Closed()) continue;
-    SessionRow row;
-    row.key = s.SocketHandle();
-    row.controlHandle = std::atoi(row.key.c_str());
-    row.userId = s.UserID;
-    row.clientAddress = s.Connection().clientAddress;
-    row.loggedOn = s.LoggedOn();
-    row.lastAccessTime = s.LastAccessTime();
-    row.activityLogging = s.ActivityLogging();
-    rows.push_back(std::move(row));
+    if (auto row = RowOf(sessions.ItemByIndex(i))) rows.push_back(std::move(*row));
   }
   return rows;
 }
 
+std::optional<CServerFacade::SessionRow> CServerFacade::RowOf(CFTPSession& s) const {
+  if (s.Closed()) return std::nullopt;
+  SessionRow row;
+  row.key = s.SocketHandle();
+  row.controlHandle = std::atoi(row.key.c_str());
+  row.userId = s.UserID;
+  row.clientAddress = s.Connection().clientAddress;
+  row.loggedOn = s.LoggedOn();
+  row.lastAccessTime = s.LastAccessTime();
+  row.activityLogging = s.ActivityLogging();
+  return row;
+}
+
 std::optional<CServerFacade::SessionRow> CServerFacade::Session(const std::string& key) const {
-  for (SessionRow& row : Sessions()) {
-    if (row.key == key) return std::move(row);
-  }
-  return std::nullopt;
+  if (!g_.gobjFTPSessions || !g_.gobjFTPSessions->pExists(key)) return std::nullopt;
+  return RowOf(g_.gobjFTPSessions->ItemByKey(key));
 }
 
 void CServerFacade::SetActivityLogging(const std::string& key, bool on) {
@@ -131,6 +156,33 @@ SocketFacts CServerFacade::Facts() const {
   facts.maxUdpDg = pw.SocketInfoMaxUdpDg();
   facts.systemStatus = pw.SocketInfoSystemStatus();
   return facts;
+}
+
+CServerFacade::ListenerId CServerFacade::OnSessionsChanged(Listener listener) {
+  sessionListeners_.Add(nextId_, std::move(listener));
+  return nextId_++;
+}
+
+CServerFacade::ListenerId CServerFacade::OnSessionChange(SessionListener listener) {
+  sessionChangeListeners_.Add(nextId_, std::move(listener));
+  return nextId_++;
+}
+
+CServerFacade::ListenerId CServerFacade::OnConnectionsChanged(Listener listener) {
+  connectionListeners_.Add(nextId_, std::move(listener));
+  return nextId_++;
+}
+
+CServerFacade::ListenerId CServerFacade::OnActivity(ActivityListener listener) {
+  activityListeners_.Add(nextId_, std::move(listener));
+  return nextId_++;
+}
+
+void CServerFacade::RemoveListener(ListenerId id) {
+  sessionListeners_.Remove(id);
+  sessionChangeListeners_.Remove(id);
+  connectionListeners_.Remove(id);
+  activityListeners_.Remove(id);
 }
 
 void CServerFacade::AddFeedListener(IFeedListener* listener) {

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,7 @@
 
 namespace velto {
 
+class CFTPSession;
 class CFTPUsers;
 
 // What the diagnostics window hears while it is open.
@@ -49,7 +51,7 @@ class CServerFacade final : public ISettingStore {
   const std::string& Title() const { return main_.Title(); }
   const MainMenuState& Menus() const { return main_.Menus(); }
   bool ViewRealTime() const { return g_.gbViewRealTime; }
-  void SetViewRealTime(bool on);
+  void SetViewRealTime(bool on) { main_.SetViewRealTime(on); }
   const std::string& SupportOnlineURL() const { return g_.gsSupportOnlineURL; }
   const std::string& AppPath() const { return g_.gsAppPath; }
   bool RunningAsService() const { return g_.gbRunningAsService; }
@@ -72,6 +74,9 @@ class CServerFacade final : public ISettingStore {
   std::optional<SessionRow> Session(const std::string& key) const;
   // A session's activity feed on or off (its window opens or closes).
   void SetActivityLogging(const std::string& key, bool on);
+  // The Active Users window is open (its model sets this for its life).
+  bool ActiveUsersOpen() const { return g_.gbActiveUsersOpen; }
+  void SetActiveUsersOpen(bool open) { g_.gbActiveUsersOpen = open; }
   // Closes a client's connection at once (the Connections menu).
   bool CloseConnection(std::int32_t handle);
 
@@ -109,21 +114,82 @@ class CServerFacade final : public ISettingStore {
   void RemoveFeedListener(IFeedListener* listener);
 
   // ---- notifications (several views may listen) ----
+  // Each registration returns an id for RemoveListener; a window that goes
+  // away before the facade must remove its listeners (see ScopedListener).
+  // A listener may remove itself or another while it is told.
+  using ListenerId = std::uint64_t;
   using Listener = std::function<void()>;
-  void OnSessionsChanged(Listener listener) { sessionListeners_.push_back(std::move(listener)); }
-  void OnConnectionsChanged(Listener listener) { connectionListeners_.push_back(std::move(listener)); }
-  // A session's activity text (empty: cleared); `key` names the session.
+  ListenerId OnSessionsChanged(Listener listener);
+  // The same news with what happened to which session.
+  using SessionListener = std::function<void(const SessionChange&)>;
+  ListenerId OnSessionChange(SessionListener listener);
+  ListenerId OnConnectionsChanged(Listener listener);
+  // A session's activity text (empty: cleared); `key` names the session. The
+  // argument of a PASS line is shown as "****".
   using ActivityListener = std::function<void(const std::string& key, std::string_view text)>;
-  void OnActivity(ActivityListener listener) { activityListeners_.push_back(std::move(listener)); }
+  ListenerId OnActivity(ActivityListener listener);
+  void RemoveListener(ListenerId id);
 
  private:
+  template <typename Fn>
+  class Listeners {
+   public:
+    void Add(ListenerId id, Fn fn) { fns_.emplace(id, std::move(fn)); }
+    void Remove(ListenerId id) { fns_.erase(id); }
+    template <typename... Args>
+    void Tell(const Args&... args) const {
+      std::vector<ListenerId> ids;
+      ids.reserve(fns_.size());
+      for (const auto& entry : fns_) ids.push_back(entry.first);
+      for (ListenerId id : ids) {
+        const auto found = fns_.find(id);
+        if (found == fns_.end()) continue;
+        const Fn fn = found->second;  // it may remove itself
+        fn(args...);
+      }
+    }
+
+   private:
+    std::map<ListenerId, Fn> fns_;
+  };
+
+  std::optional<SessionRow> RowOf(CFTPSession& session) const;
+
   MGlobal& g_;
   FMain& main_;
   std::function<void()> exit_;
   std::vector<IFeedListener*> feedListeners_;
-  std::vector<Listener> sessionListeners_;
-  std::vector<Listener> connectionListeners_;
-  std::vector<ActivityListener> activityListeners_;
+  ListenerId nextId_ = 1;
+  Listeners<Listener> sessionListeners_;
+  Listeners<SessionListener> sessionChangeListeners_;
+  Listeners<Listener> connectionListeners_;
+  Listeners<ActivityListener> activityListeners_;
+};
+
+// Removes a facade listener when it goes out of scope.
+class ScopedListener {
+ public:
+  ScopedListener() = default;
+  ScopedListener(CServerFacade& facade, CServerFacade::ListenerId id) : facade_(&facade), id_(id) {}
+  ~ScopedListener() { Reset(); }
+  ScopedListener(ScopedListener&& other) noexcept : facade_(other.facade_), id_(other.id_) { other.facade_ = nullptr; }
+  ScopedListener& operator=(ScopedListener&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      facade_ = other.facade_;
+      id_ = other.id_;
+      other.facade_ = nullptr;
+    }
+    return *this;
+  }
+  void Reset() {
+    if (facade_ != nullptr) facade_->RemoveListener(id_);
+    facade_ = nullptr;
+  }
+
+ private:
+  CServerFacade* facade_ = nullptr;
+  CServerFacade::ListenerId id_ = 0;
 };
 
 }  // namespace velto

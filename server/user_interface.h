@@ -22,9 +22,10 @@ class IUserInterface {
   virtual ~IUserInterface() = default;
   // Modal message; returns the pressed button.
   virtual int ShowAppMessage(const std::string& text, int style, const std::string& title) = 0;
-  // False when no system tray exists.
+  // False when no system tray exists (or the icon already shows).
   virtual bool StartTrayIcon() = 0;
   virtual void StopTrayIcon() = 0;
+  virtual bool TrayIconStarted() const { return false; }
   virtual void ShowMainWindow(bool visible) = 0;
   virtual void SetTitle(const std::string& title) = 0;
   virtual void SplashStatus(const std::string& text) = 0;

@@ -102,6 +102,22 @@ void CFTPUsers::SetDataFile(const std::string& vsPathAndFileName) {
   Load();
 }
 
+void CFTPUsers::Reload() {
+  std::unordered_map<std::string, std::unique_ptr<CFTPUser>> previous;
+  for (auto& user : users_) previous.emplace(LowerId(user->UserID), std::move(user));
+  users_.clear();
+  byId_.clear();
+  file_.SetFileName(dataFile_);
+  Load();
+  for (auto& user : users_) {
+    const auto kept = previous.find(LowerId(user->UserID));
+    if (kept == previous.end()) continue;
+    *kept->second = std::move(*user);
+    user = std::move(kept->second);
+  }
+  Reindex();
+}
+
 void CFTPUsers::Load() {
   // The file lines up with memory while account n comes from section n.
   fileInStep_ = users_.empty();

@@ -76,6 +76,11 @@ class CFTPUsers {
   // addition to those already in memory.
   void SetDataFile(const std::string& vsPathAndFileName);
   const std::string& DataFile() const { return dataFile_; }
+  // Reads the file again and makes the accounts exactly what it holds. An
+  // account the file still holds keeps its record (references to it stay
+  // valid) and takes the file's values; the others are dropped. Order
+  // follows the file.
+  void Reload();
 
   // The credential check of the log-on. With the operating system's check
   // in force (UsesSystemLogon) this runs it on the calling thread; the

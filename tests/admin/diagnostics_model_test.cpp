@@ -1,3 +1,4 @@
+#include "admin/activity_model.h"
 #include "admin/diagnostics_model.h"
 
 #include <gtest/gtest.h>
@@ -92,6 +93,23 @@ TEST(DiagnosticsModel, LogWindowToggleReturnsToCollapsed) {
   EXPECT_TRUE(model.LogWindowShown());
   model.ToggleLogWindow();
   EXPECT_FALSE(model.LogWindowShown());
+}
+
+// The activity window's pane: entries as given (their own line ends), newest
+// first, emptied once it has grown past the limit.
+TEST(ActivityModel, NewestOnTopAndEmptiedPastTheLimit) {
+  EXPECT_EQ(ActivityModel::Caption("bob", "10.0.0.5"), "Activity - bob [10.0.0.5]");
+  ActivityModel model(FixedStamp);
+  model.Update("A\r\n");
+  model.Update("B\r\n");
+  EXPECT_EQ(model.Text(), "STAMP B\r\nSTAMP A\r\n");
+
+  model.Clear();
+  model.Update(std::string(10000 - 6, 'x'));
+  model.Update("C\r\n");
+  EXPECT_EQ(model.Text().size(), 10000u + 9) << "10000 characters are kept";
+  model.Update("D\r\n");
+  EXPECT_EQ(model.Text(), "STAMP D\r\n") << "more are dropped at once";
 }
 
 }  // namespace

@@ -95,7 +95,7 @@ class LogsTest(VeltoTestCase):
         client = self.track(server.client())
         self.assertEqual(client.cmd("USER alice"), REPLY_NEED_PASSWORD)
         client.send("PASS wrong\r\n")
-        self.assertEqual(client.read_until_closed(), b"")
+        self.assertEqual(client.read_until_closed(), REPLY_NOT_LOGGED_ON.encode())
         self.stop_server(server)
         log = server.read_access_log()
         self.assertIn(",alice,PASS ****,", log)

@@ -61,7 +61,7 @@ class MemoryAndConnectionsTest(VeltoTestCase):
             time.sleep(0.2)
             peak = max(peak, rss_kib(server.proc.pid))
         self.assertLess(peak - baseline, bound, f"VmRSS grew by {peak - baseline} KiB")
-        self.assertEqual(self.track(server.client()).cmd("NOOP")[:3], "530")
+        self.assertEqual(self.track(server.client()).cmd("PWD")[:3], "530")
 
     def test_one_passive_port_takes_one_data_connection(self):
         home = self.temp_dir()
@@ -95,7 +95,7 @@ class MemoryAndConnectionsTest(VeltoTestCase):
                 socket.create_connection(("127.0.0.1", port), timeout=10).close()
             except (ConnectionRefusedError, ConnectionResetError):
                 pass  # the one connection was taken and the listener closed
-        self.assertEqual(self.track(server.client()).cmd("NOOP")[:3], "530")
+        self.assertEqual(self.track(server.client()).cmd("PWD")[:3], "530")
         self.assertEqual(client.cmd("NOOP"), REPLY_OK)
 
     def test_a_connection_that_never_logs_on_is_closed(self):

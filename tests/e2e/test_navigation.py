@@ -26,7 +26,7 @@ FILE_ERROR = "450 Requested action not taken: File error.\r\n"
 
 
 def pwd_reply(path):
-    return '257 Remote directory is "%s"\r\n' % path
+    return '257 "%s" is the current directory.\r\n' % path
 
 
 def created_reply(path):
@@ -35,7 +35,9 @@ def created_reply(path):
 
 class NavigationCase(VeltoTestCase):
     """A tree with bob's home (limited), a neighbour whose name starts like it,
-    and files outside; bob, an unlimited admin and a read-only account."""
+    and files outside; bob, an unlimited admin and a read-only account. Bob
+    and the reader see physical paths (virtual paths off), so each refusal
+    is told apart by its text."""
 
     def setUp(self):
         super().setUp()
@@ -49,11 +51,13 @@ class NavigationCase(VeltoTestCase):
         self.home = self.path("ftp/bob") + "/"
         users = [
             {"UserID": "bob", "Password": "secret", "DefaultDirectory": self.path("ftp/bob"),
-             "LimitToDefaultDirectory": True, "AllowConcurrentLogons": True},
+             "LimitToDefaultDirectory": True, "AllowConcurrentLogons": True, "UseVirtualPaths": False},
             {"UserID": "admin", "Password": "secret", "DefaultDirectory": self.path("ftp/bob"),
              "LimitToDefaultDirectory": False, "AllowConcurrentLogons": True},
             {"UserID": "reader", "Password": "secret", "DefaultDirectory": self.path("ftp/bob"),
-             "LimitToDefaultDirectory": True, "WriteAccess": False},
+             "LimitToDefaultDirectory": True, "WriteAccess": False, "UseVirtualPaths": False},
+            {"UserID": "carol", "Password": "secret", "DefaultDirectory": self.path("ftp/bob"),
+             "LimitToDefaultDirectory": True, "AllowConcurrentLogons": True},
         ]
         self.srv = self.server(users=users)
 
@@ -91,10 +95,7 @@ class NavigationCase(VeltoTestCase):
 
     @staticmethod
     def ftp_pwd(f):
-        # The 257 text puts words before the quoted path, which ftplib's own
-        # pwd() does not read.
-        reply = f.sendcmd("PWD")
-        return reply[reply.index('"') + 1:reply.rindex('"')]
+        return f.pwd()
 
     @staticmethod
     def _close(f):
@@ -333,7 +334,7 @@ class FileCommandsTest(NavigationCase):
         self.assertEqual(client.reply(), OK)
         client.send(b"PWD\r\n")
         self.assertEqual(client.reply().encode("latin-1"),
-                         b'257 Remote directory is "' + (self.home + "two words /").encode() + utf8 + b'/"\r\n')
+                         b'257 "' + (self.home + "two words /").encode() + utf8 + b'/" is the current directory.\r\n')
         self.assertEqual(client.cmd("CDUP"), OK)
         self.write("ftp/bob/two words /end ", b"x")
         self.assertEqual(client.cmd("DELE end"), NOT_FOUND)
@@ -342,6 +343,37 @@ class FileCommandsTest(NavigationCase):
         self.assertFalse(self.exists("ftp/bob/two words /end "))
         client.send(b"RMD " + utf8 + b"\r\n")
         self.assertEqual(client.reply(), OK)
+
+
+class VirtualRootTest(NavigationCase):
+    """Carol: limited, virtual paths on (the defaults): her home is "/"."""
+
+    def test_the_home_is_the_root_and_nothing_shows_the_physical_path(self):
+        client = self.raw("carol")
+        self.assertEqual(client.cmd("PWD"), pwd_reply("/"))
+        for arg in ("/", "/..", "..", "\\"):
+            self.assertEqual(client.cmd("CWD " + arg), OK, arg)
+            self.assertEqual(client.cmd("PWD"), pwd_reply("/"), arg)
+        self.assertEqual(client.cmd("CWD /sub/deeper"), OK)
+        self.assertEqual(client.cmd("MKD /sub/made"), created_reply("/sub/made"))
+        self.assertEqual(client.cmd("CWD " + self.path("outside")), NOT_FOUND)
+        self.assertEqual(client.cmd("CWD " + self.home + "sub"), OK, "the physical form still works")
+        self.assertEqual(client.cmd("PWD"), pwd_reply("/sub/"))
+        self.assertEqual(client.cmd("CWD " + self.home + "../bobby"), NO_ACCESS)
+        self.assertNotIn(self.home[:-1], client.cmd("MLST file.txt"))
+
+    @unittest.skipUnless(shutil.which("lftp"), "lftp is not installed")
+    def test_lftp_works_inside_a_confined_tree(self):
+        before = self.snapshot()
+        local = str(self.temp_dir() / "copy.txt")
+        script = ("set net:max-retries 1; set net:timeout 20; open -u carol,secret ftp://127.0.0.1:%d; "
+                  "cd /sub; mkdir made; cd /; get file.txt -o %s; cd /../..; ls; bye" % (self.srv.port, local))
+        r = subprocess.run(["lftp", "-c", script], capture_output=True, timeout=60)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(Path(local).read_bytes(), b"mine")
+        self.assertTrue(os.path.isdir(self.path("ftp/bob/sub/made")))
+        self.assertIn(b"file.txt", r.stdout)
+        self.assertEqual(self.snapshot(), before)
 
 
 @unittest.skipUnless(shutil.which("curl"), "curl is not installed")

@@ -178,7 +178,7 @@ class PamLogonTest(VeltoTestCase):
         self.assertEqual(client.cmd("USER " + self.account), REPLY_NEED_PASSWORD)
         reply = client.cmd("PASS " + self.password)
         self.assertFalse(reply.startswith("230"), f"logged on without a user file entry: {reply!r}")
-        self.assertEqual(client.cmd("NOOP"), REPLY_NOT_LOGGED_ON)
+        self.assertEqual(client.cmd("PWD"), REPLY_NOT_LOGGED_ON)
         with server.client() as other:
             self.assertEqual(other.cmd("USER alice"), REPLY_NEED_PASSWORD)
 

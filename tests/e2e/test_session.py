@@ -49,14 +49,14 @@ class GreetingAndParsingTest(VeltoTestCase):
     def test_unknown_verbs_answer_504_after_log_on(self):
         client = self._logged_on()
         self.assertEqual(client.cmd("XYZZ"), REPLY_NOT_IMPLEMENTED)
-        self.assertEqual(client.cmd("FEAT"), REPLY_NOT_IMPLEMENTED)
+        self.assertEqual(client.cmd("AUTH TLS"), REPLY_NOT_IMPLEMENTED)
         self.assertEqual(client.cmd("CD somewhere"), REPLY_NOT_IMPLEMENTED)
 
     def test_quit_ends_the_log_on_but_keeps_the_connection(self):
         client = self._logged_on()
         self.assertEqual(client.cmd("QUIT"), "221 Goodbye.\r\n")
         self.assertTrue(client.is_open(), "the server closed the connection after QUIT")
-        self.assertEqual(client.cmd("NOOP"), REPLY_NOT_LOGGED_ON)
+        self.assertEqual(client.cmd("PWD"), REPLY_NOT_LOGGED_ON)
         self.assertEqual(client.cmd("USER alice"), REPLY_NEED_PASSWORD)
         self.assertEqual(client.cmd("PASS secret"), "230 \r\n")
         self.assertEqual(client.cmd("NOOP"), REPLY_OK)
@@ -252,7 +252,7 @@ class AccessLogTest(VeltoTestCase):
         bob = self.track(server.logged_on_client("Bob", "s3cret-Bob"))
         self.assertEqual(bob.cmd("NOOP"), REPLY_OK)
         stranger = self.track(server.client())
-        self.assertEqual(stranger.cmd("NOOP"), REPLY_NOT_LOGGED_ON)
+        self.assertEqual(stranger.cmd("PWD"), REPLY_NOT_LOGGED_ON)
         self.stop_server(server)  # lines are only sure to be on disk once the log is closed
         return server, alice.local_port, server.read_access_log()
 

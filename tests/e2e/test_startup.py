@@ -83,7 +83,7 @@ class DefaultsTest(VeltoTestCase):
     def test_keys_missing_from_the_file_take_their_defaults(self):
         server = self.server(settings={"FTP Settings": {"MaxUsers": "5"}})
         with server.client() as client:
-            self.assertEqual(client.cmd("NOOP"), REPLY_NOT_LOGGED_ON)
+            self.assertEqual(client.cmd("PWD"), REPLY_NOT_LOGGED_ON)
         self.stop_server(server)
         self.assertEqual(server.ini_value("FTP Settings", "MaxUsers"), "5")
         self.assertEqual(server.ini_value("FTP Settings", "MaxLogonAttempts"), "3")
@@ -122,7 +122,7 @@ class SettingsFileTest(VeltoTestCase):
         self.assertNotEqual(edited, during_run)
         server.ini_path.write_bytes(edited.encode("latin-1"))
         with server.client() as client:
-            self.assertEqual(client.cmd("SYST"), REPLY_NOT_LOGGED_ON)
+            self.assertEqual(client.cmd("PWD"), REPLY_NOT_LOGGED_ON)
         self.assertEqual(server.read_ini(), edited, "Velto.ini written while the program runs")
 
         self.stop_server(server)
@@ -212,7 +212,7 @@ class ListenerTest(VeltoTestCase):
     def test_unknown_command_line_runs_the_server(self):
         server = self.server(args=["-INSTALLX"])
         with server.client() as client:
-            self.assertEqual(client.cmd("NOOP"), REPLY_NOT_LOGGED_ON)
+            self.assertEqual(client.cmd("PWD"), REPLY_NOT_LOGGED_ON)
         self.assertFalse((server.unit_dir / "velto.service").exists())
 
 

@@ -15,7 +15,7 @@ import threading
 import time
 import unittest
 
-from velto_harness import VeltoTestCase
+from velto_harness import VeltoTestCase, pasv_port
 
 ALICE = {"UserID": "alice", "Password": "secret", "LimitToDefaultDirectory": False,
          "AllowConcurrentLogons": True}
@@ -219,14 +219,21 @@ class ListingTest(TransferCase):
         self.assertTrue(any(l.endswith(b" .profile") for l in lines))
         self.assertFalse(any(b".hidden" in l for l in lines))
 
-    def test_list_reply_texts_and_arguments_ignored(self):
+    def test_list_skips_options_and_lists_the_path_it_names(self):
         self.write("one", b"1")
+        os.mkdir(os.path.join(self.home, "sub"))
+        self.write("sub/two", b"22")
         f = self.ftp()
         lines = []
-        resp = f.retrlines("LIST -la /nowhere", lines.append)
+        resp = f.retrlines("LIST -la", lines.append)
         self.assertEqual(resp, "226 Transfer completed.")
+        self.assertEqual(sorted(l.split()[-1] for l in lines), ["one", "sub"])
+        lines = []
+        f.retrlines("LIST -l sub", lines.append)
         self.assertEqual(len(lines), 1)
-        self.assertTrue(lines[0].endswith(" one"))
+        self.assertTrue(lines[0].endswith(" 2 two"))
+        with self.assertRaisesRegex(ftplib.error_perm, "^550 Requested file action not taken.  File not found."):
+            f.retrlines("LIST /nowhere", lines.append)
 
     def test_nlst_sends_bare_names(self):
         self.write("a.txt", b"a")
@@ -234,9 +241,7 @@ class ListingTest(TransferCase):
         os.mkdir(os.path.join(self.home, "sub"))
         f = self.ftp()
         self.assertEqual(sorted(f.nlst()), ["a.txt", "b.txt", "sub"])
-        with self.assertRaises(ftplib.error_perm) as cm:
-            f.nlst("-l")
-        self.assertEqual(str(cm.exception), "550 Requested file action not taken.  File not found.")
+        self.assertEqual(sorted(f.nlst("-l")), ["a.txt", "b.txt", "sub"])
 
     def test_empty_directory_sends_no_byte(self):
         raw = io.BytesIO()
@@ -285,9 +290,9 @@ class DataConnectionRulesTest(TransferCase):
 
     def test_type_and_abor_replies(self):
         client = self.raw()
-        for arg in ("I", "A"):
+        for arg in ("I", "A", "L 8", "A N"):
             self.assertEqual(client.cmd("TYPE " + arg), "200 OK\r\n")
-        for arg in ("i", "L 8", "E"):
+        for arg in ("i", "L 7", "E"):
             self.assertEqual(client.cmd("TYPE " + arg), "504 That command is not implemented.\r\n")
         self.assertEqual(client.cmd("ABOR"), "226 File transfer aborted.\r\n")
 
@@ -357,6 +362,29 @@ class InterruptionTest(TransferCase):
                 break
         self.assertIn("226 File transfer aborted.", got)
         self.assertEqual(f.sendcmd("NOOP"), "200 OK")
+
+    def test_abor_after_a_telnet_synch_is_answered_at_once(self):
+        # ftplib's abort() sends ABOR with its last byte as urgent data;
+        # tnftp and inetutils-ftp send IAC IP, then IAC DM with the IAC urgent.
+        self.write("big", os.urandom(1 << 20) * 64)
+        f = self.ftp()
+        f.voidcmd("TYPE I")
+        conn = f.transfercmd("RETR big")
+        conn.recv(65536)
+        self.assertEqual(f.abort(), "226 File transfer aborted.")
+        conn.close()
+        self.assertEqual(f.sendcmd("NOOP"), "200 OK")
+
+        client = self.track(self.srv.logged_on_client("alice", "secret"))
+        data = socket.create_connection(("127.0.0.1", pasv_port(client.cmd("PASV"))), timeout=10)
+        self.addCleanup(data.close)
+        self.assertEqual(client.cmd("RETR big"), "150 Opening data connection.\r\n")
+        data.recv(65536)
+        client.send(b"\xff\xf4")
+        client.sock.send(b"\xff", socket.MSG_OOB)
+        client.send(b"\xf2ABOR\r\n")
+        self.assertEqual(client.reply(), "226 File transfer aborted.\r\n")
+        self.assertEqual(client.cmd("NOOP"), "200 OK\r\n")
 
     def test_client_vanishing_mid_download_and_mid_upload(self):
         self.write("big", os.urandom(1 << 20) * 64)

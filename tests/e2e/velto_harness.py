@@ -29,7 +29,7 @@ REPLY_NOT_LOGGED_ON = "530 Invalid user ID and/or password. Cannot log in.\r\n"
 REPLY_CONCURRENT = "530 User already logged in.  Concurrent logons not allowed.\r\n"
 REPLY_NOT_IMPLEMENTED = "504 That command is not implemented.\r\n"
 REPLY_OK = "200 OK\r\n"
-REPLY_SYST = "215 System is Windows_NT 4.0.\r\n"
+REPLY_SYST = "215 Windows_NT\r\n"
 
 READY_TIMEOUT = 15.0
 STOP_TIMEOUT = 10.0
@@ -410,8 +410,9 @@ class VeltoServer:
 
     def _environment(self, extra):
         env = dict(os.environ)
-        # No display: message boxes go to standard error.
-        for name in ("DISPLAY", "WAYLAND_DISPLAY"):
+        # No display: the program runs headless, and message boxes go to
+        # standard error.
+        for name in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
             env.pop(name, None)
         # An -INSTALL run must never reach the real unit folder.
         env["VELTO_SYSTEMD_UNIT_DIR"] = str(self.unit_dir)

@@ -17,6 +17,7 @@
 
 #include <unistd.h>
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -31,6 +32,7 @@ class FakeHost final : public ISessionHost {
   std::string replies;     // control text not yet taken
   std::string dataOut;     // bytes sent on the data connection
   bool backlogged = false;
+  std::size_t backlogAbove = SIZE_MAX;  // untaken reply bytes that count as a backlog
   bool held = false;
   bool controlClosed = false;
   int passivePort = 40001;  // what OpenPassive returns
@@ -43,7 +45,7 @@ class FakeHost final : public ISessionHost {
     replies.append(text);
     log += "reply:" + std::string(text);
   }
-  bool Backlogged() override { return backlogged; }
+  bool Backlogged() override { return backlogged || replies.size() > backlogAbove; }
   void HoldInput(bool hold) override { held = hold; }
   void CloseControl() override {
     controlClosed = true;
@@ -102,6 +104,8 @@ struct Rights {
   bool read = true;
   bool write = true;
   bool log = false;
+  // Off: the physical paths are shown. On with `limited`: the home is "/".
+  bool virtualPaths = false;
 };
 
 // One session of the account "bob" (home ftp/bob) with a fake host.
@@ -134,7 +138,7 @@ class SessionFixture : public ::testing::Test {
   // A logged-on session of "bob".
   void LogOn(Rights rights) {
     ASSERT_TRUE(users.pAddUser("bob", "pw", tree.Path("ftp/bob"), true, rights.limited, rights.read, rights.write,
-                               rights.log, true));
+                               rights.log, rights.virtualPaths));
     NewSession();
     ASSERT_EQ(Cmd("USER bob"), "331 OK need password.\r\n");
     ASSERT_EQ(Cmd("PASS pw"), "230 \r\n");

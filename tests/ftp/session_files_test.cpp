@@ -27,7 +27,7 @@ const std::string kNotImplemented = "504 That command is not implemented.\r\n";
 class SessionFilesTest : public test::SessionFixture {
  protected:
   std::string Pwd() { return Cmd("PWD"); }
-  static std::string PwdReply(const std::string& path) { return "257 Remote directory is \"" + path + "\"\r\n"; }
+  static std::string PwdReply(const std::string& path) { return "257 \"" + path + "\" is the current directory.\r\n"; }
 };
 
 // ---- PWD and moving about -------------------------------------------------
@@ -146,6 +146,63 @@ TEST_F(SessionFilesTest, LimitedAccountDoesNotLearnWhatExistsOutside) {
   // From the root "outside" would exist; a limited account never looks there.
   EXPECT_EQ(Cmd("CWD " + tree.Path("outside").substr(1)), kNotFound);
   EXPECT_EQ(Cmd("CWD " + tree.Path("nothing").substr(1)), kNotFound);
+}
+
+// ---- The virtual root ---------------------------------------------------------
+
+TEST_F(SessionFilesTest, ConfinedAccountWithVirtualPathsSeesItsHomeAsTheRoot) {
+  LogOn({.limited = true, .virtualPaths = true});
+  EXPECT_EQ(Pwd(), PwdReply("/"));
+  for (const char* arg : {"/", "/..", "..", "/../..", "\\"}) {
+    EXPECT_EQ(Cmd(std::string("CWD ") + arg), kOk) << arg;
+    EXPECT_EQ(Pwd(), PwdReply("/")) << arg;
+  }
+  EXPECT_EQ(Cmd("CDUP"), kOk);
+  EXPECT_EQ(Cmd("CWD /sub/deeper"), kOk);
+  EXPECT_EQ(Pwd(), PwdReply("/sub/deeper/"));
+  EXPECT_EQ(Cmd("CWD ../../../sub"), kOk);
+  EXPECT_EQ(Pwd(), PwdReply("/sub/"));
+  EXPECT_EQ(Cmd("MKD /sub/new"), "257 \"/sub/new\" Directory created.\r\n");
+  EXPECT_TRUE(tree.IsDir("ftp/bob/sub/new"));
+  // Outside names nothing: "/outside" is looked for inside the tree.
+  EXPECT_EQ(Cmd("CWD " + tree.Path("outside")), kNotFound);
+  EXPECT_EQ(Cmd("DELE /../bobby/secret.txt"), kNotFound);
+  // The physical form of the home still means the same place, and still
+  // cannot climb out.
+  EXPECT_EQ(Cmd("CWD " + tree.Path("ftp/bob/sub/deeper")), kOk);
+  EXPECT_EQ(Pwd(), PwdReply("/sub/deeper/"));
+  EXPECT_EQ(Cmd("CWD " + tree.Path("ftp/bob/../bobby")), kNoAccess);
+  EXPECT_EQ(Cmd("CWD " + tree.Path("ftp/bob") + "by"), kNotFound);
+}
+
+TEST_F(SessionFilesTest, QuotesInAShownPathAreDoubled) {
+  tree.Dir("ftp/bob/say \"hi\"");
+  LogOn({.limited = true, .virtualPaths = true});
+  EXPECT_EQ(Cmd("CWD say \"hi\""), kOk);
+  EXPECT_EQ(Pwd(), "257 \"/say \"\"hi\"\"/\" is the current directory.\r\n");
+}
+
+// ---- SIZE, MDTM, MFMT, SITE CHMOD ---------------------------------------------
+
+TEST_F(SessionFilesTest, SizeMdtmMfmtAndChmodFollowTheRightsAndTheLimit) {
+  tree.File("ftp/bob/five.txt", "12345");
+  LogOn({.limited = true, .virtualPaths = true});
+  EXPECT_EQ(Cmd("SIZE five.txt"), "213 5\r\n");
+  EXPECT_EQ(Cmd("SIZE sub"), "550 Requested file action not taken---not a regular file.\r\n");
+  EXPECT_EQ(Cmd("SIZE nope"), kNotFound);
+  EXPECT_EQ(Cmd("MFMT 20010821023600 /five.txt"), "213 Modify=20010821023600; /five.txt\r\n");
+  EXPECT_EQ(Cmd("MDTM five.txt"), "213 20010821023600\r\n");
+  EXPECT_EQ(Cmd("MFMT 20010231000000 five.txt"), kSyntaxIncorrect) << "no 31 February";
+  EXPECT_EQ(Cmd("SITE CHMOD 4751 five.txt"), "200 SITE CHMOD command successful.\r\n");
+  struct stat st{};
+  ASSERT_EQ(::stat(tree.Path("ftp/bob/five.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0751u) << "never a set-id bit";
+  EXPECT_EQ(Cmd("SITE CHMOD 755 /"), kNoAccess) << "the home's own entry";
+  EXPECT_EQ(Cmd("SITE CHMOD 9 five.txt"), kSyntaxIncorrect);
+  EXPECT_EQ(Cmd("SITE EXEC x"), kNotImplemented);
+  Account().WriteAccess = false;
+  EXPECT_EQ(Cmd("MFMT 20010821023600 five.txt"), kNoAccess);
+  EXPECT_EQ(Cmd("SITE CHMOD 700 five.txt"), kNoAccess);
 }
 
 // ---- MKD --------------------------------------------------------------------

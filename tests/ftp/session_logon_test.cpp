@@ -46,7 +46,7 @@ TEST_F(SessionLogonTest, FailedPasswordIsAnsweredLateAndNothingElseMeanwhile) {
   ASSERT_EQ(host->timers.size(), 1u);
   EXPECT_EQ(host->timers.begin()->second.first, 1000u);
   host->FireNextTimer();
-  EXPECT_EQ(host->TakeReplies(), k530 + k530) << "the NOOP waited and is refused before log-on";
+  EXPECT_EQ(host->TakeReplies(), k530 + "200 OK\r\n") << "the NOOP waited for the refusal";
   EXPECT_FALSE(host->held);
   // The next failure waits longer.
   Say("PASS wrong");
@@ -62,6 +62,26 @@ TEST_F(SessionLogonTest, UnreadRepliesStopTheInputUntilTheyDrain) {
   session->OnControlDrained();
   EXPECT_EQ(host->TakeReplies(), "200 OK\r\n200 OK\r\n");
   EXPECT_FALSE(host->held);
+}
+
+TEST_F(SessionLogonTest, NegotiationBeforeLogOnIsAnsweredAndNotCounted) {
+  sessions->MaxLogonAttempts = "2";
+  LogOn({});
+  NewSession();
+  for (int round = 0; round < 3; ++round) {
+    EXPECT_EQ(Cmd("FEAT").substr(0, 4), "211-");
+    EXPECT_EQ(Cmd("AUTH TLS"), "504 That command is not implemented.\r\n");
+    EXPECT_EQ(Cmd("SYST"), "215 Windows_NT\r\n");
+    EXPECT_EQ(Cmd("OPTS UTF8 ON"), "200 OK\r\n");
+    EXPECT_EQ(Cmd("NOOP"), "200 OK\r\n");
+    EXPECT_EQ(Cmd("QUIT"), "221 Goodbye.\r\n");
+  }
+  EXPECT_FALSE(host->controlClosed);
+  // The last allowed attempt is answered, then the connection closes.
+  EXPECT_EQ(Cmd("STAT"), k530);
+  Cmd("USER bob");
+  EXPECT_EQ(Cmd("PASS wrong"), "");
+  EXPECT_EQ(host->log, "reply:" + k530 + "close-control\n");
 }
 
 TEST_F(SessionLogonTest, StrangersAreTimedOut) {

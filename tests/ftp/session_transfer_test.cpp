@@ -6,12 +6,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <set>
+
 namespace velto {
 namespace {
 
 const std::string k150 = "150 Opening data connection.\r\n";
 const std::string k226 = "226 Transfer completed.\r\n";
 const std::string k425 = "425 Can't open data connection.\r\n";
+const std::string kNotFound = "550 Requested file action not taken.  File not found.\r\n";
 
 class SessionTransferTest : public test::SessionFixture {
  protected:
@@ -152,6 +157,153 @@ TEST_F(SessionTransferTest, EmptyFolderIsAnEmptyTransfer) {
   Say("PASV");
   session->OnDataConnected();
   EXPECT_EQ(Say("LIST"), "150 Opening ASCII mode data connection for \"" + Bob("sub/deeper/") + "\".\r\n" + k226);
+}
+
+
+// ---- EPSV and EPRT ------------------------------------------------------------
+
+TEST_F(SessionTransferTest, ExtendedPassiveAndActiveModes) {
+  EXPECT_EQ(Say("EPSV"), "229 Entering Extended Passive Mode (|||40001|)\r\n");
+  EXPECT_EQ(Say("EPSV 2"), "522 Network protocol not supported, use (1)\r\n");
+  EXPECT_EQ(Say("EPRT |2|::1|5000|"), "522 Network protocol not supported, use (1)\r\n");
+  EXPECT_EQ(Say("EPRT |1|10.0.0.9|5000|"), "500 Illegal EPRT command.\r\n");
+  EXPECT_EQ(Say("EPRT |1|127.0.0.1|1023|"), "500 Illegal EPRT command.\r\n");
+  for (const char* bad : {"|1|127.0.0.1|5000", "|1|127.0.0.1||", "|1|127.0.0.1|70000|", "|1|127.0.0|5000|",
+                          "|1|127.0.0.1|50x0|"}) {
+    EXPECT_EQ(Say(std::string("EPRT ") + bad), "501 Syntax error--missing or incorrect parameters or arguments.\r\n")
+        << bad;
+  }
+  EXPECT_EQ(Say("EPRT !1!127.0.0.1!5000!"), "200 OK\r\n");
+  EXPECT_EQ(Say("RETR hello.txt"), k150);
+  EXPECT_EQ(host->connectedTo, "127.0.0.1:5000");
+  session->OnDataConnected();
+  session->OnDataSent();
+  EXPECT_EQ(host->TakeReplies(), k226);
+  // After EPSV ALL only EPSV sets up data connections.
+  EXPECT_EQ(Say("EPSV ALL"), "200 EPSV ALL accepted.\r\n");
+  const std::string epsvOnly = "503 Only EPSV may set up data connections after EPSV ALL.\r\n";
+  EXPECT_EQ(Say("PASV"), epsvOnly);
+  EXPECT_EQ(Say("PORT 127,0,0,1,200,10"), epsvOnly);
+  EXPECT_EQ(Say("EPRT |1|127.0.0.1|5000|"), epsvOnly);
+}
+
+// ---- APPE and STOU ------------------------------------------------------------
+
+TEST_F(SessionTransferTest, AppendAddsAndUniqueStoreNeverReplaces) {
+  Say("PASV");
+  EXPECT_EQ(Say("REST 3"), "350 Restarting transfer at 3.\r\n");
+  EXPECT_EQ(Say("APPE hello.txt"), k150);
+  session->OnDataConnected();
+  session->OnDataReceived("!");
+  session->OnDataClosed(false);
+  EXPECT_EQ(host->TakeReplies(), k226);
+  EXPECT_EQ(ReadAll(Bob("hello.txt")), "hello world!");
+
+  Say("PASV");
+  EXPECT_EQ(Say("STOU hello.txt"), "150 FILE: hello.txt.1\r\n");
+  session->OnDataConnected();
+  session->OnDataReceived("new");
+  session->OnDataClosed(false);
+  EXPECT_EQ(host->TakeReplies(), k226);
+  EXPECT_EQ(ReadAll(Bob("hello.txt")), "hello world!");
+  EXPECT_EQ(ReadAll(Bob("hello.txt.1")), "new");
+}
+
+// ---- Listings of paths and patterns ---------------------------------------------
+
+class SessionListingTest : public SessionTransferTest {
+ protected:
+  void SetUp() override {
+    SessionTransferTest::SetUp();
+    tree.File("ftp/bob/a.txt", "a");
+    tree.File("ftp/bob/b.log", "b");
+    tree.File("ftp/bob/sub/c.txt", "c");
+  }
+  // The command's replies and, once the data has gone, what it sent.
+  std::string Listing(const std::string& line) {
+    host->dataOut.clear();
+    Say("PASV");
+    session->OnDataConnected();
+    std::string replies = Say(line);
+    for (int i = 0; i < 10 && host->replies.empty(); ++i) session->OnDataSent();
+    replies += host->TakeReplies();
+    return replies + "|" + host->dataOut;
+  }
+  static std::set<std::string> Lines(const std::string& text) {
+    std::set<std::string> lines;
+    for (std::size_t at = 0; at < text.size();) {
+      const std::size_t end = text.find("\r\n", at);
+      lines.insert(text.substr(at, end - at));
+      at = end + 2;
+    }
+    return lines;
+  }
+};
+
+TEST_F(SessionListingTest, NlstTakesFilesPatternsAndOptions) {
+  const std::string done = k150 + k226 + "|";
+  EXPECT_EQ(Lines(Listing("NLST *.txt").substr(done.size())),
+            (std::set<std::string>{"a.txt", "file.txt", "hello.txt"}));
+  EXPECT_EQ(Listing("NLST sub/*.t?t"), done + "sub/c.txt\r\n");
+  EXPECT_EQ(Listing("NLST sub/c.txt"), done + "sub/c.txt\r\n");
+  EXPECT_EQ(Lines(Listing("NLST -a").substr(done.size())),
+            (std::set<std::string>{"a.txt", "b.log", "file.txt", "hello.txt", "sub"}));
+  EXPECT_EQ(Say("NLST *.doc"), kNotFound);
+  EXPECT_EQ(Say("NLST nope/*.txt"), kNotFound);
+  EXPECT_EQ(Say("NLST ../bobby/*"), "550 Requested file action not taken---user does not have access.\r\n");
+}
+
+TEST_F(SessionListingTest, ListTakesAPathAndSkipsOptions) {
+  const std::string here = "150 Opening ASCII mode data connection for \"" + Bob("") + "\".\r\n";
+  const std::string listed = Listing("LIST -la sub");
+  EXPECT_EQ(listed.substr(0, listed.find('|')),
+            "150 Opening ASCII mode data connection for \"" + Bob("sub/") + "\".\r\n" + k226);
+  EXPECT_NE(listed.find(" c.txt\r\n"), std::string::npos);
+  EXPECT_EQ(listed.find("hello.txt"), std::string::npos);
+  const std::string one = Listing("LIST a.txt");
+  EXPECT_EQ(one.substr(one.find('|') + 19), std::string(19, ' ') + "1 a.txt\r\n");
+  EXPECT_NE(Listing("LIST -l").find(" hello.txt\r\n"), std::string::npos);
+  EXPECT_EQ(Say("LIST nope"), kNotFound) << "refused before the 150";
+}
+
+TEST_F(SessionListingTest, MachineListingsGiveExactFacts) {
+  ASSERT_EQ(Say("MFMT 20010821023600 a.txt"), "213 Modify=20010821023600; a.txt\r\n");
+  struct stat st{};
+  ASSERT_EQ(::stat(Bob("a.txt").c_str(), &st), 0);
+  char unique[64];
+  std::snprintf(unique, sizeof unique, "unique=%llxg%llx;", static_cast<unsigned long long>(st.st_dev),
+                static_cast<unsigned long long>(st.st_ino));
+  const std::string facts = std::string("type=file;size=1;modify=20010821023600;perm=radfw;") + unique + " ";
+  EXPECT_EQ(Say("MLST a.txt"), "250-Listing " + Bob("a.txt") + "\r\n " + facts + Bob("a.txt") + "\r\n250 End.\r\n");
+  const std::set<std::string> lines = Lines(Listing("MLSD").substr(k150.size() + k226.size() + 1));
+  EXPECT_TRUE(lines.count(facts + "a.txt")) << *lines.begin();
+  EXPECT_EQ(lines.size(), 5u);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.rfind("type=dir;modify=", 0) == 0 &&
+                                                            l.find(";perm=elcdfmp;") != std::string::npos; }),
+            1);
+  // The facts asked for, in FEAT's marks too.
+  EXPECT_EQ(Say("OPTS MLST size;Type;bogus"), "200 MLST OPTS size;type;\r\n");
+  EXPECT_EQ(Say("MLST a.txt"), "250-Listing " + Bob("a.txt") + "\r\n type=file;size=1; " + Bob("a.txt") +
+                                   "\r\n250 End.\r\n");
+  EXPECT_NE(Say("FEAT").find(" MLST type*;size*;modify;perm;unique;\r\n"), std::string::npos);
+  EXPECT_EQ(Say("MLSD a.txt"), kNotFound) << "a file is no folder";
+}
+
+TEST_F(SessionListingTest, StatOfAPathWaitsWhileTheClientDoesNotRead) {
+  for (int i = 0; i < 2000; ++i) tree.File("ftp/bob/sub/entry-" + std::to_string(i));
+  host->backlogAbove = 1000;
+  std::string text = Say("STAT sub");
+  EXPECT_EQ(text.rfind("213-Status of \"" + Bob("sub/") + "\":\r\n ", 0), 0u) << text.substr(0, 200);
+  EXPECT_LT(text.size(), 40000u) << "one piece, then a wait";
+  EXPECT_EQ(Say("NOOP"), "") << "later commands wait too";
+  host->backlogAbove = SIZE_MAX;
+  session->OnControlDrained();
+  text += host->TakeReplies();
+  const std::string end = "\r\n213 End of status.\r\n200 OK\r\n";
+  ASSERT_EQ(text.substr(text.size() - end.size()), end);
+  EXPECT_EQ(text.find("\r\n2"), text.size() - end.size()) << "every other line indented";
+  EXPECT_NE(text.find(" entry-1999\r\n"), std::string::npos);
 }
 
 }  // namespace

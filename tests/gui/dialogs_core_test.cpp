@@ -88,38 +88,38 @@ TEST(Dialogs, WhatTheyStoreReloadsIdenticallyAtTheNextStart) {
 // it the server's) keeps running while the test waits for a reply.
 class Client {
  public:
-  explicit Client(int port) : mFd(::socket(AF_INET, SOCK_STREAM, 0)) {
+  explicit Client(int port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::connect(mFd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   }
-  ~Client() { ::close(mFd); }
+  ~Client() { ::close(fd_); }
   std::string Reply() {
     const bool answered = QTest::qWaitFor(
         [this] {
           char chunk[512];
-          const ssize_t n = ::recv(mFd, chunk, sizeof chunk, MSG_DONTWAIT);
-          if (n > 0) mBuffer.append(chunk, static_cast<std::size_t>(n));
-          return mBuffer.find("\r\n") != std::string::npos || n == 0;
+          const ssize_t n = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
+          if (n > 0) buffer_.append(chunk, static_cast<std::size_t>(n));
+          return buffer_.find("\r\n") != std::string::npos || n == 0;
         },
         10000);
     EXPECT_TRUE(answered) << "no reply within ten seconds";
-    const std::size_t end = mBuffer.find("\r\n");
-    std::string line = mBuffer.substr(0, end);
-    mBuffer.erase(0, end == std::string::npos ? std::string::npos : end + 2);
+    const std::size_t end = buffer_.find("\r\n");
+    std::string line = buffer_.substr(0, end);
+    buffer_.erase(0, end == std::string::npos ? std::string::npos : end + 2);
     return line;
   }
   std::string Ask(const std::string& command) {
     const std::string line = command + "\r\n";
-    EXPECT_EQ(::send(mFd, line.data(), line.size(), MSG_NOSIGNAL), static_cast<ssize_t>(line.size()));
+    EXPECT_EQ(::send(fd_, line.data(), line.size(), MSG_NOSIGNAL), static_cast<ssize_t>(line.size()));
     return Reply();
   }
 
  private:
-  int mFd;
-  std::string mBuffer;
+  int fd_;
+  std::string buffer_;
 };
 
 int FreePort() {

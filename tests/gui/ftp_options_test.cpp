@@ -98,6 +98,26 @@ TEST(FTPOptions, OneSelectedAccountIsRewrittenAndAnUntypedPasswordKept) {
   EXPECT_EQ(o.User("bob").Password, "bob-pw");
 }
 
+// The accounts tool removed the selected account and the server reloaded
+// its file while the window was open.
+TEST(FTPOptions, AnAccountGoneInAReloadIsNotWrittenBack) {
+  OptionsDialog o({}, {"alice", "bob"});
+  FFTPOptions& d = *o.dialog;
+  o.Click(0);
+  o.Click(1, Qt::ControlModifier);
+  d.RightBox(FFTPOptions::kLogAccess)->setChecked(true);
+  {
+    CFTPUsers tool;
+    tool.SetDataFile(o.core.facade.Users().DataFile());
+    ASSERT_TRUE(tool.pDeleteByKey("alice"));
+  }
+  o.core.facade.Users().Reload();
+  d.UpdateButton()->click();
+  EXPECT_EQ(o.messages.Texts(), std::vector<QString>{"The account \"alice\" is no longer in the user file."});
+  EXPECT_FALSE(o.core.facade.Users().pExists("alice"));
+  EXPECT_FALSE(o.User("bob").LogAccess) << "nothing was written";
+}
+
 TEST(FTPOptions, SeveralSelectedAccountsGetFolderAndRightsButKeepTheirPasswords) {
   OptionsDialog o({}, {"ann", "ben", "cat", "dan"});
   FFTPOptions& d = *o.dialog;

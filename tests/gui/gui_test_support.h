@@ -18,21 +18,21 @@ template <typename Window>
 class ModalDriver {
  public:
   explicit ModalDriver(std::function<void(Window*)> act) {
-    mTimer.setInterval(5);
-    QObject::connect(&mTimer, &QTimer::timeout, [this, act = std::move(act)] {
+    timer_.setInterval(5);
+    QObject::connect(&timer_, &QTimer::timeout, [this, act = std::move(act)] {
       if (auto* window = qobject_cast<Window*>(QApplication::activeModalWidget())) {
-        mTimer.stop();
+        timer_.stop();
         act(window);
-      } else if (mDeadline.hasExpired()) {
-        mTimer.stop();
+      } else if (deadline_.hasExpired()) {
+        timer_.stop();
       }
     });
-    mTimer.start();
+    timer_.start();
   }
 
  private:
-  QDeadlineTimer mDeadline{5000};
-  QTimer mTimer;
+  QDeadlineTimer deadline_{5000};
+  QTimer timer_;
 };
 
 // Closes every message box that opens while it lives and keeps what it
@@ -46,25 +46,25 @@ class MessageRecorder {
   };
 
   MessageRecorder() {
-    QObject::connect(&mTimer, &QTimer::timeout, [this] {
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
       if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-        mMessages.push_back({box->windowTitle(), box->text(), box->icon()});
+        messages_.push_back({box->windowTitle(), box->text(), box->icon()});
         box->accept();
       }
     });
-    mTimer.start(5);
+    timer_.start(5);
   }
-  const std::vector<Message>& Messages() const { return mMessages; }
+  const std::vector<Message>& Messages() const { return messages_; }
   std::vector<QString> Texts() const {
     std::vector<QString> texts;
-    for (const Message& message : mMessages) texts.push_back(message.text);
+    for (const Message& message : messages_) texts.push_back(message.text);
     return texts;
   }
-  void Clear() { mMessages.clear(); }
+  void Clear() { messages_.clear(); }
 
  private:
-  QTimer mTimer;
-  std::vector<Message> mMessages;
+  QTimer timer_;
+  std::vector<Message> messages_;
 };
 
 }  // namespace velto::test

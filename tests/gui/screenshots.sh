@@ -2,13 +2,16 @@
 # Takes screenshots of a Qt program on a private X server.
 #
 #   screenshots.sh [-t] [-s WxH] [-w 'TITLE=FILE.png']... [-o FILE.png] -- COMMAND [ARGS...]
+#   screenshots.sh [-t] -x -- COMMAND [ARGS...]
 #
 # Starts Xvfb on a free display (and, with -t, the tray host trayer on it),
 # runs COMMAND there, and for each -w waits for a visible window whose title
 # matches the regular expression TITLE and saves that window as FILE.png;
 # -o saves the whole screen once every -w shot is taken (or after two
-# seconds when there is none). Everything it started is stopped on exit.
+# seconds when there is none). With -x it only runs COMMAND to its end and
+# exits with its status. Everything it started is stopped on exit.
 # Needs xvfb, xdotool and imagemagick (and trayer for -t): `make deps`.
+# Exits with 77 (a skip to CTest) when one of them is not installed.
 set -euo pipefail
 
 size=1024x768
@@ -16,8 +19,9 @@ tray=0
 shots=()
 screen_file=""
 wait_s=20
+run_only=0
 
-usage() { sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
 while [[ $# -gt 0 ]]; do
   case "$1" in
@@ -25,22 +29,38 @@ while [[ $# -gt 0 ]]; do
     -s) size="$2"; shift 2 ;;
     -w) shots+=("$2"); shift 2 ;;
     -o) screen_file="$2"; shift 2 ;;
+    -x) run_only=1; shift ;;
     --) shift; break ;;
     *) usage ;;
   esac
 done
 [[ $# -gt 0 ]] || usage
-[[ ${#shots[@]} -gt 0 || -n "$screen_file" ]] || usage
+[[ $run_only -eq 1 || ${#shots[@]} -gt 0 || -n "$screen_file" ]] || usage
+
+tools=(Xvfb)
+[[ $tray -eq 1 ]] && tools+=(trayer)
+[[ $run_only -eq 1 ]] || tools+=(xdotool import)
+for tool in "${tools[@]}"; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "skipped: $tool is not installed (make deps installs it)" >&2
+    exit 77
+  fi
+done
 
 pids=()
 workdir="$(mktemp -d)"
 cleanup() {
-  local i
+  # Last started, first stopped, each given a few seconds to end its own
+  # way (a program unloads while its display is still there).
+  local i n
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill "${pids[i]}" 2>/dev/null || true
-  done
-  for pid in "${pids[@]}"; do
-    wait "$pid" 2>/dev/null || true
+    kill "${pids[i]}" 2>/dev/null || continue
+    for ((n = 0; n < 100; n++)); do
+      kill -0 "${pids[i]}" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -9 "${pids[i]}" 2>/dev/null || true
+    wait "${pids[i]}" 2>/dev/null || true
   done
   rm -rf "$workdir"
 }
@@ -61,6 +81,12 @@ export XDG_RUNTIME_DIR="$workdir"
 if [[ $tray -eq 1 ]]; then
   trayer --edge top --align right --widthtype pixel --width 100 --height 24 >"$workdir/trayer.log" 2>&1 &
   pids+=($!)
+fi
+
+if [[ $run_only -eq 1 ]]; then
+  status=0
+  "$@" || status=$?
+  exit $status
 fi
 
 "$@" &

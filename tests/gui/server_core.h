@@ -29,7 +29,7 @@ class ProgramFolder {
         << "[FTP Settings]\r\nFTPActive=False\r\n" << ini;
   }
   // Ends in "/", as the program's folder does.
-  std::string Path() const { return mDir.path().toStdString() + "/"; }
+  std::string Path() const { return dir_.path().toStdString() + "/"; }
   std::string Read(const std::string& name) const {
     std::ifstream file(Path() + name, std::ios::binary);
     std::ostringstream text;
@@ -38,7 +38,7 @@ class ProgramFolder {
   }
 
  private:
-  QTemporaryDir mDir;
+  QTemporaryDir dir_;
 };
 
 class ServerCore {
@@ -48,7 +48,7 @@ class ServerCore {
   explicit ServerCore(const ProgramFolder& folder, IUserInterface* ui = nullptr,
                       const std::function<void(CServerFacade&)>& beforeLoad = {}) {
     g.gsAppPath = folder.Path();
-    g.ui = ui != nullptr ? ui : &mHeadless;
+    g.ui = ui != nullptr ? ui : &headless_;
     if (beforeLoad) beforeLoad(facade);
     main.Load();
     if (g.gbAbortStart) throw std::runtime_error("the server's core did not load from " + folder.Path());
@@ -59,7 +59,7 @@ class ServerCore {
   }
 
  private:
-  HeadlessUserInterface mHeadless{"velto"};
+  HeadlessUserInterface headless_{"velto"};
 
  public:
   MGlobal g{platform::EventLoop::Instance()};

@@ -71,5 +71,21 @@ TEST(QtUserInterface, MainWindowTrayAndSplash) {
   ui.AttachMainWindow(nullptr);
 }
 
+// Runs where a tray host is up (tests/gui/screenshots.sh -t -x sets
+// VELTO_TRAY_HOST); anywhere else there is no tray to take the icon.
+TEST(QtUserInterface, TrayHostTakesTheIconWithTheTitleAsTip) {
+  if (qEnvironmentVariableIsEmpty("VELTO_TRAY_HOST")) GTEST_SKIP() << "no tray host on this display";
+  ASSERT_TRUE(QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10000));
+  QtUserInterface ui("velto");
+  const std::string title = "Velto - [a-host-with-a-rather-long-name] [192.168.100.200] [10.20.30.40] [127.0.0.1]";
+  ui.SetTitle(title);
+  ASSERT_TRUE(ui.StartTrayIcon());
+  EXPECT_TRUE(ui.TrayIconStarted());
+  EXPECT_EQ(ui.Tray().ToolTip().toStdString(), title.substr(0, 63));
+  ui.StopTrayIcon();
+  EXPECT_FALSE(ui.TrayIconStarted());
+  EXPECT_TRUE(ui.StartTrayIcon()) << "started again after a stop";
+}
+
 }  // namespace
 }  // namespace velto

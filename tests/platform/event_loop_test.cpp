@@ -338,14 +338,23 @@ TEST(EventLoopSockets, UnwatchPurgesQueuedNotifications) {
   EXPECT_EQ(calls, 0);
 }
 
-TEST(EventLoopSignals, TerminationSignalBecomesAMessage) {
+// Stop and reload requests share one signalfd but reach their own targets.
+TEST(EventLoopSignals, WatchedSignalsBecomeMessagesToTheirTargets) {
   EventLoop loop;
-  int got = 0;
-  auto t = loop.CreateTarget([&](const Message& m) { got = static_cast<int>(m.wParam); });
-  ASSERT_TRUE(loop.WatchTerminationSignals(t, 32100));
+  int stop = 0;
+  int hangup = 0;
+  auto stopTarget = loop.CreateTarget([&](const Message& m) { stop = static_cast<int>(m.wParam); });
+  auto hangupTarget = loop.CreateTarget([&](const Message& m) { hangup = static_cast<int>(m.wParam); });
+  ASSERT_TRUE(loop.WatchTerminationSignals(stopTarget, 32100));
+  ASSERT_TRUE(loop.WatchHangupSignal(hangupTarget, 7));
+  ::raise(SIGHUP);
+  EXPECT_TRUE(PumpUntil(loop, [&] { return hangup != 0; }));
+  EXPECT_EQ(hangup, SIGHUP);
+  EXPECT_EQ(stop, 0);
+  ASSERT_TRUE(loop.WatchHangupSignal(0, 0));
   ::raise(SIGTERM);
-  EXPECT_TRUE(PumpUntil(loop, [&] { return got != 0; }));
-  EXPECT_EQ(got, SIGTERM);
+  EXPECT_TRUE(PumpUntil(loop, [&] { return stop != 0; }));
+  EXPECT_EQ(stop, SIGTERM);
   loop.WatchTerminationSignals(0, 0);
 }
 

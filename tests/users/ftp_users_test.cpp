@@ -364,6 +364,29 @@ TEST_F(FTPUsersTest, LoadingAddsToAccountsInMemory) {
   EXPECT_EQ(users.ItemByIndex(2).UserID, "fromfile");
 }
 
+// Another program changed the file: the accounts become what it holds, and a
+// session's reference to an account that is still there stays good.
+TEST_F(FTPUsersTest, ReloadMakesTheAccountsWhatTheFileHolds) {
+  auto server = Open();
+  Add(*server, "kept", "old");
+  Add(*server, "dropped");
+  const CFTPUser* kept = &server->ItemByKey("kept");
+  {
+    auto tool = Open();
+    ASSERT_TRUE(tool->pDeleteByKey("dropped"));
+    Add(*tool, "new");
+    tool->ItemByKey("kept").Password = "changed";
+    ASSERT_TRUE(tool->pUpdateUsers());
+  }
+  server->Reload();
+  ASSERT_EQ(server->Count(), 2);
+  EXPECT_EQ(&server->ItemByKey("KEPT"), kept);
+  EXPECT_EQ(kept->Password, "changed");
+  EXPECT_FALSE(server->pExists("dropped"));
+  EXPECT_EQ(server->ItemByIndex(2).UserID, "new");
+  EXPECT_TRUE(server->ValidateStored("new", "pw"));
+}
+
 TEST_F(FTPUsersTest, UnsavableFileIsReported) {
   CFTPUsers users;
   users.SetDataFile((dir_ / "no-such-folder" / "Velto.usr").string());

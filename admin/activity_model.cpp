@@ -1,0 +1,22 @@
+#include "admin/activity_model.h"
+
+#include "log/log_lines.h"
+
+#include <utility>
+
+namespace velto {
+
+ActivityModel::ActivityModel(Stamper stamp) : stamp_(std::move(stamp)) {
+  if (!stamp_) stamp_ = [](std::string_view text) { return TimeStampText(text); };
+}
+
+std::string ActivityModel::Caption(std::string_view userId, std::string_view remoteAddress) {
+  return "Activity - " + std::string(userId) + " [" + std::string(remoteAddress) + "]";
+}
+
+void ActivityModel::Update(std::string_view text) {
+  if (text_.size() > kTextLogLimit) text_.clear();
+  text_.insert(0, stamp_(text));
+}
+
+}  // namespace velto

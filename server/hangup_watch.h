@@ -1,0 +1,29 @@
+// SIGHUP, the administrator's "read your files again", as a call on the
+// event loop.
+#pragma once
+
+#include "platform/event_loop.h"
+
+#include <functional>
+
+namespace velto {
+
+class HangupWatch {
+ public:
+  // Calls `onHangup` on the loop for every SIGHUP while the object lives;
+  // afterwards SIGHUP has its default effect again.
+  HangupWatch(platform::EventLoop& loop, std::function<void()> onHangup);
+  ~HangupWatch();
+  HangupWatch(const HangupWatch&) = delete;
+  HangupWatch& operator=(const HangupWatch&) = delete;
+
+  bool Watching() const { return watching_; }
+
+ private:
+  platform::EventLoop& loop_;
+  std::function<void()> onHangup_;
+  platform::TargetHandle target_ = 0;
+  bool watching_ = false;
+};
+
+}  // namespace velto

@@ -1,0 +1,84 @@
+"""The account tool (velto user ...) on the user file beside the program, and
+a running server that reloads the file on SIGHUP."""
+
+import subprocess
+import unittest
+
+from velto_harness import REPLY_NOT_LOGGED_ON, VeltoTestCase
+
+ALICE = {"UserID": "alice", "Password": "secret", "LimitToDefaultDirectory": True}
+
+
+class UserToolTest(VeltoTestCase):
+    def tool(self, srv, *args, password=None):
+        """Runs `velto user ARGS` from the server's folder; the password is one line of input."""
+        result = subprocess.run([str(srv.folder / "velto"), "user", *args], cwd=srv.cwd, env=srv.env,
+                                input=b"" if password is None else password.encode() + b"\n",
+                                capture_output=True, timeout=15)
+        srv.command_stderr.append(result.stderr.decode("latin-1"))
+        return result.returncode, result.stdout.decode("latin-1"), result.stderr.decode("latin-1")
+
+    def test_changes_reach_a_running_server_and_sessions_keep_their_log_on(self):
+        home = self.temp_dir()
+        (home / "f.txt").write_bytes(b"x")
+        # Alice may go anywhere until her account is removed.
+        srv = self.server(users=[dict(ALICE, DefaultDirectory=str(home), LimitToDefaultDirectory=False)])
+        alice = self.track(srv.logged_on_client("alice", "secret"))
+
+        status, out, err = self.tool(srv, "add", "bob", "--home", str(home), "--read-only", password="b0b")
+        self.assertEqual((status, err), (0, ""))
+        self.assertIn(f"Told the running server (pid {srv.proc.pid}) to reload", out)
+        srv.wait_for_stderr("reloaded 2 accounts")
+        bob = self.track(srv.logged_on_client("bob", "b0b"))
+        self.assertTrue(bob.cmd("DELE f.txt").startswith("550"), "--read-only must refuse writes")
+        self.assertEqual(bob.cmd("QUIT"), "221 Goodbye.\r\n")  # ends its log-on
+
+        status, out, _ = self.tool(srv, "list")
+        self.assertEqual(status, 0)
+        self.assertRegex(out, rf"bob\s+r- confined\s+{home}")
+
+        self.assertEqual(self.tool(srv, "passwd", "bob", password="new")[0], 0)
+        self.assertEqual(self.tool(srv, "del", "alice")[0], 0)
+        srv.wait_for_stderr("reloaded 1 account ")
+        # The old log-on stands, but an account that is gone has no rights.
+        self.assertEqual(alice.cmd("NOOP"), "200 OK\r\n")
+        self.assertTrue(alice.cmd("NLST /").startswith("550"))
+        self.assertTrue(alice.cmd("RETR f.txt").startswith("550"))
+        for user, password in (("alice", "secret"), ("bob", "b0b")):
+            with srv.client() as client:
+                client.cmd("USER " + user)
+                self.assertEqual(client.cmd("PASS " + password), REPLY_NOT_LOGGED_ON)
+        self.track(srv.logged_on_client("bob", "new"))
+
+    def test_refuses_what_the_file_cannot_hold_and_leaves_it_unchanged(self):
+        home = self.temp_dir()
+        (home / "plain-file").write_bytes(b"")
+        srv = self.server(users=[dict(ALICE, DefaultDirectory=str(home))], start=False)
+        before = (srv.folder / "Velto.usr").read_bytes()
+        refused = [
+            (1, ("add", "bob", "--home", str(home / "missing")), "pw", "cannot be used"),
+            (1, ("add", "bob", "--home", str(home / "plain-file")), "pw", "is not a folder"),
+            (1, ("add", "bob]", "--home", str(home)), "pw", "cannot be stored"),
+            (1, ("add", "ALICE", "--home", str(home)), "pw", "exists already"),
+            (1, ("add", "bob", "--home", str(home)), "", "must not be empty"),
+            (1, ("add", "bob", "--home", str(home)), None, "no password"),
+            (1, ("passwd", "nobody"), "pw", "no account"),
+            (1, ("del", "nobody"), None, "no account"),
+            (2, ("add", "bob", "--home", str(home), "--admin"), "pw", "unknown option --admin"),
+            (2, ("add", "bob"), "pw", "needs --home"),
+            (2, ("rename", "alice"), None, "unknown user command"),
+        ]
+        for expected, args, password, message in refused:
+            with self.subTest(args=args):
+                status, out, err = self.tool(srv, *args, password=password)
+                self.assertEqual(status, expected)
+                self.assertIn(message, err)
+                self.assertEqual(out, "")
+        self.assertEqual((srv.folder / "Velto.usr").read_bytes(), before)
+        status, out, _ = self.tool(srv, "del", "alice")
+        self.assertEqual(status, 0)
+        self.assertIn("No server runs from", out)
+
+
+if __name__ == "__main__":
+    unittest.main()
