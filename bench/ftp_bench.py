@@ -597,7 +597,10 @@ class Bench:
                 return ready
             pids = server.pids()
             if trace is not None:
-                tracer = Strace(pids, trace)
+                try:
+                    tracer = Strace(pids, trace)
+                except OSError as error:  # no strace: the run goes on uncounted
+                    log(f"  strace: {error}")
             cpu_before = cpu_seconds(pids)
             client_before = cpu_seconds([proc.pid])
             proc.stdin.write("go\n")
