@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <deque>
 #include <initializer_list>
 #include <map>
@@ -60,6 +61,10 @@ struct Watch {
   bool acceptArmed = true;
   bool writePending = true;  // post write readiness at the next chance
   bool peerClosed = false;
+  bool ended = false;       // a receive found the end of the stream
+  // Readiness to read was reported since a receive last found nothing
+  // waiting. A new watch starts without: registering reports what is due.
+  bool inputSeen = false;
   bool errored = false;
   bool closePosted = false;
   bool readPaused = false;  // reads held back; resuming posts what is due
@@ -108,6 +113,11 @@ struct EventLoop::Impl {
   // enter that loop again (a modal dialog): whatever is queued must then keep
   // the descriptor readable, or it would wait until the handler returns.
   bool outsideDriven = false;
+  // Get waits in epoll_wait itself: it passes the time to the next timer as
+  // the wait's limit, so the timer descriptor is left alone (no arming and
+  // no read per expiry). Only an outside loop, which sees nothing but the
+  // descriptor, needs it armed.
+  bool selfDriven = false;
 
   std::unordered_map<TimerId, Timer> timers;
   std::set<std::pair<Clock::time_point, TimerId>> timerOrder;
@@ -177,6 +187,7 @@ struct EventLoop::Impl {
   // it is armed for; when the earliest timer goes away it is left armed,
   // and the early wake-up re-arms it for what is due then.
   void ArmTimerFd() {
+    if (selfDriven) return;
     Clock::time_point earliest = timerOrder.empty() ? Clock::time_point::max() : timerOrder.begin()->first;
     if (earliest >= armedFor) return;
     armedFor = earliest;
@@ -234,6 +245,19 @@ struct EventLoop::Impl {
       PostSocket(fd, w, kFdRead, 0);
       return;
     }
+    if (!w.errored && w.ended) {
+      // A receive found the end: nothing can come after it.
+      w.closePosted = true;
+      PostSocket(fd, w, kFdClose, 0);
+      return;
+    }
+    if (!w.errored && w.inputSeen) {
+      // The peer's close with data maybe before it: the read tells which
+      // (it finds the end when nothing precedes it).
+      w.readArmed = false;
+      PostSocket(fd, w, kFdRead, 0);
+      return;
+    }
     char probe;
     const long n = ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
     if (n > 0) {
@@ -281,6 +305,7 @@ struct EventLoop::Impl {
     }
     if (events & (EPOLLRDHUP | EPOLLHUP)) w.peerClosed = true;
     if (events & EPOLLERR) w.errored = true;
+    if (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP)) w.inputSeen = true;
     if (events & EPOLLPRI) w.urgent = true;
     if (w.readPaused && (events & EPOLLERR) && !w.closePosted) {
       // A paused socket still learns at once that its connection failed.
@@ -364,6 +389,13 @@ struct EventLoop::Impl {
   // into queued messages.
   void Collect(int timeoutMs) {
     sinceCollect = 0;
+    if (selfDriven && timeoutMs != 0 && !timerOrder.empty()) {
+      // Wake for the earliest timer (rounded up to whole milliseconds).
+      const auto left = timerOrder.begin()->first - Clock::now();
+      const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+      const long bounded = std::clamp<long>(static_cast<long>(ms), 0, 0x7FFFFFFF);
+      if (timeoutMs < 0 || bounded < timeoutMs) timeoutMs = static_cast<int>(bounded);
+    }
     epoll_event events[kMaxEpollEvents];
     int n = ::epoll_wait(epoll.get(), events, kMaxEpollEvents, timeoutMs);
     if (n < 0) {
@@ -454,6 +486,7 @@ std::optional<Message> EventLoop::Peek(TargetHandle target, bool remove) {
 
 bool EventLoop::Get(Message& out) {
   ++impl_->driving;
+  impl_->selfDriven = true;
   while (!impl_->quit) {
     if (!impl_->queue.empty()) {
       if (++impl_->sinceCollect >= kFairnessBatch) impl_->Collect(0);
@@ -513,6 +546,11 @@ int EventLoop::Fd() const { return impl_->epoll.get(); }
 
 int EventLoop::ProcessReady() {
   impl_->outsideDriven = true;
+  if (impl_->selfDriven) {
+    // From now on the descriptor alone must tell when timers are due.
+    impl_->selfDriven = false;
+    impl_->armedFor = Clock::time_point::max();
+  }
   ++impl_->driving;
   impl_->Collect(0);
   --impl_->driving;
@@ -668,20 +706,53 @@ long EventLoop::Recv(int fd, void* buffer, std::size_t length, int flags) {
       impl_->PostReadOrClose(fd, w);
     } else if (n > 0 && w.urgent && !w.datagram) {
       // Stopped at an urgent mark, or everything was read.
-      w.urgent = ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
-      if (w.urgent) impl_->PostReadOrClose(fd, w);
+      const long more = ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+      w.urgent = more > 0;
+      if (w.urgent) {
+        impl_->PostReadOrClose(fd, w);
+      } else if (w.peerClosed || w.errored) {
+        if (more == 0 && !w.errored) {
+          w.ended = true;
+          w.inputSeen = false;
+        }
+        impl_->PostReadOrClose(fd, w);
+      } else {
+        w.inputSeen = false;
+      }
     } else if (n == 0 && length > 0 && !w.datagram) {
       w.peerClosed = true;
+      w.ended = true;
+      w.inputSeen = false;
+      impl_->PostReadOrClose(fd, w);
+    } else if (n > 0 && w.peerClosed && !w.errored && !w.datagram) {
+      // A short read after the peer's close took everything it sent.
+      w.ended = true;
+      w.inputSeen = false;
       impl_->PostReadOrClose(fd, w);
     } else if (n < 0 && saved != EAGAIN && saved != EWOULDBLOCK && saved != EINTR) {
       w.errored = true;
       impl_->PostReadOrClose(fd, w);
     } else if (w.peerClosed || w.errored) {
       impl_->PostReadOrClose(fd, w);
+    } else if (n >= 0 || saved == EAGAIN || saved == EWOULDBLOCK) {
+      // Everything waiting was taken: the next arrival is a new edge.
+      w.inputSeen = false;
     }
   }
   errno = saved;
   return n;
+}
+
+bool EventLoop::InputMayWait(int fd) const {
+  auto it = impl_->watches.find(fd);
+  if (it == impl_->watches.end()) return true;
+  const Watch& w = it->second;
+  return w.errored || !w.ended;
+}
+
+bool EventLoop::PeerClosed(int fd) const {
+  auto it = impl_->watches.find(fd);
+  return it != impl_->watches.end() && it->second.peerClosed;
 }
 
 long EventLoop::RecvFrom(int fd, void* buffer, std::size_t length, void* address, unsigned* addressLength) {

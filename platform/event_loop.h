@@ -146,6 +146,12 @@ class VELTO_PLATFORM_EXPORT EventLoop {
   long SendFile(int fd, int fileFd, std::int64_t* offset, std::size_t length);
   long SendTo(int fd, const void* buffer, std::size_t length, const void* address, unsigned addressLength);
   int Accept(int fd, void* address, unsigned* addressLength);
+  // What the loop knows without asking the system. InputMayWait is false
+  // once a receive has found the end of the stream (nothing can follow it).
+  // True for a descriptor that is not watched.
+  bool InputMayWait(int fd) const;
+  // The peer's close (or a hang-up) has been seen on a watched socket.
+  bool PeerClosed(int fd) const;
   // Tells the loop that a caller's own write to `fd` would have blocked.
   void WriteBlocked(int fd);
 

@@ -71,6 +71,10 @@ enum PWL_SOCK_OPTION : std::int32_t {
   PWL_OPTIONAL_SO_RCVTIMEO = 16,
   PWL_OPTIONAL_SO_ERROR = 17,
   PWL_OPTIONAL_SO_TYPE = 18,
+  // Addition: TCP_CORK (level TCP), for SetSockOptionValue. While it is on
+  // only full segments leave; the sending side's shutdown takes the last
+  // partial one, with the FIN in it.
+  PWL_TCP_CORK = 19,
 };
 
 // ---- data -------------------------------------------------------------------
@@ -336,6 +340,16 @@ class CPortwell {
   virtual std::int32_t SendFile(std::int32_t SocketHandle, const std::string& FilePath, std::int64_t Offset,
                                 std::int64_t Length) = 0;
 
+  // The same for a file the client has open: the component takes the
+  // descriptor (it closes it when the range is done or dropped, also on
+  // failure) and sends from it without opening anything. Length < 0 sends
+  // to the end of the file; other ranges are not checked against the size:
+  // a file that ends before its range fails the send (an Error, as a failed
+  // connection does). Returns 0 or the inner error number (1000, 10038,
+  // 10045, 10022 for a negative offset or descriptor).
+  virtual std::int32_t SendFileDescriptor(std::int32_t SocketHandle, int FileDescriptor, std::int64_t Offset,
+                                          std::int64_t Length) = 0;
+
   // Non-blocking Connect: returns the new handle at once (or -1 and
   // LastSockErr for a failure known at once). When the attempt completes the
   // socket gets State PWL_CONNECTED and ConnectionEstablished is raised; on
@@ -352,6 +366,28 @@ class CPortwell {
   // Sets one option as a boolean; 0, or -1 when the system refuses.
   virtual std::int32_t SetSockOption(const std::string& SocketHandle, PWL_SOCK_OPTION SockOption,
                                      bool ActiveStatus) = 0;
+  // Sets an option that takes a number (a size, a low-water mark; for
+  // booleans 0 or 1) with one system call and no read-back: 0, or -1 when
+  // the system refuses. Linux hands TCP_NODELAY, TCP_CORK and SO_RCVLOWAT
+  // of a listener on to the connections it accepts. The linger options take
+  // the value as the linger seconds. File ranges of more than 256 KiB go out
+  // corked on their own (the cork comes off with their last byte) unless the
+  // client corked the socket itself.
+  virtual std::int32_t SetSockOptionValue(const std::string& SocketHandle, PWL_SOCK_OPTION SockOption,
+                                          std::int32_t Value) = 0;
+  // Bytes the system has received on a stream socket that have not been
+  // read yet (one system call; 0 when unknown). With a receive low-water
+  // mark set they can wait there while the peer trickles.
+  virtual std::int64_t ReceivedBytesWaiting(const std::string& SocketHandle) const = 0;
+  // Single fields of the snapshot, without taking a whole one.
+  virtual std::int64_t QueSendBytes(const std::string& SocketHandle) const = 0;
+  virtual std::int32_t QueReceiveCount(const std::string& SocketHandle) const = 0;
+
+  // Stream sockets that receive raw bytes (NoUnicodeConversionOnRecv) are
+  // read in blocks of up to this many bytes; other sockets in blocks of up
+  // to 32767. A receive low-water mark of this size wakes the reader once
+  // per full block.
+  static constexpr std::int32_t kRawReceiveBlock = 512 << 10;
 
   // Flow control: while paused the component reads nothing from the socket
   // and delivers none of its queued blocks; what the peer sends stays in the

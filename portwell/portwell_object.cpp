@@ -5,6 +5,7 @@
 #include "platform/winsock_errors.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -335,8 +336,7 @@ void CPortwellObject::SetProcessingIntervalToSend(std::int16_t Value) {
 std::int32_t CPortwellObject::SendFile(std::int32_t SocketHandle, const std::string& FilePath, std::int64_t Offset,
                                        std::int64_t Length) {
   if (!isActive_ || !mobjWinsocks) return 1000;
-  CWinsocks& registry = *mobjWinsocks;
-  CWinsock* socket = registry.Find(std::to_string(SocketHandle));
+  CWinsock* socket = mobjWinsocks->Find(std::to_string(SocketHandle));
   if (socket == nullptr) return 10038;
   if (socket->Protocol() != PWL_TCPIP) return 10045;
   platform::UniqueFd file(::open(FilePath.c_str(), O_RDONLY | O_CLOEXEC));
@@ -347,6 +347,31 @@ std::int32_t CPortwellObject::SendFile(std::int32_t SocketHandle, const std::str
   const std::int64_t size = st.st_size;
   if (Length < 0) Length = size - Offset;
   if (Offset < 0 || Offset > size || Length < 0 || Length > size - Offset) return 10022;
+  return QueueFileRange(SocketHandle, std::move(file), Offset, Length);
+}
+
+std::int32_t CPortwellObject::SendFileDescriptor(std::int32_t SocketHandle, int FileDescriptor, std::int64_t Offset,
+                                                 std::int64_t Length) {
+  platform::UniqueFd file(FileDescriptor);
+  if (!isActive_ || !mobjWinsocks) return 1000;
+  CWinsock* socket = mobjWinsocks->Find(std::to_string(SocketHandle));
+  if (socket == nullptr) return 10038;
+  if (socket->Protocol() != PWL_TCPIP) return 10045;
+  if (!file || Offset < 0) return 10022;
+  if (Length < 0) {
+    struct stat st {};
+    if (::fstat(file.get(), &st) != 0) return platform::WinsockErrorFromErrno(errno);
+    if (!S_ISREG(st.st_mode) || Offset > st.st_size) return 10022;
+    Length = st.st_size - Offset;
+  }
+  return QueueFileRange(SocketHandle, std::move(file), Offset, Length);
+}
+
+std::int32_t CPortwellObject::QueueFileRange(std::int32_t SocketHandle, platform::UniqueFd file, std::int64_t Offset,
+                                             std::int64_t Length) {
+  CWinsocks& registry = *mobjWinsocks;
+  CWinsock* socket = registry.Find(std::to_string(SocketHandle));
+  if (socket == nullptr) return 10038;
   try {
     if (socket->UseBufferToSend) {
       socket->QueueFile(std::move(file), Offset, Length, registry.ChunkSize());
@@ -377,6 +402,30 @@ std::int32_t CPortwellObject::SetSockOption(const std::string& SocketHandle, PWL
 
 void CPortwellObject::SetReceivePaused(const std::string& SocketHandle, bool Paused) {
   Socket(SocketHandle).SetReceivePaused(Paused);
+}
+
+}  // namespace portwell
+
+namespace portwell {
+
+std::int32_t CPortwellObject::SetSockOptionValue(const std::string& SocketHandle, PWL_SOCK_OPTION SockOption,
+                                                 std::int32_t Value) {
+  return Socket(SocketHandle).SetSockOptionValue(SockOption, Value);
+}
+
+std::int64_t CPortwellObject::ReceivedBytesWaiting(const std::string& SocketHandle) const {
+  CWinsock& socket = Socket(SocketHandle);
+  int waiting = 0;
+  if (socket.Fd() < 0 || socket.Protocol() != PWL_TCPIP || ::ioctl(socket.Fd(), FIONREAD, &waiting) != 0) return 0;
+  return waiting;
+}
+
+std::int64_t CPortwellObject::QueSendBytes(const std::string& SocketHandle) const {
+  return Socket(SocketHandle).QueSendBytes();
+}
+
+std::int32_t CPortwellObject::QueReceiveCount(const std::string& SocketHandle) const {
+  return Socket(SocketHandle).QueReceiveCount();
 }
 
 }  // namespace portwell

@@ -69,12 +69,19 @@ class CPortwellObject final : public CPortwell {
   void SetEventSink(IPortwellEvents* Sink) override { sink_ = Sink; }
   std::int32_t SendFile(std::int32_t SocketHandle, const std::string& FilePath, std::int64_t Offset,
                         std::int64_t Length) override;
+  std::int32_t SendFileDescriptor(std::int32_t SocketHandle, int FileDescriptor, std::int64_t Offset,
+                                  std::int64_t Length) override;
   std::int32_t ConnectAsync(const std::string& Host, std::int32_t Port, PWL_PROTOCOL StreamType,
                             std::int32_t AdapterNumber, std::int32_t TimeoutMs) override;
   void SetLingerTime(const std::string& SocketHandle, std::int32_t Milliseconds) override;
   void SetNoUnicodeConversionOnRecv(const std::string& SocketHandle, bool Value) override;
   std::int32_t SetSockOption(const std::string& SocketHandle, PWL_SOCK_OPTION SockOption, bool ActiveStatus) override;
   void SetReceivePaused(const std::string& SocketHandle, bool Paused) override;
+  std::int32_t SetSockOptionValue(const std::string& SocketHandle, PWL_SOCK_OPTION SockOption,
+                                  std::int32_t Value) override;
+  std::int64_t ReceivedBytesWaiting(const std::string& SocketHandle) const override;
+  std::int64_t QueSendBytes(const std::string& SocketHandle) const override;
+  std::int32_t QueReceiveCount(const std::string& SocketHandle) const override;
 
  private:
   // Removes every socket without events; `deliver` first offers the queued
@@ -84,6 +91,9 @@ class CPortwellObject final : public CPortwell {
   CWinsocks& Registry() const;
   // A registered socket; std::out_of_range when absent.
   CWinsock& Socket(const std::string& key) const;
+  // Queues an open file's range on a stream socket and starts sending it.
+  std::int32_t QueueFileRange(std::int32_t SocketHandle, platform::UniqueFd file, std::int64_t Offset,
+                              std::int64_t Length);
 
   std::unique_ptr<CWinsocks> mobjWinsocks;
   IPortwellEvents* sink_ = nullptr;

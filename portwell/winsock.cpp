@@ -30,6 +30,9 @@ constexpr int kMaxVectors = 1024;
 // arrives through read notifications while the socket lingers, so a peer
 // that keeps sending cannot hold the thread.
 constexpr int kMaxDrainReads = 64;
+// File ranges larger than this are sent corked: with TCP_NODELAY every
+// sendfile call would otherwise end in a short segment.
+constexpr std::int64_t kCorkAbove = 256 * 1024;
 
 platform::EventLoop& Loop() { return platform::EventLoop::Instance(); }
 
@@ -273,17 +276,29 @@ SendOutcome CWinsock::SendStream(SendPath path, std::int64_t budget) {
       return SendOutcome::Blocked;
     }
     const SendSegment& head = sendQueue_.Head();
+    // A corked range that left the queue unsent (cleared) leaves no cork on.
+    if (corkLeft_ > 0 && (!head.isFile || head.Remaining() != corkLeft_)) Uncork();
     const std::int64_t headRequestLeft = head.HeadRequestEnd() - head.sent;
     const std::int64_t headRequestLength = head.RequestLength(head.completed);
     std::int64_t attempted = 0;
     long n = 0;
     if (head.isFile) {
+      if (head.sent == 0 && corkLeft_ == 0 && !corkedByClient_ && head.length > kCorkAbove) {
+        int on = 1;
+        if (::setsockopt(fd_.get(), IPPROTO_TCP, TCP_CORK, &on, sizeof on) == 0) corkLeft_ = head.length;
+      }
       attempted = std::min(head.Remaining(), kSendFileMax);
       std::int64_t offset = head.fileOffset + head.sent;
       n = Loop().SendFile(fd_.get(), head.file.get(), &offset, static_cast<std::size_t>(attempted));
       if (n == 0) {
         // The file ended before the range: what was promised cannot be sent.
         return SendFailed(EIO);
+      }
+      if (n > 0 && corkLeft_ > 0) {
+        corkLeft_ -= std::min<std::int64_t>(n, corkLeft_);
+        // The range is out: its last partial segment goes now, before the
+        // completion is reported.
+        if (corkLeft_ == 0) Uncork();
       }
     } else {
       iovec vectors[kMaxVectors];
@@ -410,6 +425,12 @@ bool CWinsock::CompleteDue() {
   return true;
 }
 
+void CWinsock::Uncork() {
+  corkLeft_ = 0;
+  int off = 0;
+  if (fd_) ::setsockopt(fd_.get(), IPPROTO_TCP, TCP_CORK, &off, sizeof off);
+}
+
 SendOutcome CWinsock::SendFailed(int error) {
   const int number = platform::WinsockErrorFromErrno(error);
   const std::int32_t handle = SocketHandle;
@@ -493,12 +514,13 @@ bool CWinsock::CloseSockWithLinger() {
   // restarts the linger: the socket is already shut for sending.
   if (fd_ && !lingerCloseStarted_) {
     lingerCloseStarted_ = true;
-    if (protocol_ == PWL_TCPIP) {
+    if (protocol_ == PWL_TCPIP && lingerSet_) {
       // A zero linger (set on outgoing connections) would make the final
       // close discard what the peer has not read yet; a graceful close lets
       // the system deliver it.
       linger off{0, 0};
       ::setsockopt(fd_.get(), SOL_SOCKET, SO_LINGER, &off, sizeof off);
+      lingerSet_ = false;
     }
     // Data still queued here goes out first; the sending direction is shut
     // when the queue is empty.
@@ -510,9 +532,12 @@ bool CWinsock::CloseSockWithLinger() {
     }
   }
 
-  // Drain input that is already waiting.
+  // Drain input that is already waiting (when the loop knows nothing waits,
+  // asking the system would only say so).
   int error = 0;
-  const DrainEnd drained = DrainInput("CWinsock::CloseSockWithLinger", kMaxDrainReads, &error);
+  const DrainEnd drained = fd_ && protocol_ == PWL_TCPIP && !Loop().InputMayWait(fd_.get())
+                               ? DrainEnd::WouldBlock
+                               : DrainInput("CWinsock::CloseSockWithLinger", kMaxDrainReads, &error);
   // The handler removed the socket: there is nothing left to close.
   if (drained == DrainEnd::Destroyed || life.expired()) return true;
   if (drained == DrainEnd::Failed && protocol_ == PWL_TCPIP && !failed_ && registry_ != nullptr) {
@@ -608,7 +633,8 @@ bool CWinsock::PeerClosed() const {
 
 bool CWinsock::DeliverRemaining() {
   const auto life = Life();
-  if (fd_ && protocol_ == PWL_TCPIP && PeerClosed()) {
+  if (fd_ && protocol_ == PWL_TCPIP && Loop().InputMayWait(fd_.get()) &&
+      (Loop().PeerClosed(fd_.get()) || PeerClosed())) {
     // What the peer sent before its close is finite: read all of it.
     int error = 0;
     const DrainEnd end = DrainInput("CWinsock::LingerEnd", 0, &error);
@@ -704,6 +730,46 @@ void CWinsock::OnConnectTimeout() {
 
 // ---- options ------------------------------------------------------------------------
 
+std::int32_t CWinsock::SetSockOptionValue(PWL_SOCK_OPTION option, std::int32_t value) {
+  int level = SOL_SOCKET;
+  int name = -1;
+  switch (option) {
+    case PWL_SO_DEBUG: name = SO_DEBUG; break;
+    case PWL_SO_REUSEADDR: name = SO_REUSEADDR; break;
+    case PWL_SO_KEEPALIVE: name = SO_KEEPALIVE; break;
+    case PWL_SO_DONTROUTE: name = SO_DONTROUTE; break;
+    case PWL_SO_BROADCAST: name = SO_BROADCAST; break;
+    case PWL_SO_OOBINLINE: name = SO_OOBINLINE; break;
+    case PWL_TCP_NODELAY: level = IPPROTO_TCP; name = TCP_NODELAY; break;
+    case PWL_TCP_CORK: level = IPPROTO_TCP; name = TCP_CORK; break;
+    case PWL_OPTIONAL_SO_SNDBUF: name = SO_SNDBUF; break;
+    case PWL_OPTIONAL_SO_RCVBUF: name = SO_RCVBUF; break;
+    case PWL_OPTIONAL_SO_SNDLOWAT: name = SO_SNDLOWAT; break;
+    case PWL_OPTIONAL_SO_RCVLOWAT: name = SO_RCVLOWAT; break;
+    case PWL_SO_LINGER:
+    case PWL_SO_DONTLINGER: {
+      if (!fd_) return -1;
+      const bool on = (option == PWL_SO_LINGER) == (value != 0);
+      linger l{on ? 1 : 0, option == PWL_SO_LINGER ? value : 0};
+      if (::setsockopt(fd_.get(), SOL_SOCKET, SO_LINGER, &l, sizeof l) != 0) return -1;
+      lingerSet_ = true;
+      return 0;
+    }
+    default: break;  // read-only, timed or without counterpart here
+  }
+  if (name < 0 || !fd_) return -1;
+  const int v = value;
+  if (::setsockopt(fd_.get(), level, name, &v, sizeof v) != 0) {
+    PWL_DEBUG("CWinsocks::SetSockOption - Error setting value: " + std::to_string(LastSystemError()));
+    return -1;
+  }
+  if (name == TCP_CORK && level == IPPROTO_TCP) {
+    corkedByClient_ = v != 0;
+    corkLeft_ = 0;  // the client's setting replaces a range's own
+  }
+  return 0;
+}
+
 std::int32_t CWinsock::SetSockOption(PWL_SOCK_OPTION option, bool activeStatus) {
   int level = SOL_SOCKET;
   int name = -1;
@@ -718,9 +784,9 @@ std::int32_t CWinsock::SetSockOption(PWL_SOCK_OPTION option, bool activeStatus) 
     case PWL_SO_DONTROUTE: name = SO_DONTROUTE; break;
     case PWL_SO_BROADCAST: name = SO_BROADCAST; break;
     case PWL_SO_USELOOPBACK: name = -1; break;  // no counterpart on this system
-    case PWL_SO_LINGER: name = SO_LINGER; lingerStyle = true; break;
+    case PWL_SO_LINGER: name = SO_LINGER; lingerStyle = true; lingerSet_ = true; break;
     case PWL_SO_OOBINLINE: name = SO_OOBINLINE; break;
-    case PWL_SO_DONTLINGER: name = SO_LINGER; lingerStyle = true; inverted = true; break;
+    case PWL_SO_DONTLINGER: name = SO_LINGER; lingerStyle = true; inverted = true; lingerSet_ = true; break;
     case PWL_TCP_NODELAY: level = IPPROTO_TCP; name = TCP_NODELAY; break;
     case PWL_OPTIONAL_SO_SNDBUF: name = SO_SNDBUF; break;
     case PWL_OPTIONAL_SO_RCVBUF: name = SO_RCVBUF; break;

@@ -101,7 +101,15 @@ class CWinsock {
   void QueReceiveClear() { receiveQueue_.Clear(); }
   bool CloseSockWithLinger();
   std::int32_t SetSockOption(PWL_SOCK_OPTION option, bool activeStatus);
+  // One setsockopt with a number, no read-back; 0 or -1.
+  std::int32_t SetSockOptionValue(PWL_SOCK_OPTION option, std::int32_t value);
   void CloseSock();
+  // A linger with no wait was set (outgoing connections, or the client):
+  // a graceful close must undo it.
+  void MarkLingerSet() { lingerSet_ = true; }
+  // The client corked the socket (or the listener it came from).
+  bool CorkedByClient() const { return corkedByClient_; }
+  void SetCorkedByClient(bool corked) { corkedByClient_ = corked; }
 
   // ---- used by the registry and the queue ticks ----
   // Takes ownership of an open descriptor.
@@ -170,6 +178,7 @@ class CWinsock {
   void OnLingerTick();
   void OnConnectTimeout();
   void ShutdownSending();
+  void Uncork();
 
   CWinsocks* registry_ = nullptr;
   platform::UniqueFd fd_;
@@ -191,6 +200,11 @@ class CWinsock {
   bool receivePaused_ = false;    // flow control: nothing is read or delivered
   bool closeDeferred_ = false;    // the peer's clean close came while paused
   bool failed_ = false;           // Error was raised: the connection is over
+  bool lingerSet_ = false;        // SO_LINGER was changed from the system's default
+  bool corkedByClient_ = false;   // TCP_CORK set by the client: ranges need no cork of their own
+  // Bytes of the corked file range still to go: a large range is sent in
+  // full segments, and the cork comes off when its last byte is handed over.
+  std::int64_t corkLeft_ = 0;
   std::deque<CompletionRun> pendingRuns_;
   CQueSendRequests sendQueue_;
   CQueReceiveRequests receiveQueue_;

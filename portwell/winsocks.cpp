@@ -41,7 +41,10 @@ char gReceiveBuffer[kReceiveLimit + 1];
 // are read in larger blocks: fewer system calls and events per byte.
 // They are received straight into the block handed to the client, whose
 // storage is taken back for the next read when the client did not keep it.
-constexpr std::size_t kRawStreamReceiveLimit = 256 * 1024;
+constexpr std::size_t kRawStreamReceiveLimit = CPortwell::kRawReceiveBlock;
+// A block this small is copied out, so the large one keeps its size: growing
+// it back would first fill it with zeros.
+constexpr long kRawCopyBelow = 64 * 1024;
 std::string& RawReceiveBlock() {
   static std::string block;
   return block;
@@ -50,11 +53,15 @@ std::string& RawReceiveBlock() {
 }  // namespace
 
 std::optional<std::int32_t> ParseKey(const std::string& key) {
-  if (key.empty() || key.size() > 10) return std::nullopt;
+  if (key.empty() || key.size() > 11) return std::nullopt;
+  // Only the text std::to_string gives: no sign but '-', no leading zero,
+  // no "-0".
+  const std::size_t digits = key[0] == '-' ? 1 : 0;
+  if (key.size() == digits) return std::nullopt;
+  if (key[digits] == '0' && (key.size() > 1)) return std::nullopt;
   std::int32_t value = 0;
   const auto [end, ec] = std::from_chars(key.data(), key.data() + key.size(), value);
   if (ec != std::errc() || end != key.data() + key.size()) return std::nullopt;
-  if (std::to_string(value) != key) return std::nullopt;
   return value;
 }
 
@@ -218,7 +225,10 @@ std::int32_t CWinsocks::Connect(const std::string& host, std::int32_t port, PWL_
   socket->RemotePort = port;
   socket->Adopt(std::move(s));
   socket->SetProtocol(streamType);
-  if (streamType == PWL_TCPIP) socket->LocalPort = LocalPortOf(socket->Fd());
+  if (streamType == PWL_TCPIP) {
+    socket->LocalPort = LocalPortOf(socket->Fd());
+    socket->MarkLingerSet();
+  }
   const std::int32_t handle = socket->SocketHandle;
   Add(std::move(socket), std::to_string(handle));
   RaiseEventConnectionEstablished(handle);
@@ -264,6 +274,7 @@ std::int32_t CWinsocks::ConnectAsync(const std::string& host, std::int32_t port,
   socket->Adopt(std::move(s));
   socket->SetProtocol(PWL_TCPIP);
   socket->LocalPort = LocalPortOf(socket->Fd());
+  socket->MarkLingerSet();
   socket->StartConnecting(timeoutMs);
   const std::int32_t handle = socket->SocketHandle;
   Add(std::move(socket), std::to_string(handle));
@@ -290,16 +301,26 @@ std::int32_t CWinsocks::AddListener(std::int32_t port, PWL_PROTOCOL protocol, st
   return handle;
 }
 
-bool CWinsocks::AcceptConnection(std::int32_t /*listener*/, platform::UniqueFd accepted) {
+bool CWinsocks::AcceptConnection(std::int32_t listener, platform::UniqueFd accepted, const sockaddr_in* peer) {
   const int fd = accepted.get();
   auto socket = std::make_unique<CWinsock>();
   socket->RegisterCWinsocks(this);
-  socket->RemoteHostIP = PeerAddressText(fd);
   // As the server expects: RemotePort holds the port the connection arrived
-  // on, LocalPort the peer's port.
-  socket->RemotePort = LocalPortOf(fd);
-  socket->LocalPort = PeerPort(fd);
+  // on, LocalPort the peer's port. Accept told the peer, and the listener's
+  // port is the one it was bound to: no need to ask the system again.
+  const CWinsock* listening = FindHandle(listener);
+  if (peer != nullptr && peer->sin_family == AF_INET && listening != nullptr && listening->LocalPort > 0) {
+    socket->RemoteHostIP = AddressText(peer->sin_addr.s_addr);
+    socket->RemotePort = listening->LocalPort;
+    socket->LocalPort = ntohs(peer->sin_port);
+  } else {
+    socket->RemoteHostIP = PeerAddressText(fd);
+    socket->RemotePort = LocalPortOf(fd);
+    socket->LocalPort = PeerPort(fd);
+  }
   socket->SetProtocol(PWL_TCPIP);
+  // The system hands the listener's cork on.
+  if (listening != nullptr) socket->SetCorkedByClient(listening->CorkedByClient());
   // Accepted non-blocking (accept4), and a connected stream socket.
   if (!Loop().AsyncSelect(fd, hwndMsgs_, platform::kSocketMessage,
                           platform::kFdRead | platform::kFdWrite | platform::kFdAccept | platform::kFdClose,
@@ -369,8 +390,15 @@ CWinsock* CWinsocks::Find(const std::string& key) const {
 }
 
 bool CWinsocks::Exists(const std::string& handleText) const {
-  return std::any_of(items_.begin(), items_.end(),
-                     [&](const auto& s) { return std::to_string(s->SocketHandle) == handleText; });
+  // A socket's handle changes after registration only to 0 (when it is
+  // closed), so any other handle is found under its own key.
+  const auto handle = ParseKey(handleText);
+  if (!handle) return false;
+  if (*handle != 0) {
+    const CWinsock* socket = FindHandle(*handle);
+    return socket != nullptr && socket->SocketHandle == *handle;
+  }
+  return std::any_of(items_.begin(), items_.end(), [](const auto& s) { return s->SocketHandle == 0; });
 }
 
 CWinsock& CWinsocks::Item(const std::string& key) const {
@@ -679,7 +707,9 @@ void CWinsocks::OnRead(CWinsock& socket) {
     return;
   }
   PortwellData block;
-  if (raw) {
+  if (raw && n < kRawCopyBelow) {
+    block.MutableBytes().assign(rawBlock.data(), static_cast<std::size_t>(n));
+  } else if (raw) {
     rawBlock.resize(static_cast<std::size_t>(n));
     block.MutableBytes().swap(rawBlock);
   } else if (socket.NoUnicodeConversionOnRecv) {
@@ -697,12 +727,16 @@ void CWinsocks::OnRead(CWinsock& socket) {
   RaiseEventDataArrival(socket, block, false, senderHost, senderPort);
   // Take the storage back unless the client kept it (or a nested read took
   // the spare one meanwhile).
-  if (raw && RawReceiveBlock().capacity() < block.Bytes().capacity()) RawReceiveBlock().swap(block.MutableBytes());
+  if (raw && n >= kRawCopyBelow && RawReceiveBlock().capacity() < block.Bytes().capacity()) {
+    RawReceiveBlock().swap(block.MutableBytes());
+  }
 }
 
 void CWinsocks::OnAccept(CWinsock& listener) {
   const std::int32_t listenerHandle = listener.SocketHandle;
-  const int fd = Loop().Accept(listener.Fd(), nullptr, nullptr);
+  sockaddr_in peer{};
+  unsigned peerLength = sizeof peer;
+  const int fd = Loop().Accept(listener.Fd(), &peer, &peerLength);
   if (fd < 0) {
     const int saved = errno;
     // Another notification already took the connection.
@@ -717,7 +751,7 @@ void CWinsocks::OnAccept(CWinsock& listener) {
     return;
   }
   const auto life = Life();
-  if (!AcceptConnection(listenerHandle, platform::UniqueFd(fd))) return;
+  if (!AcceptConnection(listenerHandle, platform::UniqueFd(fd), peerLength <= sizeof peer ? &peer : nullptr)) return;
   if (life.expired()) return;
   CWinsock* accepted = FindHandle(fd);
   if (accepted == nullptr) return;

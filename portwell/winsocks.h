@@ -9,6 +9,8 @@
 #include "portwell/winsock.h"
 #include "platform/event_loop.h"
 
+#include <netinet/in.h>
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -44,7 +46,8 @@ class CWinsocks {
   std::int32_t ConnectAsync(const std::string& host, std::int32_t port, PWL_PROTOCOL streamType,
                             std::int32_t adapterNumber, std::int32_t timeoutMs);
   std::int32_t AddListener(std::int32_t port, PWL_PROTOCOL protocol, std::int32_t adapterNumber, std::int32_t backLog);
-  bool AcceptConnection(std::int32_t listener, platform::UniqueFd accepted);
+  // `peer` is the address accept reported (nullptr: ask the system).
+  bool AcceptConnection(std::int32_t listener, platform::UniqueFd accepted, const sockaddr_in* peer = nullptr);
   // Graceful close; std::out_of_range for a key that is not registered.
   std::int32_t CloseSock(const std::string& key);
   std::int32_t CloseSockDown(const std::string& key);

@@ -30,15 +30,17 @@ bool Guarded(MGlobal& g, const char* context, Step step) {
 
 void FMain::AddListEntry(std::int32_t handle, std::int32_t addressIndex, bool accepted) {
   CPortwell& pw = *g_.gobjPortwell;
-  const auto info = pw.ItemByKey(std::to_string(handle));
+  const std::string key = std::to_string(handle);
   // An accepted socket reports the listening (local) port as RemotePort and
   // the client's port as LocalPort; taking the ports from its record spares
-  // asking the system again.
-  const std::int32_t localPort = accepted ? info.RemotePort : pw.LocalPort(handle);
-  const std::int32_t foreignPort = accepted ? info.LocalPort : info.RemotePort;
-  g_.gobjConnectionEntries->pAddConnectionEntry(
-      *g_.lstConnections, handle, std::to_string(UnsignedPort(localPort)), info.Protocol == PWL_TCPIP ? "TCP" : "UDP",
-      pw.LocalHostIP(addressIndex), info.RemoteHostIP, std::to_string(UnsignedPort(foreignPort)), "");
+  // asking the system again. Every connection listed here is a TCP one.
+  const std::int32_t remotePort = pw.RemotePort(key);
+  const std::int32_t recordedLocalPort = pw.LocalPort(handle);
+  const std::int32_t localPort = accepted ? remotePort : recordedLocalPort;
+  const std::int32_t foreignPort = accepted ? recordedLocalPort : remotePort;
+  g_.gobjConnectionEntries->pAddConnectionEntry(*g_.lstConnections, handle, std::to_string(UnsignedPort(localPort)),
+                                                "TCP", pw.LocalHostIP(addressIndex), pw.RemoteHostIP(key),
+                                                std::to_string(UnsignedPort(foreignPort)), "");
   NotifyConnectionsChanged();
 }
 
@@ -57,6 +59,7 @@ void FMain::Refuse(std::int32_t handle, const std::string& text, bool& Accept) {
 
 void FMain::ConnectionRequest(std::int32_t SocketHandle, bool& Accept) {
   constexpr const char* kContext = "mobjPortwell_ConnectionRequest";
+  ReplyBatch batch(hostContext_.get());
   if (g_.gbUnloading || !g_.gobjFTPSessions) {
     Accept = false;
     return;
@@ -100,11 +103,11 @@ void FMain::ConnectionRequest(std::int32_t SocketHandle, bool& Accept) {
   Guarded(g_, kContext, [&] {
     // Replies are small and the client waits for each: send them at once
     // instead of holding one back until the previous is acknowledged.
-    pw.SetSockOption(key, PWL_TCP_NODELAY, true);
+    pw.SetSockOptionValue(key, PWL_TCP_NODELAY, 1);
     // Urgent bytes (the Telnet synch clients send before ABOR) stay in
     // line, where the command framing strips them; otherwise the system
     // takes the last byte out of the stream and the ABOR never ends.
-    pw.SetSockOption(key, PWL_SO_OOBINLINE, true);
+    pw.SetSockOptionValue(key, PWL_SO_OOBINLINE, 1);
     const auto info = pw.ItemByKey(key);
     ConnectionInfo connection;
     connection.clientAddress = info.RemoteHostIP;
@@ -135,6 +138,7 @@ void FMain::ConnectionEstablished(std::int32_t SocketHandle) {
 }
 
 void FMain::ConnectionStatus(std::int32_t SocketHandle, PWL_SOCK_STATE SockState) {
+  ReplyBatch batch(hostContext_.get());
   if (SockState == PWL_CLOSING && g_.gobjFTPSessions) {
     Guarded(g_, "mobjPortwell_ConnectionStatus", [&] {
       // A client that closed its control connection gives up its place and
@@ -143,8 +147,7 @@ void FMain::ConnectionStatus(std::int32_t SocketHandle, PWL_SOCK_STATE SockState
         session->OnControlClosed();
         NotifySessionsChanged(SessionChange::Kind::kClosing, std::to_string(SocketHandle));
       } else if (PortwellSessionHost* host = routes_.ByData(SocketHandle)) {
-        const auto info = g_.gobjPortwell->ItemByKey(std::to_string(SocketHandle));
-        host->DataPeerClosing(SocketHandle, info.QueReceiveCount == 0);
+        host->DataPeerClosing(SocketHandle, g_.gobjPortwell->QueReceiveCount(std::to_string(SocketHandle)) == 0);
       }
     });
   }
@@ -157,6 +160,7 @@ void FMain::ConnectionStatus(std::int32_t SocketHandle, PWL_SOCK_STATE SockState
 
 void FMain::DataArrival(std::int32_t SocketHandle, PortwellData& Data, bool& Retrieved) {
   constexpr const char* kContext = "mobjPortwell_DataArrival";
+  ReplyBatch batch(hostContext_.get());
   Retrieved = true;
   if (!g_.gobjFTPSessions) return;
   if (g_.gbViewRealTime) {
@@ -178,6 +182,7 @@ void FMain::DataArrival(std::int32_t SocketHandle, PortwellData& Data, bool& Ret
 
 void FMain::EmptySendQue(std::int32_t SocketHandle, const std::string& EventID) {
   if (!g_.gobjFTPSessions) return;
+  ReplyBatch batch(hostContext_.get());
   Guarded(g_, "mobjPortwell_EmptySendQue", [&] {
     if (EventID == PortwellSessionHost::kDrainId) {
       if (CFTPSession* session = ControlSession(SocketHandle)) {
@@ -191,6 +196,7 @@ void FMain::EmptySendQue(std::int32_t SocketHandle, const std::string& EventID) 
 
 void FMain::ConnectionTerminated(std::int32_t SocketHandle) {
   if (!g_.lstConnections) return;
+  ReplyBatch batch(hostContext_.get());
   Guarded(g_, "mobjPortwell_ConnectionTerminated",
           [&] { gConnectionTerminated(std::to_string(SocketHandle), *g_.lstConnections); });
 }

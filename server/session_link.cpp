@@ -18,6 +18,10 @@ constexpr std::int32_t kActiveConnectMs = 30000;
 // Completion of a long send is announced in parts of at most this many
 // bytes: the component counts sent bytes in 32 bits.
 constexpr std::int64_t kCompletionPart = std::int64_t{1} << 30;
+// An upload that has brought this much is a bulk one: from then on the
+// data connection is read only when a whole receive block waits (or the
+// client has closed), not each time the client's next piece arrives.
+constexpr std::int64_t kBulkUpload = 256 * 1024;
 
 std::mt19937& Random() {
   static std::mt19937 generator{std::random_device{}()};
@@ -61,10 +65,27 @@ std::int32_t Clamp32(std::int64_t value) {
 
 }  // namespace
 
+ReplyBatch::ReplyBatch(HostContext* context) : context_(context) {
+  if (context_ != nullptr) ++context_->batchDepth;
+}
+
+ReplyBatch::~ReplyBatch() {
+  if (context_ == nullptr || --context_->batchDepth > 0) return;
+  // A flush may raise events that open a batch of their own: take the list.
+  std::vector<PortwellSessionHost*> hosts;
+  hosts.swap(context_->batched);
+  for (PortwellSessionHost* host : hosts) host->FlushReplies();
+}
+
 PortwellSessionHost::PortwellSessionHost(HostContext& context, std::int32_t controlHandle)
     : context_(context), control_(controlHandle) {}
 
 PortwellSessionHost::~PortwellSessionHost() {
+  if (!heldReplies_.empty()) {
+    auto& batched = context_.batched;
+    batched.erase(std::remove(batched.begin(), batched.end(), this), batched.end());
+    FlushReplies();
+  }
   session_ = nullptr;  // nothing reaches the session while it goes
   ClosePassive();
   CloseData();
@@ -74,6 +95,11 @@ PortwellSessionHost::~PortwellSessionHost() {
 // ---- the control connection ------------------------------------------------------
 
 void PortwellSessionHost::Send(std::string_view text) {
+  if (context_.batchDepth > 0) {
+    if (heldReplies_.empty()) context_.batched.push_back(this);
+    heldReplies_.append(text);
+    return;
+  }
   try {
     context_.portwell.SendData(control_, PortwellData(std::string(text)));
   } catch (const PortwellError& e) {
@@ -83,13 +109,28 @@ void PortwellSessionHost::Send(std::string_view text) {
   }
 }
 
+void PortwellSessionHost::FlushReplies() {
+  if (heldReplies_.empty()) return;
+  std::string text;
+  text.swap(heldReplies_);
+  try {
+    context_.portwell.SendData(control_, PortwellData(std::move(text)));
+  } catch (const PortwellError& e) {
+    context_.logError(e.Number, e.Description, "CFTPSession");
+  } catch (const std::exception& e) {
+    context_.logError(0, e.what(), "CFTPSession");
+  }
+}
+
 bool PortwellSessionHost::Backlogged() {
+  FlushReplies();
   const std::string key = Key(control_);
   // A connection that is gone has nothing waiting for it.
-  const auto info = Info(context_.portwell, key);
-  if (!info || info->QueSendBytes <= kControlBacklog) return false;
+  if (!context_.portwell.ItemExists(key)) return false;
+  const std::int64_t waiting = context_.portwell.QueSendBytes(key);
+  if (waiting <= kControlBacklog) return false;
   if (!drainArmed_) {
-    context_.portwell.NotifyOnEmptySendQue(key, kDrainId, Clamp32(info->QueSendBytes));
+    context_.portwell.NotifyOnEmptySendQue(key, kDrainId, Clamp32(waiting));
     drainArmed_ = true;
   }
   return true;
@@ -107,7 +148,11 @@ void PortwellSessionHost::ControlDrained() {
   if (session_ != nullptr) session_->OnControlDrained();
 }
 
-void PortwellSessionHost::CloseControl() { context_.closeControl(control_); }
+void PortwellSessionHost::CloseControl() {
+  // What the session said goes out before the connection closes.
+  FlushReplies();
+  context_.closeControl(control_);
+}
 
 // ---- the passive listener -----------------------------------------------------------
 
@@ -122,6 +167,11 @@ int PortwellSessionHost::OpenPassive() {
   }
   pw.LastSockErr();  // a refused port is expected here; do not leave it behind
   if (listener == -1) return 0;
+  // The data connection it accepts inherits the cork: a download leaves in
+  // full segments, and the closing shutdown takes the last one with the FIN
+  // in it, so a small file is one segment and its end never waits for the
+  // client's delayed ack.
+  pw.SetSockOptionValue(Key(listener), PWL_TCP_CORK, 1);
   listener_ = listener;
   listenPort_ = port;
   context_.routes.SetListenPort(port, this);
@@ -172,6 +222,8 @@ void PortwellSessionHost::DataConnected(std::int32_t handle) {
   context_.routes.SetConnect(handle, nullptr);
   connect_ = 0;
   PrepareData(handle);
+  // An outgoing connection has no listener to inherit the cork from.
+  if (context_.portwell.ItemExists(Key(handle))) context_.portwell.SetSockOptionValue(Key(handle), PWL_TCP_CORK, 1);
   if (session_ != nullptr) session_->OnDataConnected();
 }
 
@@ -181,6 +233,8 @@ void PortwellSessionHost::PrepareData(std::int32_t handle) {
   dataEnded_ = false;
   armedPart_ = 0;
   unannounced_ = 0;
+  received_ = 0;
+  lowWaterSet_ = false;
   context_.routes.SetData(handle, this);
   const std::string key = Key(handle);
   CPortwell& pw = context_.portwell;
@@ -190,19 +244,16 @@ void PortwellSessionHost::PrepareData(std::int32_t handle) {
   pw.SetLingerTime(key, 1);
   // Uploads are written as received: no widening and narrowing back.
   pw.SetNoUnicodeConversionOnRecv(key, true);
-  // The end of a small file must not wait for the peer's delayed ack.
-  pw.SetSockOption(key, PWL_TCP_NODELAY, true);
 }
 
 bool PortwellSessionHost::SendFile(platform::UniqueFd file, std::int64_t offset, std::int64_t length) {
   if (data_ == 0 || !file) return false;
-  // The component opens the file again through this descriptor, so it
-  // sends exactly the file the session opened and checked, whatever has
-  // happened to its path since.
-  const std::string path = "/proc/self/fd/" + std::to_string(file.get());
+  // The component sends from the session's own descriptor (and closes it),
+  // so it sends exactly the file the session opened and checked, whatever
+  // has happened to its path since.
   unannounced_ = length;
   ArmNextPart();
-  const std::int32_t err = context_.portwell.SendFile(data_, path, offset, length);
+  const std::int32_t err = context_.portwell.SendFileDescriptor(data_, file.release(), offset, length);
   if (err != 0) {
     unannounced_ = 0;
     armedPart_ = 0;
@@ -263,11 +314,26 @@ void PortwellSessionHost::EmptySendQue(std::int32_t handle, const std::string& i
 
 std::int64_t PortwellSessionHost::DataBytesSent() const {
   const auto info = data_ != 0 ? Info(context_.portwell, Key(data_)) : std::nullopt;
-  return sentTotal_ + (info ? info->BytesSent : 0);
+  std::int64_t count = sentTotal_ + (info ? info->BytesSent : 0);
+  // A trickling upload below the low-water mark moves without being read:
+  // what waits in the system counts as traffic too.
+  if (info && lowWaterSet_) count += context_.portwell.ReceivedBytesWaiting(Key(data_));
+  return count;
 }
 
 void PortwellSessionHost::DataReceived(std::int32_t handle, std::string_view bytes) {
-  if (handle == data_ && session_ != nullptr) session_->OnDataReceived(bytes);
+  if (handle != data_ || session_ == nullptr) return;
+  received_ += static_cast<std::int64_t>(bytes.size());
+  if (!lowWaterSet_ && received_ >= kBulkUpload) {
+    // The system still reports the client's close and a nearly full
+    // window, so the last bytes and a slow client are read all the same.
+    lowWaterSet_ = true;
+    const std::string key = Key(handle);
+    if (context_.portwell.ItemExists(key)) {
+      context_.portwell.SetSockOptionValue(key, PWL_OPTIONAL_SO_RCVLOWAT, CPortwell::kRawReceiveBlock);
+    }
+  }
+  session_->OnDataReceived(bytes);
 }
 
 void PortwellSessionHost::DataPeerClosing(std::int32_t handle, bool nothingQueued) {

@@ -16,6 +16,7 @@
 #include <functional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace velto {
 
@@ -61,6 +62,24 @@ struct HostContext {
   std::function<void(std::int64_t, const std::string&, const std::string&)> logError;
   // Closes the control connection (the event handlers own it).
   std::function<void(std::int32_t handle)> closeControl;
+  // While a ReplyBatch is open, replies wait in their hosts (those listed).
+  int batchDepth = 0;
+  std::vector<PortwellSessionHost*> batched;
+};
+
+// The replies sessions give while one socket event is handled go out in one
+// write per control connection when it ends: a small download's 150 and
+// 226 leave together. Outside a batch every reply goes at once.
+class ReplyBatch {
+ public:
+  // Nothing is held while there is no context (before the hosts exist).
+  explicit ReplyBatch(HostContext* context);
+  ~ReplyBatch();
+  ReplyBatch(const ReplyBatch&) = delete;
+  ReplyBatch& operator=(const ReplyBatch&) = delete;
+
+ private:
+  HostContext* context_;
 };
 
 class PortwellSessionHost final : public ISessionHost {
@@ -103,6 +122,8 @@ class PortwellSessionHost final : public ISessionHost {
   void DataTerminated(std::int32_t handle);
   void EmptySendQue(std::int32_t handle, const std::string& id);
   void ControlDrained();
+  // Sends the replies held back by a batch.
+  void FlushReplies();
 
   // EmptySendQue ids this host arms.
   static constexpr const char* kDrainId = "CTRL-DRAIN";
@@ -129,6 +150,9 @@ class PortwellSessionHost final : public ISessionHost {
   std::int64_t unannounced_ = 0;   // bytes of the running send not yet armed
   std::int64_t sentTotal_ = 0;     // bytes of finished parts
   std::int64_t armedPart_ = 0;
+  std::int64_t received_ = 0;      // bytes of the data connection's upload so far
+  bool lowWaterSet_ = false;       // the data connection wakes once per receive block
+  std::string heldReplies_;        // replies of the running batch
   std::unordered_map<TimerId, std::function<void()>> timers_;
 };
 

@@ -5,6 +5,11 @@
 //   modes: get, put (one large file), smallget, smallput (many clients, small
 //   files), logon (connect, USER, PASS, QUIT), idle (hold logged-on sessions
 //   until standard input says "release"), list (LIST of a folder, repeated).
+//
+//   With --gate 1 the client says {"ready": 1} once it has logged on and waits
+//   for a line on standard input before it starts; after its result it waits
+//   for another line before it lets go of its connections. The benchmark
+//   samples the server (CPU time, system calls) between the two.
 
 #include "ftp_client.h"
 #include "transfers.h"
@@ -48,6 +53,8 @@ struct Options {
   int sessions = 500;
   double hold = 120;     // idle: longest wait for the release line
   int timeout_ms = 30000;
+  bool gate = false;
+  long files = 0;        // smallget/smallput: stop after this many transfers in all (0: duration only)
 };
 
 std::string JsonText(const std::string& text) {
@@ -139,6 +146,26 @@ class ErrorLog {
 
 std::chrono::milliseconds Timeout(const Options& o) { return std::chrono::milliseconds(o.timeout_ms); }
 
+// Waits (bounded by --hold) for a line on standard input.
+void AwaitLine(const Options& o) {
+  pollfd in{STDIN_FILENO, POLLIN, 0};
+  if (::poll(&in, 1, static_cast<int>(o.hold * 1000)) <= 0) return;
+  char line[256];
+  [[maybe_unused]] const ssize_t n = ::read(STDIN_FILENO, line, sizeof line);
+}
+
+// The start of a gated run: logged on, waiting to be told to go.
+void GateStart(const Options& o) {
+  if (!o.gate) return;
+  std::cout << "{\"ready\": 1}" << std::endl;
+  AwaitLine(o);
+}
+
+// The end of a gated run: the result is out, the connections are still held.
+void GateEnd(const Options& o) {
+  if (o.gate) AwaitLine(o);
+}
+
 // --- One large file ----------------------------------------------------------------
 
 int RunGet(const Options& o, const Pattern& pattern) {
@@ -160,6 +187,7 @@ int RunGet(const Options& o, const Pattern& pattern) {
     return true;
   };
   auto want = [&](uint64_t offset) { return offset < kWindow || offset + (1 << 20) + kWindow > size; };
+  GateStart(o);
   const auto start = Clock::now();
   Transfer t = Download(control, "RETR " + o.file, sink, After(o.limit), want);
   const double seconds = Seconds(Clock::now() - start);
@@ -171,6 +199,7 @@ int RunGet(const Options& o, const Pattern& pattern) {
   }
   if (!t.status.ok()) result.SetText("error", t.status.error);
   result.Print();
+  GateEnd(o);
   return t.status.ok() ? 0 : 1;
 }
 
@@ -191,6 +220,7 @@ int RunPut(const Options& o, const Pattern& pattern) {
       return 1;
     }
   }
+  GateStart(o);
   const auto start = Clock::now();
   Transfer t = Upload(control, "STOR " + o.file, pattern, o.size, After(o.limit), source ? source.get() : -1);
   const double seconds = Seconds(Clock::now() - start);
@@ -199,6 +229,7 @@ int RunPut(const Options& o, const Pattern& pattern) {
   result.Set("mib_per_s", static_cast<double>(t.bytes) / (1 << 20) / seconds);
   if (!t.status.ok()) result.SetText("error", t.status.error);
   result.Print();
+  GateEnd(o);
   return t.status.ok() ? 0 : 1;
 }
 
@@ -213,17 +244,23 @@ class LoadRun {
   LoadRun(const Options& o, bool log_on_first) : o_(o), log_on_first_(log_on_first) {}
 
   int Run(const Step& step) {
-    std::vector<std::vector<double>> latencies(static_cast<size_t>(o_.clients));
+    latencies_.assign(static_cast<size_t>(o_.clients), {});
+    remaining_ = o_.files;
     std::barrier<StartClock> sync(o_.clients, StartClock{this});
+    std::barrier<Finish> done(o_.clients, Finish{this});
     std::vector<std::thread> threads;
     for (int i = 0; i < o_.clients; ++i) {
-      threads.emplace_back([&, i] { Worker(i, step, sync, latencies[static_cast<size_t>(i)]); });
+      threads.emplace_back([&, i] { Worker(i, step, sync, done, latencies_[static_cast<size_t>(i)]); });
     }
     for (auto& t : threads) t.join();
-    const double seconds = Seconds(Clock::now() - start_);
+    return ok_ ? 0 : 1;
+  }
 
+ private:
+  void Report() {
+    const double seconds = Seconds(Clock::now() - start_);
     std::vector<double> all;
-    for (auto& l : latencies) all.insert(all.end(), l.begin(), l.end());
+    for (auto& l : latencies_) all.insert(all.end(), l.begin(), l.end());
     std::sort(all.begin(), all.end());
     Result result;
     result.Set("ok", static_cast<double>(all.size()));
@@ -240,10 +277,17 @@ class LoadRun {
     }
     errors_.Report(result);
     result.Print();
-    return all.empty() ? 1 : 0;
+    ok_ = !all.empty();
   }
 
- private:
+  struct Finish {
+    LoadRun* run;
+    void operator()() noexcept {
+      run->Report();
+      GateEnd(run->o_);
+    }
+  };
+
   bool LogOn(ControlConnection& control) {
     Status s = control.Open(o_.port, o_.user, o_.password);
     if (!s.ok()) {
@@ -257,19 +301,21 @@ class LoadRun {
   struct StartClock {
     LoadRun* run;
     void operator()() noexcept {
+      GateStart(run->o_);
       run->start_ = Clock::now();
       run->deadline_ = run->start_ + std::chrono::duration_cast<Clock::duration>(
                                          std::chrono::duration<double>(run->o_.duration));
     }
   };
 
-  void Worker(int client, const Step& step, std::barrier<StartClock>& sync,
+  void Worker(int client, const Step& step, std::barrier<StartClock>& sync, std::barrier<Finish>& done,
               std::vector<double>& latencies) {
     ControlConnection control(Timeout(o_));
     if (log_on_first_) LogOn(control);
     sync.arrive_and_wait();
     uint64_t n = 0;
     while (Clock::now() < deadline_) {
+      if (o_.files > 0 && remaining_.fetch_sub(1) <= 0) break;
       if (log_on_first_ && !control.connected()) {
         if (!LogOn(control)) {
           // The server refused or failed; retry after a pause rather than spin.
@@ -290,6 +336,8 @@ class LoadRun {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
     }
+    // The connection is held until every worker is done and the result is out.
+    done.arrive_and_wait();
   }
 
   const Options& o_;
@@ -298,6 +346,9 @@ class LoadRun {
   Clock::time_point deadline_;
   ErrorLog errors_;
   std::atomic<uint64_t> errors_count_{0};
+  std::atomic<long> remaining_{0};
+  std::vector<std::vector<double>> latencies_;
+  bool ok_ = false;
 };
 
 int RunSmallGet(const Options& o, const Pattern& pattern) {
@@ -429,6 +480,8 @@ bool Parse(int argc, char** argv, Options& o) {
     else if (key == "--sessions") o.sessions = std::stoi(value);
     else if (key == "--hold") o.hold = std::stod(value);
     else if (key == "--timeout-ms") o.timeout_ms = std::stoi(value);
+    else if (key == "--gate") o.gate = value != "0";
+    else if (key == "--files") o.files = std::stol(value);
     else return false;
   }
   return o.port > 0 && o.clients > 0 && o.count > 0;

@@ -147,6 +147,29 @@ class IdleTimeoutTest(VeltoTestCase):
         self.assertEqual(client.reply(), "226 Transfer completed.\r\n")
         self.assertEqual(client.read_until_closed(20), b"421 Timeout.\r\n")
 
+    def test_a_bulk_upload_that_slows_down_outlasts_the_time_out_and_keeps_its_last_bytes(self):
+        home = self.temp_dir()
+        server = self.server(users=[dict(ALICE, DefaultDirectory=f"{home}/")],
+                             settings={"FTP Settings": {"Timeout": "1000"}})
+        client = self.track(server.logged_on_client("alice", "secret"))
+        port = pasv_port(client.cmd("PASV"))
+        data = socket.create_connection(("127.0.0.1", port), timeout=10)
+        self.addCleanup(data.close)
+        self.assertEqual(client.cmd("STOR up"), "150 Opening data connection.\r\n")
+        # Once an upload is bulk the server reads it a whole block at a time:
+        # a trickle after that waits unread in the system for longer than the
+        # time-out, yet it is traffic, and every byte of it is stored.
+        sent = os.urandom(600 << 10)
+        data.sendall(sent)
+        for i in range(8):
+            time.sleep(0.4)
+            piece = bytes([i + 1]) * 7
+            data.sendall(piece)
+            sent += piece
+        data.close()
+        self.assertEqual(client.reply(10), "226 Transfer completed.\r\n")
+        self.assertEqual((home / "up").read_bytes(), sent)
+
 
 class CommandLineTest(VeltoTestCase):
     def setUp(self):

@@ -183,6 +183,36 @@ TEST(EventLoopTimers, TimerKilledFromItsOwnTickNeverTicksAgain) {
   loop.KillTimer(witness);
 }
 
+// Run waits for timers itself (the wait's limit is the next expiry), also
+// for a timer set by a handler while it runs, and hands the descriptor its
+// timers again once an outside loop drives it.
+TEST(EventLoopTimers, RunWakesForTimersSetWhileItWaits) {
+  EventLoop loop;
+  const auto start = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::duration second{};
+  const auto guard = loop.SetTimer(5000, [&](platform::TimerId) { loop.Quit(1); });
+  loop.SetTimer(30, [&](platform::TimerId first) {
+    loop.KillTimer(first);
+    loop.SetTimer(20, [&](platform::TimerId id) {
+      loop.KillTimer(id);
+      second = std::chrono::steady_clock::now() - start;
+      loop.Quit(0);
+    });
+  });
+  EXPECT_EQ(loop.Run(), 0);
+  EXPECT_GE(second, std::chrono::milliseconds(50));
+  loop.ResetQuit();
+  int ticks = 0;
+  const auto outside = loop.SetTimer(10, [&](platform::TimerId) { ++ticks; });
+  loop.ProcessReady();
+  pollfd p{loop.Fd(), POLLIN, 0};
+  EXPECT_EQ(::poll(&p, 1, 1000), 1);
+  loop.ProcessReady();
+  EXPECT_GE(ticks, 1);
+  loop.KillTimer(outside);
+  loop.KillTimer(guard);
+}
+
 struct SocketEvents {
   std::vector<std::uint32_t> events;
   std::vector<std::uint32_t> errors;

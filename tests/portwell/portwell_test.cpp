@@ -42,9 +42,12 @@ class PortwellTest : public ::testing::Test {
   }
 
   // Listens, connects a peer and accepts it; returns the accepted handle.
-  std::int32_t Accepted(Peer* peer, int* listenPort = nullptr) {
+  // `option` (if any) is set on the listener first.
+  std::int32_t Accepted(Peer* peer, int* listenPort = nullptr, PWL_SOCK_OPTION option = PWL_SO_DEBUG,
+                        std::int32_t value = 0) {
     int port = 0;
     const std::int32_t listener = Listen(&port);
+    if (option != PWL_SO_DEBUG) EXPECT_EQ(pw->SetSockOptionValue(Key(listener), option, value), 0);
     const std::size_t before = rec.log.size();
     *peer = Peer::ConnectTo(port);
     EXPECT_TRUE(peer->valid());
@@ -606,8 +609,52 @@ TEST_F(PortwellTest, SendFileCountsLikeSendDataAndSendsTheRange) {
   EXPECT_EQ(pw->SendFile(t, path.string() + ".missing", 0, -1), ENOENT);
   EXPECT_EQ(pw->SendFile(t, path.string(), 0, 100001), 10022);
   EXPECT_EQ(pw->SendFile(999999, path.string(), 0, -1), 10038);
+
+  // From the client's own descriptor, which the component closes when done.
+  pw->SetUseBufferToSend(Key(t), false);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  pw->NotifyOnEmptySendQue(Key(t), "FD", 3000);
+  EXPECT_EQ(pw->SendFileDescriptor(t, fd, 20, 3000), 0);
+  EXPECT_EQ(second.Read(3000), content.substr(20, 3000));
+  ASSERT_TRUE(PumpUntil([&] { return !rec.empties.empty() && rec.empties.back().second == "FD"; }));
+  EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
+  EXPECT_EQ(pw->SendFileDescriptor(999999, ::open(path.c_str(), O_RDONLY | O_CLOEXEC), 0, 1), 10038);
+  // A file that ends before its range fails the connection.
+  EXPECT_EQ(pw->SendFileDescriptor(s, ::open(path.c_str(), O_RDONLY | O_CLOEXEC), 0, 100010), 0);
+  ASSERT_TRUE(PumpUntil([&] { return rec.terminated.count(s) > 0; }));
+  EXPECT_EQ(rec.For(s).front(), "request " + Key(s));
+  EXPECT_NE(std::find(rec.log.begin(), rec.log.end(), "status " + Key(s) + " 9"), rec.log.end());
   std::filesystem::remove(path);
-  (void)s;
+}
+
+// Large ranges leave in full segments (corked) and uncork with their last
+// byte; a socket the client corked (here through its listener) stays so
+// until its sending side is shut.
+TEST_F(PortwellTest, LargeFileRangesGoCorkedAndTheClientsCorkStays) {
+  Activate();
+  const auto path = std::filesystem::temp_directory_path() / ("pwcork-" + std::to_string(::getpid()));
+  const std::string content(300 * 1024, 'c');
+  std::ofstream(path, std::ios::binary).write(content.data(), static_cast<std::streamsize>(content.size()));
+  Peer peer;
+  const std::int32_t s = Accepted(&peer);
+  EXPECT_EQ(pw->SendFile(s, path.string(), 0, -1), 0);
+  ASSERT_EQ(peer.Read(content.size()), content);
+  pw->SendData(s, std::string("tail"));
+  EXPECT_EQ(peer.Read(4, 150ms), "tail");
+
+  // A cork the accepted socket inherited is left to the client: the graceful
+  // close takes out what it holds.
+  Peer corked;
+  const std::int32_t c = Accepted(&corked, nullptr, PWL_TCP_CORK, 1);
+  EXPECT_EQ(pw->SendFile(c, path.string(), 0, -1), 0);
+  pw->SendData(c, std::string("tail"));
+  ASSERT_TRUE(PumpUntil([&] { return pw->QueSendBytes(Key(c)) == 0; }));
+  pw->CloseSock(Key(c));
+  bool eof = false;
+  EXPECT_EQ(corked.Read(SIZE_MAX, 5000ms, &eof), content + "tail");
+  EXPECT_TRUE(eof);
+  std::filesystem::remove(path);
 }
 
 // ---- closing --------------------------------------------------------------------------------------
