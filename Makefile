@@ -72,7 +72,7 @@ run: build
 	scripts/run.sh $(BUILD_DIR)
 
 bench: build
-	python3 bench/ftp_bench.py
+	python3 bench/ftp_bench.py --build-dir $(BUILD_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR) $(FUZZ_DIR)
