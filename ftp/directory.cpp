@@ -75,14 +75,37 @@ bool Within(const std::string& root, const std::string& target) {
 
 std::string CDirectory::RealPath(const std::string& path) { return RealPrefix(Normalize(path)); }
 
+// Every command checks its path, so the folders above the default directory
+// (resolved at log-on) are not walked again: each component below it costs
+// one readlink, and a link among them hands over to the full resolution.
+std::string CDirectory::RealInside(const std::string& normalized) const {
+  const std::string root = Normalize(defaultDirectory_);
+  if (realDefault_.empty()) return RealPrefix(normalized);
+  std::string real = realDefault_ == "/" ? "" : realDefault_;
+  std::size_t at = root == "/" ? 0 : root.size();  // the '/' before the next component
+  while (at < normalized.size()) {
+    const std::size_t next = normalized.find('/', at + 1);
+    const std::string candidate = real + normalized.substr(at, next - at);
+    const std::string rest = next == std::string::npos ? std::string() : normalized.substr(next);
+    char first = 0;
+    if (::readlink(candidate.c_str(), &first, 1) >= 0) return RealPrefix(candidate + rest);
+    // Missing from here on: the rest is kept as text, as RealPrefix does.
+    if (errno == ENOENT || errno == ENOTDIR) return candidate + rest;
+    if (errno != EINVAL) return {};  // EINVAL: there, and not a link
+    real = candidate;
+    at = next;
+  }
+  return real.empty() ? "/" : real;
+}
+
 bool CDirectory::Contains(const std::string& path, bool entry) const {
   if (!InsideDefault(path)) return false;
   const std::string normalized = Normalize(path);
-  if (!entry || normalized == "/") return Within(realDefault_, RealPrefix(normalized));
+  if (!entry || normalized == "/") return Within(realDefault_, RealInside(normalized));
   // The entry itself may be a link; its folder must resolve inside.
   const std::size_t slash = normalized.rfind('/');
   const std::string parent = slash == 0 ? "/" : normalized.substr(0, slash);
-  const std::string realParent = RealPrefix(parent);
+  const std::string realParent = InsideDefault(parent) ? RealInside(parent) : RealPrefix(parent);
   if (realParent.empty()) return false;
   const std::string real = (realParent == "/" ? "" : realParent) + normalized.substr(slash);
   return Within(realDefault_, real);

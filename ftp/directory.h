@@ -117,6 +117,10 @@ class CDirectory {
   std::string GetDir(const std::string& dirPath, const std::string& fileSpec = "*.*") const;
 
  private:
+  // RealPath of a normalized path inside the default directory, starting
+  // from the default directory's resolved form.
+  std::string RealInside(const std::string& normalized) const;
+
   std::string defaultDirectory_;
   std::string realDefault_;  // the default directory with every link resolved
   std::string currentDirectory_;

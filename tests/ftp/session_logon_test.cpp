@@ -107,8 +107,13 @@ TEST_F(SessionLogonTest, EveryLineTakenAsPassIsMaskedAndFailuresAreLogged) {
 TEST_F(SessionLogonTest, LinksLeavingAConfinedTreeLeadNowhere) {
   std::filesystem::create_directory_symlink(tree.Path("outside"), tree.Path("ftp/bob/out"));
   std::filesystem::create_directory_symlink(tree.Path("ftp/bob/sub"), tree.Path("ftp/bob/in"));
+  std::filesystem::create_directory_symlink(tree.Path("ftp/bob/out"), tree.Path("ftp/bob/sub/hop"));
   LogOn({});
   EXPECT_EQ(Cmd("CWD out"), kNoAccess);
+  // Deeper down, and through a link that stays inside to one that leaves.
+  EXPECT_EQ(Cmd("RETR sub/hop/secret.txt"), kNoAccess);
+  EXPECT_EQ(Cmd("STOR in/hop/new.txt"), kNoAccess);
+  EXPECT_EQ(Cmd("CWD in/hop"), kNoAccess);
   EXPECT_EQ(Cmd("RETR out/secret.txt"), kNoAccess);
   EXPECT_EQ(Cmd("STOR out/new.txt"), kNoAccess);
   EXPECT_EQ(Cmd("MKD out/new"), kNoAccess);
