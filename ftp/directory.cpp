@@ -165,22 +165,23 @@ std::string CDirectory::ClientPath(const std::string& path) const {
 }
 
 std::string CDirectory::Normalize(const std::string& path) {
-  std::vector<std::string> parts;
-  const std::string text = Collapse(path);
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    const std::size_t end = text.find('/', start);
-    const std::string part = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  // One pass over the text (every command's path comes through here).
+  std::string out;
+  out.reserve(path.size() + 1);
+  const auto separator = [](char c) { return c == '/' || c == '\\'; };
+  for (std::size_t start = 0; start <= path.size();) {
+    std::size_t end = start;
+    while (end < path.size() && !separator(path[end])) ++end;
+    const std::string_view part(path.data() + start, end - start);
     if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
+      const std::size_t slash = out.rfind('/');
+      if (slash != std::string::npos) out.resize(slash);
     } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
+      out.push_back('/');
+      out.append(part);
     }
-    if (end == std::string::npos) break;
     start = end + 1;
   }
-  std::string out;
-  for (const auto& p : parts) out += "/" + p;
   return out.empty() ? "/" : out;
 }
 
