@@ -556,6 +556,21 @@ class Pyftpdlib(Server):
 # --- Measurements ------------------------------------------------------------------
 
 
+def end_client(proc, last_word=""):
+    """Lets a load client go (telling it `last_word` first) and waits for it, killing it when stuck."""
+    try:
+        if last_word:
+            proc.stdin.write(last_word)
+        proc.stdin.close()
+    except OSError:
+        pass
+    try:
+        proc.wait(timeout=30)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait(timeout=10)
+
+
 class Bench:
     def __init__(self, client, pattern_path, data, quick):
         self.client = client
@@ -624,16 +639,7 @@ class Bench:
         finally:
             if tracer:
                 tracer.stop()
-            try:
-                proc.stdin.write("release\n")
-                proc.stdin.close()
-            except OSError:
-                pass
-            try:
-                proc.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait(timeout=10)
+            end_client(proc, "release\n")
 
     def traced_calls(self, server, mode, folder, notes):
         """System calls per transfer over TRACED_FILES small transfers by one client."""
@@ -673,15 +679,7 @@ class Bench:
                     "idle_kib_per_session": (after_rss - before_rss) / opened,
                     "idle_pss_kib_per_session": (after_pss - before_pss) / opened}
         finally:
-            try:
-                proc.stdin.close()
-            except OSError:
-                pass
-            try:
-                proc.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait(timeout=10)
+            end_client(proc)
 
     def measure(self, server):
         figures, notes = {}, []
