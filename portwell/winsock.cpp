@@ -788,6 +788,7 @@ std::int32_t CWinsock::SetSockOption(PWL_SOCK_OPTION option, bool activeStatus) 
     case PWL_SO_OOBINLINE: name = SO_OOBINLINE; break;
     case PWL_SO_DONTLINGER: name = SO_LINGER; lingerStyle = true; inverted = true; lingerSet_ = true; break;
     case PWL_TCP_NODELAY: level = IPPROTO_TCP; name = TCP_NODELAY; break;
+    case PWL_TCP_CORK: return SetSockOptionValue(option, activeStatus ? 1 : 0);  // keeps the cork's bookkeeping
     case PWL_OPTIONAL_SO_SNDBUF: name = SO_SNDBUF; break;
     case PWL_OPTIONAL_SO_RCVBUF: name = SO_RCVBUF; break;
     case PWL_OPTIONAL_SO_SNDLOWAT: name = SO_SNDLOWAT; break;

@@ -47,7 +47,9 @@ class PortwellTest : public ::testing::Test {
                         std::int32_t value = 0) {
     int port = 0;
     const std::int32_t listener = Listen(&port);
-    if (option != PWL_SO_DEBUG) EXPECT_EQ(pw->SetSockOptionValue(Key(listener), option, value), 0);
+    if (option != PWL_SO_DEBUG) {
+      EXPECT_EQ(pw->SetSockOptionValue(Key(listener), option, value), 0);
+    }
     const std::size_t before = rec.log.size();
     *peer = Peer::ConnectTo(port);
     EXPECT_TRUE(peer->valid());
