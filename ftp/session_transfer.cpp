@@ -79,19 +79,21 @@ bool RestValue(std::string_view text, double& value) {
   return true;
 }
 
-// Opens a file to send, without ever blocking (a FIFO would), and only
-// when it is a regular file.
-platform::UniqueFd OpenRegular(const std::string& path, std::int64_t& size, bool& notRegular) {
-  notRegular = false;
-  platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (!fd) return fd;
+// Whether `path` names a file to send (a directory does not): opened without
+// ever blocking (a FIFO would) and kept when it is a regular file. One that
+// cannot be opened but exists counts as found, with nothing opened.
+bool OpenToSend(const std::string& path, platform::UniqueFd& file, std::int64_t& size, bool& notRegular) {
   struct stat st{};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    notRegular = true;
-    return {};
+  platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!fd) return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  if (::fstat(fd.get(), &st) != 0) return true;
+  if (S_ISDIR(st.st_mode)) return false;
+  notRegular = !S_ISREG(st.st_mode);
+  if (!notRegular) {
+    size = st.st_size;
+    file = std::move(fd);
   }
-  size = st.st_size;
-  return fd;
+  return true;
 }
 
 bool ValidFileName(const std::string& name) {
@@ -235,18 +237,15 @@ std::string CFTPSession::CmdRETR(const ParsedCommand& command) {
   if (account == nullptr || !account->ReadAccess) return Line(reply::kNoAccess);
   if (command.argument.empty()) return Line(reply::kSyntaxMissing);
   // A limited account never looks outside its tree, not even to learn what
-  // exists there.
-  const auto found = directory_->Locate(command.argument, account->LimitToDefaultDirectory,
-                                        [](const std::string& path) {
-                                          struct stat st{};
-                                          return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-                                        });
-  if (found.result == CDirectory::Lookup::Refused) return Line(reply::kNoAccess);
-  if (found.result == CDirectory::Lookup::NotFound) return Line(reply::kFileNotFound);
+  // exists there. The candidate that exists is opened as it is found (the
+  // confinement check comes first), which also tells what it is.
+  Transfer t;
   std::int64_t size = 0;
   bool notRegular = false;
-  Transfer t;
-  t.file = OpenRegular(found.path, size, notRegular);
+  const auto opened = [&](const std::string& path) { return OpenToSend(path, t.file, size, notRegular); };
+  const auto found = directory_->Locate(command.argument, account->LimitToDefaultDirectory, opened);
+  if (found.result == CDirectory::Lookup::Refused) return Line(reply::kNoAccess);
+  if (found.result == CDirectory::Lookup::NotFound) return Line(reply::kFileNotFound);
   if (notRegular) return Line(reply::kNotRegularFile);
   if (!t.file) return Line(reply::kFileNotFound);
   const std::int64_t offset = FilePos;
