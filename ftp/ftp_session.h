@@ -215,6 +215,7 @@ class CFTPSession {
     std::int64_t offset = 0;   // RETR: first byte; STOR: restart position
     std::int64_t length = 0;   // RETR: bytes to send
     std::unique_ptr<ListingCursor> listing;  // LIST/NLST/MLSD
+    bool checkedNow = false;   // STOR: starts in the command that checked its path
   };
   enum class DataMode { None, Passive, Active };
 

@@ -362,6 +362,7 @@ std::string CFTPSession::BeginTransfer(Transfer transfer, std::string_view preli
     return {};
   }
   if (dataConnected_) {
+    pending_.checkedNow = true;
     StartTransfer();
     return {};
   }
@@ -506,9 +507,11 @@ bool CFTPSession::OpenUploadTarget() {
   const std::int64_t restart = active_.offset;
   // The folders on the way were checked when STOR was accepted, but the
   // commands since may have renamed a link that leaves the tree into their
-  // place: a confined account's target is checked again as it is written.
+  // place: a confined account's target is checked again as it is written
+  // (unless no command has run since).
   const CFTPUser* account = Account();
-  if ((account == nullptr || account->LimitToDefaultDirectory) && !directory_->Contains(path, true)) {
+  if (!active_.checkedNow && (account == nullptr || account->LimitToDefaultDirectory) &&
+      !directory_->Contains(path, true)) {
     SendReply(reply::kNoAccess);
     return false;
   }
