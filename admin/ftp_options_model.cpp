@@ -3,7 +3,6 @@
 #include "users/ftp_users.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <system_error>
 
@@ -33,11 +32,6 @@ constexpr std::array<FTPOptionsModel::OptionField, 5> kLimitFields = {{
     {Setting::MaxConnectionsPerIP, "Max. Connections Per IP",
      "Connections one client address may hold at the same time (0: no limit)"},
 }};
-
-std::string Upper(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
-  return text;
-}
 
 // What the dialog lets through: no line break of any kind (a banner goes
 // out in a reply line; an id or a folder with one is a mistake), and what
@@ -141,7 +135,7 @@ void FTPOptionsModel::ListClick(const std::vector<int>& selected, int current) {
     Form.userId = user.UserID;
     // The stored password stays out of the box; left empty it is kept.
     Form.password.clear();
-    passwordEnabled_ = Upper(user.UserID) != kAnonymous;
+    passwordEnabled_ = !SameUserID(user.UserID, kAnonymous);
     passwordKept_ = passwordEnabled_;
     Form.defaultDirectory = user.DefaultDirectory;
     Form.allowConcurrentLogons = user.AllowConcurrentLogons;
@@ -171,7 +165,7 @@ void FTPOptionsModel::Add() {
 
 void FTPOptionsModel::Update() {
   const std::string& id = Form.userId;
-  const bool anonymous = Upper(id) == kAnonymous;
+  const bool anonymous = SameUserID(id, kAnonymous);
   const bool exists = users_.pExists(id);
   // A password box left as it was filled keeps the stored password of the
   // account being changed.
@@ -224,8 +218,8 @@ void FTPOptionsModel::Update() {
   Busy(true);
   for (auto it = selected.rbegin(); it != selected.rend(); ++it) {
     CopyRights(users_.ItemByKey(entries_[static_cast<std::size_t>(*it)]));
-    users_.pUpdateUsers();
   }
+  users_.pUpdateUsers();  // one save for them all
   Busy(false);
   Saved();
 }
@@ -234,10 +228,12 @@ void FTPOptionsModel::Remove() {
   const std::vector<int> selected = SelectedIndexes();
   if (!selected.empty()) {
     Busy(true);
+    std::vector<std::string> keys;
     for (auto it = selected.rbegin(); it != selected.rend(); ++it) {
-      users_.pDeleteByKey(entries_[static_cast<std::size_t>(*it)]);
+      keys.push_back(entries_[static_cast<std::size_t>(*it)]);
       entries_.erase(entries_.begin() + *it);
     }
+    users_.pDeleteByKeys(keys);  // one rewrite for them all
     selected_.assign(entries_.size(), false);
     current_ = -1;
     Busy(false);

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,7 +20,10 @@ struct SystemAccount {
   std::string shell;
 };
 
-// The names of `accounts` that qualify, in order, at most kAccountBatch.
+// The names of the accounts `next` yields (until it yields none) that
+// qualify, in order, at most kAccountBatch; reading stops there.
+using AccountReader = std::function<std::optional<SystemAccount>()>;
+std::vector<std::string> ImportableAccounts(const AccountReader& next, const std::vector<std::string>& loginShells);
 std::vector<std::string> ImportableAccounts(const std::vector<SystemAccount>& accounts,
                                             const std::vector<std::string>& loginShells);
 

@@ -69,7 +69,10 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
   if (::fstat(fd.get(), &st) != 0) return std::nullopt;
   // A folder, a pipe or a device is never a settings file (and a pipe or
   // /dev/zero would never end).
-  if (!S_ISREG(st.st_mode)) return std::nullopt;
+  if (!S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return std::nullopt;
+  }
 
   std::string text;
   text.reserve(static_cast<std::size_t>(st.st_size));

@@ -9,7 +9,8 @@
 
 namespace config {
 
-// All bytes of a regular file, or nothing when it cannot be opened or read.
+// All bytes of a regular file, or nothing when it cannot be opened or read
+// (errno says why).
 std::optional<std::string> ReadWholeFile(const std::string& path);
 
 // Replaces the file at `path` by `bytes` so that the file holds either the old

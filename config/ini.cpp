@@ -3,6 +3,7 @@
 #include "config/file_io.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <initializer_list>
 #include <optional>
 #include <unordered_set>
@@ -147,10 +148,13 @@ std::string WithCrLf(std::string text) {
 
 }  // namespace
 
-void CIni::SetFileName(const std::string& path) {
+bool CIni::SetFileName(const std::string& path) {
   fileName_ = path;
   std::optional<std::string> text = config::ReadWholeFile(path);
+  const int error = errno;
   SetContents(text ? WithCrLf(std::move(*text)) : std::string());
+  errno = error;
+  return text || error == ENOENT || error == ENOTDIR;
 }
 
 const std::string& CIni::FileName() const { return fileName_; }

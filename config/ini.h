@@ -35,8 +35,9 @@ class CIni {
   CIni() = default;
 
   // Stores the path and loads the file. A missing or unreadable file gives
-  // empty contents; nothing is reported.
-  void SetFileName(const std::string& path);
+  // empty contents; false only for a file that is there but could not be
+  // read (errno says why), which a caller may not want to take as empty.
+  bool SetFileName(const std::string& path);
   const std::string& FileName() const;
 
   // The key's value, or defaultValue when the section or the key is missing.

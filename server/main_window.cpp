@@ -133,9 +133,6 @@ void FMain::Load() {
   g_.gobjIni = std::make_unique<CIni>();
   CreateSessionTable();
   if (!g_.lstConnections) g_.lstConnections = std::make_unique<MemoryListControl>();
-  if (!g_.diagnostics) {
-    g_.diagnostics = std::make_unique<DiagnosticsModel>([this] { return g_.gbViewRealTime; });
-  }
   hostContext_ = std::make_unique<HostContext>(HostContext{
       *g_.gobjPortwell, g_.loop, routes_,
       [this](std::int64_t number, const std::string& description, const std::string& context) {
@@ -256,8 +253,7 @@ void FMain::AnnounceRunning() {
 void FMain::ReloadUsers() {
   if (!g_.gobjFTPUsers) return;
   const std::string path = g_.gsAppPath + "Velto.usr";
-  // A file that cannot be read would drop every account: keep them.
-  if (::access(path.c_str(), R_OK) != 0) {
+  if (!g_.gobjFTPUsers->Reload()) {
     const int error = errno;
     const std::string text = "cannot read " + path + " (" + std::strerror(error) + "); the accounts stay as they were";
     std::fprintf(stderr, "velto: %s\n", text.c_str());
@@ -266,7 +262,6 @@ void FMain::ReloadUsers() {
     return;
   }
   WarnAboutReadableUserFile();
-  g_.gobjFTPUsers->Reload();
   const std::int32_t count = g_.gobjFTPUsers->Count();
   const std::string text =
       "reloaded " + std::to_string(count) + (count == 1 ? " account" : " accounts") + " from " + path;
@@ -328,7 +323,6 @@ bool FMain::ActivateFTP() {
       *g_.lstConnections, g_.gnListenSocket, std::to_string(UnsignedPort(pw.LocalPort(g_.gnListenSocket))),
       info.Protocol == PWL_TCPIP ? "TCP" : "UDP", pw.LocalHostIP(g_.gnFTPBindToIP < 0 ? 0 : g_.gnFTPBindToIP),
       "0.0.0.0", "0", "Listening");
-  NotifyConnectionsChanged();
   std::fprintf(stderr, "velto: listening on %s port %d\n", bindAddress.c_str(), g_.gnFTPPort);
   menus_.activateFTPChecked = true;
   g_.gbFTPActive = true;

@@ -222,11 +222,8 @@ int RunUserTool(const std::vector<std::string>& args) {
   const std::string file = folder + "Velto.usr";
   // An unreadable file would look empty, and the first save would then
   // replace every account in it.
-  if (::access(file.c_str(), F_OK) == 0 && ::access(file.c_str(), R_OK) != 0) {
-    return Fail("cannot read " + file + ": " + std::strerror(errno));
-  }
   CFTPUsers users;
-  users.SetDataFile(file);
+  if (!users.SetDataFile(file)) return Fail("cannot read " + file + ": " + std::strerror(errno));
   if (verb == "list") return args.size() == 1 ? List(users) : Usage("list takes no arguments");
   if (verb == "add") return Add(users, args, folder);
   if (verb == "passwd") return Passwd(users, args, folder);

@@ -96,18 +96,23 @@ void CFTPUsers::Reindex() {
   for (const auto& user : users_) byId_.emplace(LowerId(user->UserID), user.get());
 }
 
-void CFTPUsers::SetDataFile(const std::string& vsPathAndFileName) {
+bool CFTPUsers::SetDataFile(const std::string& vsPathAndFileName) {
   dataFile_ = vsPathAndFileName;
-  file_.SetFileName(vsPathAndFileName);
+  if (!file_.SetFileName(vsPathAndFileName)) return false;
   Load();
+  return true;
 }
 
-void CFTPUsers::Reload() {
+bool CFTPUsers::Reload() {
+  // Read before anything changes: an unreadable file would drop every
+  // account.
+  CIni fresh;
+  if (!fresh.SetFileName(dataFile_)) return false;
+  file_ = std::move(fresh);
   std::unordered_map<std::string, std::unique_ptr<CFTPUser>> previous;
   for (auto& user : users_) previous.emplace(LowerId(user->UserID), std::move(user));
   users_.clear();
   byId_.clear();
-  file_.SetFileName(dataFile_);
   Load();
   for (auto& user : users_) {
     const auto kept = previous.find(LowerId(user->UserID));
@@ -116,6 +121,7 @@ void CFTPUsers::Reload() {
     user = std::move(kept->second);
   }
   Reindex();
+  return true;
 }
 
 void CFTPUsers::Load() {
@@ -250,24 +256,31 @@ void CFTPUsers::pDeleteByIndex(std::int32_t vnIndex) {
   fileInStep_ = false;
 }
 
-bool CFTPUsers::pDeleteByKey(std::string_view vsKey) {
-  const auto found = std::find_if(users_.begin(), users_.end(),
-                                  [&](const auto& user) { return SameUserID(user->UserID, vsKey); });
-  if (found == users_.end()) return false;
+bool CFTPUsers::pDeleteByKey(std::string_view vsKey) { return pDeleteByKeys({std::string(vsKey)}); }
+
+bool CFTPUsers::pDeleteByKeys(const std::vector<std::string>& keys) {
+  // Each key removes the first account it names.
+  std::vector<const CFTPUser*> gone;
+  for (const auto& key : keys) {
+    const auto found = std::find_if(users_.begin(), users_.end(),
+                                    [&](const auto& user) { return SameUserID(user->UserID, key); });
+    if (found != users_.end()) gone.push_back(found->get());
+  }
+  if (gone.empty()) return false;
+  const auto goes = [&](const CFTPUser& user) { return std::find(gone.begin(), gone.end(), &user) != gone.end(); };
   // Refused before anything changes: sections emptied in memory for a save
   // that is then refused would reach the disk with the next add.
   lastError_.clear();
   for (const auto& user : users_) {
-    if (user.get() != found->get() && Refuse(*user)) return false;
+    if (!goes(*user) && Refuse(*user)) return false;
   }
   std::vector<std::string> sections;
   for (std::int32_t n = 1; n <= Count(); ++n) sections.push_back(Section(n));
   file_.DeleteSections(sections);
-  users_.erase(found);
-  Reindex();
+  std::erase_if(users_, [&](const auto& user) { return goes(*user); });
   // The emptied sections and the renumbered accounts reach the disk in one
   // write, so the file never holds fewer accounts than memory.
-  return pUpdateUsers();
+  return WriteAllAndSave();
 }
 
 bool CFTPUsers::pUpdateUsers() {
@@ -275,6 +288,10 @@ bool CFTPUsers::pUpdateUsers() {
   for (const auto& user : users_) {
     if (Refuse(*user)) return false;
   }
+  return WriteAllAndSave();
+}
+
+bool CFTPUsers::WriteAllAndSave() {
   // The editor changes records in place, ids included.
   Reindex();
   WriteAllSections();

@@ -73,14 +73,16 @@ class CFTPUsers {
   void SetAnonymousSwitch(AnonymousSwitch allowed) { anonymousAllowed_ = std::move(allowed); }
 
   // Stores the path, binds the file to it and loads its accounts in
-  // addition to those already in memory.
-  void SetDataFile(const std::string& vsPathAndFileName);
+  // addition to those already in memory. False when the file is there but
+  // could not be read (errno says why): nothing is loaded.
+  bool SetDataFile(const std::string& vsPathAndFileName);
   const std::string& DataFile() const { return dataFile_; }
   // Reads the file again and makes the accounts exactly what it holds. An
   // account the file still holds keeps its record (references to it stay
   // valid) and takes the file's values; the others are dropped. Order
-  // follows the file.
-  void Reload();
+  // follows the file. A file that is there but cannot be read changes
+  // nothing and gives false (errno says why).
+  bool Reload();
 
   // The credential check of the log-on. With the operating system's check
   // in force (UsesSystemLogon) this runs it on the calling thread; the
@@ -116,6 +118,9 @@ class CFTPUsers {
   // holding a value the file cannot hold (LastError says which), changes
   // nothing and returns false; otherwise true when the file was saved.
   bool pDeleteByKey(std::string_view vsKey);
+  // The same for several accounts in one rewrite: false when none of the
+  // keys is known or another account is refused.
+  bool pDeleteByKeys(const std::vector<std::string>& keys);
 
   // Writes every account to its section and saves the file once; true when
   // the file was saved. An account holding a value the file cannot hold
@@ -136,6 +141,8 @@ class CFTPUsers {
   void WriteSection(std::int32_t number, const CFTPUser& user);
   void WriteAllSections();
   bool Save();
+  // Renumbers, writes every section and saves (the accounts were checked).
+  bool WriteAllAndSave();
   const CFTPUser* Find(std::string_view key) const;
   void Reindex();
   bool Refuse(const CFTPUser& user);
