@@ -175,8 +175,18 @@ void CFTPSession::ActivityClear() {
 
 void CFTPSession::OnControlData(std::string_view bytes) {
   if (closed_) return;
-  if (ActivityLogging()) ActivityUpdate(bytes);
-  for (auto& line : framer_.Feed(bytes)) queued_.push_back(std::move(line));
+  for (auto& line : framer_.Feed(bytes)) {
+    // The activity window shows each line as it came, and never a password
+    // (decided on the parsed command, as for the access log, so a line that
+    // came in pieces is masked all the same).
+    if (ActivityLogging()) {
+      const std::size_t end = line.text.find_first_of("\r\n");
+      ActivityUpdate(ParseCommand(line.text).verb == "PASS"
+                         ? "PASS ****" + line.text.substr(end == std::string::npos ? line.text.size() : end)
+                         : line.text);
+    }
+    queued_.push_back(std::move(line));
+  }
   RunQueued();
 }
 

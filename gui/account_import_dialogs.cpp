@@ -9,7 +9,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -147,15 +146,6 @@ void RunAccountImport(CServerFacade& server, QWidget* parent, AccountSource sour
     ImportAccountList(server, names, overwrite, progress);
   }
   ImportFor(server).Finish();
-}
-
-void ShowImportUsers(CServerFacade& server, QWidget* parent) {
-  const auto answer = QMessageBox::question(
-      parent, QObject::tr("Import Users"),
-      QObject::tr("Would you like choose users to add from an existing NT Domain, Server, or workstation (it may "
-                  "take a few seconds)?"),
-      QMessageBox::Yes | QMessageBox::No);
-  if (answer == QMessageBox::Yes) RunAccountImport(server, parent);
 }
 
 }  // namespace velto

@@ -99,7 +99,4 @@ AccountImport::Result ImportAccountList(CServerFacade& server, const std::vector
 // Afterwards start-up no longer offers it.
 void RunAccountImport(CServerFacade& server, QWidget* parent, AccountSource source = LocalAccounts);
 
-// The menu's entry: asks first, and imports on Yes.
-void ShowImportUsers(CServerFacade& server, QWidget* parent);
-
 }  // namespace velto

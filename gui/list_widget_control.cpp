@@ -34,14 +34,4 @@ bool ListWidgetControl::RemoveRow(int position) {
   return true;
 }
 
-bool ListWidgetControl::RemoveRowByData(std::int32_t itemData) {
-  const int position = rows_.FindRowByData(itemData);
-  return position >= 0 && RemoveRow(position);
-}
-
-bool ListWidgetControl::ReplaceRowTextByData(std::int32_t itemData, std::string_view text) {
-  const int position = rows_.FindRowByData(itemData);
-  return position >= 0 && ReplaceRowText(position, text);
-}
-
 }  // namespace velto

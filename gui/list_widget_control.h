@@ -1,5 +1,5 @@
 // A list box the models can fill: rows kept in memory (found by item value
-// in constant time) and mirrored into a QListWidget while it exists. The
+// through their index) and mirrored into a QListWidget while it exists. The
 // rows outlive the widget, so the model may go on after the window is gone.
 #pragma once
 
@@ -24,8 +24,6 @@ class ListWidgetControl final : public IListControl {
   std::string RowText(int position) const override { return rows_.RowText(position); }
   std::int32_t RowData(int position) const override { return rows_.RowData(position); }
   int FindRowByData(std::int32_t itemData) const override { return rows_.FindRowByData(itemData); }
-  bool RemoveRowByData(std::int32_t itemData) override;
-  bool ReplaceRowTextByData(std::int32_t itemData, std::string_view text) override;
 
  private:
   MemoryListControl rows_;

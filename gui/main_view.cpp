@@ -31,8 +31,9 @@ FMainView::FMainView(DeskController& controller, QWidget* parent)
   // A row is 63 characters of fixed columns.
   list_->setMinimumWidth(list_->fontMetrics().horizontalAdvance(QString(66, QLatin1Char('M'))));
   logo_ = new QToolButton(central);
-  logo_->setIcon(QIcon(LogoPixmap(56)));
-  logo_->setIconSize(LogoPixmap(56).size());
+  const QPixmap logo = LogoPixmap(56);
+  logo_->setIcon(QIcon(logo));
+  logo_->setIconSize(logo.size());
   logo_->setAutoRaise(true);
   logo_->setToolTip(QString::fromLatin1(DeskController::kLogoTip));
   logo_->setCursor(Qt::PointingHandCursor);

@@ -56,8 +56,6 @@ FSplash::~FSplash() = default;
 
 QString FSplash::Version() const { return version_->text(); }
 
-void FSplash::SetVersion(const QString& version) { version_->setText(version); }
-
 void FSplash::SetStatus(const QString& status) {
   status_->setText(status);
   status_->repaint();

@@ -22,7 +22,6 @@ class FSplash final : public QWidget {
   ~FSplash() override;
 
   QString Version() const;
-  void SetVersion(const QString& version);
   // Shows the text at once, also while start-up keeps the loop busy.
   void SetStatus(const QString& status);
   QString Status() const;

@@ -41,7 +41,6 @@ void FMain::AddListEntry(std::int32_t handle, std::int32_t addressIndex, bool ac
   g_.gobjConnectionEntries->pAddConnectionEntry(*g_.lstConnections, handle, std::to_string(UnsignedPort(localPort)),
                                                 "TCP", pw.LocalHostIP(addressIndex), pw.RemoteHostIP(key),
                                                 std::to_string(UnsignedPort(foreignPort)), "");
-  NotifyConnectionsChanged();
 }
 
 CFTPSession* FMain::ControlSession(std::int32_t handle) {
@@ -218,10 +217,7 @@ void FMain::gConnectionTerminated(const std::string& handleText, IListControl& l
   // A data connection ends: its host tells the session how.
   if (PortwellSessionHost* host = routes_.ByData(handle)) host->DataTerminated(handle);
   if (PortwellSessionHost* host = routes_.ByConnect(handle)) host->DataTerminated(handle);
-  if (g_.gobjConnectionEntries->pExists(handleText)) {
-    g_.gobjConnectionEntries->pDeleteByKey(handleText, list);
-    NotifyConnectionsChanged();
-  }
+  if (g_.gobjConnectionEntries->pExists(handleText)) g_.gobjConnectionEntries->pDeleteByKey(handleText, list);
   if (handle == g_.gnListenSocket) {
     g_.gnListenSocket = 0;
   } else {

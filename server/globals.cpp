@@ -9,19 +9,16 @@ MGlobal::MGlobal(platform::EventLoop& eventLoop) : loop(eventLoop) {}
 MGlobal::~MGlobal() = default;
 
 void MGlobal::Feed(const std::string& line) {
-  if (diagnostics) diagnostics->ActivityFeed(line);
   if (onFeed && gbViewRealTime) onFeed(line);
 }
 
 void MGlobal::ConnectionOpened() {
   if (!gbViewRealTime) return;
-  if (diagnostics) diagnostics->ConnectionOpened();
   if (onConnectionCount) onConnectionCount(true);
 }
 
 void MGlobal::ConnectionClosed() {
   if (!gbViewRealTime) return;
-  if (diagnostics) diagnostics->ConnectionClosed();
   if (onConnectionCount) onConnectionCount(false);
 }
 

@@ -4,7 +4,6 @@
 #pragma once
 
 #include "admin/connection_entries.h"
-#include "admin/diagnostics_model.h"
 #include "admin/list_control.h"
 #include "portwell/portwell.h"
 #include "config/ini.h"
@@ -65,7 +64,6 @@ struct MGlobal {
   // Display-free parts of the windows; the views attach to them.
   IUserInterface* ui = nullptr;              // borrowed
   std::unique_ptr<IListControl> lstConnections;
-  std::unique_ptr<DiagnosticsModel> diagnostics;
   // Start-up's offer to import the computer's accounts, accepted (set by
   // the desktop front end; empty: nothing to run).
   std::function<void()> importAccounts;

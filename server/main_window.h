@@ -67,10 +67,9 @@ class FMain final : public IPortwellEvents {
   // In service mode the tray icon is retried until it shows.
   bool TrayRetryArmed() const { return trayStarter_ && trayStarter_->Armed(); }
 
-  // Told after the session table or the connection list changed (the
-  // windows refresh; empty: nobody listens).
+  // Told after the session table changed (the windows refresh; empty:
+  // nobody listens).
   std::function<void(const SessionChange&)> onSessionsChanged;
-  std::function<void()> onConnectionsChanged;
 
   static std::int32_t UnsignedPort(std::int32_t port) { return port < 0 ? port + 65536 : port; }
   static std::string SockStateText(std::int32_t state);
@@ -101,9 +100,6 @@ class FMain final : public IPortwellEvents {
   void ListenerFailed(const std::string& why, std::int32_t number);
   void NotifySessionsChanged(SessionChange::Kind kind, const std::string& key) {
     if (onSessionsChanged) onSessionsChanged(SessionChange{kind, key});
-  }
-  void NotifyConnectionsChanged() {
-    if (onConnectionsChanged) onConnectionsChanged();
   }
 
   MGlobal& g_;

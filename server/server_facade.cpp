@@ -1,6 +1,5 @@
 #include "server/server_facade.h"
 
-#include "ftp/command_line.h"
 #include "ftp/ftp_sessions.h"
 #include "users/ftp_users.h"
 
@@ -8,41 +7,10 @@
 
 namespace velto {
 
-namespace {
-
-// The activity window shows what the client sent; a password is not for
-// the administrator's eyes.
-std::string MaskPasswords(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    const std::size_t length = end == std::string_view::npos ? text.size() : end + 1;
-    const std::string_view line = text.substr(0, length);
-    text.remove_prefix(length);
-    if (ParseCommand(line).verb != "PASS") {
-      out += line;
-      continue;
-    }
-    out += "PASS ****";
-    const std::size_t lineEnd = line.find_first_of("\r\n");
-    if (lineEnd != std::string_view::npos) out += line.substr(lineEnd);
-  }
-  return out;
-}
-
-}  // namespace
-
 CServerFacade::CServerFacade(MGlobal& globals, FMain& main) : g_(globals), main_(main) {
-  main_.onSessionsChanged = [this](const SessionChange& change) {
-    sessionChangeListeners_.Tell(change);
-    sessionListeners_.Tell();
-  };
-  main_.onConnectionsChanged = [this] { connectionListeners_.Tell(); };
+  main_.onSessionsChanged = [this](const SessionChange& change) { sessionChangeListeners_.Tell(change); };
   g_.onActivity = [this](CFTPSession& session, std::string_view text) {
-    if (!session.ActivityLogging() && !text.empty()) return;
-    const std::string shown = MaskPasswords(text);
-    activityListeners_.Tell(session.SocketHandle(), std::string_view(shown));
+    activityListeners_.Tell(session.SocketHandle(), text);
   };
   g_.onFeed = [this](const std::string& line) {
     for (IFeedListener* listener : std::vector<IFeedListener*>(feedListeners_)) listener->ActivityFeed(line);
@@ -60,7 +28,6 @@ CServerFacade::CServerFacade(MGlobal& globals, FMain& main) : g_(globals), main_
 
 CServerFacade::~CServerFacade() {
   main_.onSessionsChanged = nullptr;
-  main_.onConnectionsChanged = nullptr;
   g_.onActivity = nullptr;
   g_.onFeed = nullptr;
   g_.onConnectionCount = nullptr;
@@ -90,7 +57,6 @@ std::optional<CServerFacade::SessionRow> CServerFacade::RowOf(CFTPSession& s) co
   row.userId = s.UserID;
   row.clientAddress = s.Connection().clientAddress;
   row.loggedOn = s.LoggedOn();
-  row.lastAccessTime = s.LastAccessTime();
   row.activityLogging = s.ActivityLogging();
   return row;
 }
@@ -158,18 +124,8 @@ SocketFacts CServerFacade::Facts() const {
   return facts;
 }
 
-CServerFacade::ListenerId CServerFacade::OnSessionsChanged(Listener listener) {
-  sessionListeners_.Add(nextId_, std::move(listener));
-  return nextId_++;
-}
-
 CServerFacade::ListenerId CServerFacade::OnSessionChange(SessionListener listener) {
   sessionChangeListeners_.Add(nextId_, std::move(listener));
-  return nextId_++;
-}
-
-CServerFacade::ListenerId CServerFacade::OnConnectionsChanged(Listener listener) {
-  connectionListeners_.Add(nextId_, std::move(listener));
   return nextId_++;
 }
 
@@ -179,9 +135,7 @@ CServerFacade::ListenerId CServerFacade::OnActivity(ActivityListener listener) {
 }
 
 void CServerFacade::RemoveListener(ListenerId id) {
-  sessionListeners_.Remove(id);
   sessionChangeListeners_.Remove(id);
-  connectionListeners_.Remove(id);
   activityListeners_.Remove(id);
 }
 

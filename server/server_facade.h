@@ -44,17 +44,14 @@ class CServerFacade final : public ISettingStore {
   CServerFacade& operator=(const CServerFacade&) = delete;
 
   // ---- the listener and the main window's state ----
-  bool FTPActive() const { return g_.gbFTPActive; }
   // Starts or stops the listener (the menu toggle); false when it could not
   // start.
   bool ActivateFTP() { return main_.ActivateFTP(); }
-  const std::string& Title() const { return main_.Title(); }
   const MainMenuState& Menus() const { return main_.Menus(); }
   bool ViewRealTime() const { return g_.gbViewRealTime; }
   void SetViewRealTime(bool on) { main_.SetViewRealTime(on); }
   const std::string& SupportOnlineURL() const { return g_.gsSupportOnlineURL; }
   const std::string& AppPath() const { return g_.gsAppPath; }
-  bool RunningAsService() const { return g_.gbRunningAsService; }
   // Ends the program the orderly way (settings saved); the loop ends after
   // the current event.
   void RequestExit();
@@ -67,7 +64,6 @@ class CServerFacade final : public ISettingStore {
     std::string userId;              // as sent with USER ("" before)
     std::string clientAddress;
     bool loggedOn = false;
-    std::int32_t lastAccessTime = 0;  // seconds since midnight
     bool activityLogging = false;
   };
   std::vector<SessionRow> Sessions() const;
@@ -118,12 +114,9 @@ class CServerFacade final : public ISettingStore {
   // away before the facade must remove its listeners (see ScopedListener).
   // A listener may remove itself or another while it is told.
   using ListenerId = std::uint64_t;
-  using Listener = std::function<void()>;
-  ListenerId OnSessionsChanged(Listener listener);
-  // The same news with what happened to which session.
+  // What happened to which session.
   using SessionListener = std::function<void(const SessionChange&)>;
   ListenerId OnSessionChange(SessionListener listener);
-  ListenerId OnConnectionsChanged(Listener listener);
   // A session's activity text (empty: cleared); `key` names the session. The
   // argument of a PASS line is shown as "****".
   using ActivityListener = std::function<void(const std::string& key, std::string_view text)>;
@@ -160,9 +153,7 @@ class CServerFacade final : public ISettingStore {
   std::function<void()> exit_;
   std::vector<IFeedListener*> feedListeners_;
   ListenerId nextId_ = 1;
-  Listeners<Listener> sessionListeners_;
   Listeners<SessionListener> sessionChangeListeners_;
-  Listeners<Listener> connectionListeners_;
   Listeners<ActivityListener> activityListeners_;
 };
 

@@ -123,9 +123,15 @@ void PortwellSessionHost::FlushReplies() {
 }
 
 bool PortwellSessionHost::Backlogged() {
-  FlushReplies();
   const std::string key = Key(control_);
   // A connection that is gone has nothing waiting for it.
+  if (!context_.portwell.ItemExists(key)) return false;
+  // Held replies stay held (one write for the event) while even together
+  // with the queue they are no backlog.
+  if (static_cast<std::int64_t>(heldReplies_.size()) + context_.portwell.QueSendBytes(key) <= kControlBacklog) {
+    return false;
+  }
+  FlushReplies();
   if (!context_.portwell.ItemExists(key)) return false;
   const std::int64_t waiting = context_.portwell.QueSendBytes(key);
   if (waiting <= kControlBacklog) return false;
