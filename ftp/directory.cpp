@@ -79,18 +79,17 @@ std::string CDirectory::RealPath(const std::string& path) { return RealPrefix(No
 // (resolved at log-on) are not walked again: each component below it costs
 // one readlink, and a link among them hands over to the full resolution.
 std::string CDirectory::RealInside(const std::string& normalized) const {
-  const std::string root = Normalize(defaultDirectory_);
   if (realDefault_.empty()) return RealPrefix(normalized);
   std::string real = realDefault_ == "/" ? "" : realDefault_;
-  std::size_t at = root == "/" ? 0 : root.size();  // the '/' before the next component
+  std::size_t at = root_ == "/" ? 0 : root_.size();  // the '/' before the next component
   while (at < normalized.size()) {
     const std::size_t next = normalized.find('/', at + 1);
     const std::string candidate = real + normalized.substr(at, next - at);
-    const std::string rest = next == std::string::npos ? std::string() : normalized.substr(next);
+    const auto withRest = [&] { return next == std::string::npos ? candidate : candidate + normalized.substr(next); };
     char first = 0;
-    if (::readlink(candidate.c_str(), &first, 1) >= 0) return RealPrefix(candidate + rest);
+    if (::readlink(candidate.c_str(), &first, 1) >= 0) return RealPrefix(withRest());
     // Missing from here on: the rest is kept as text, as RealPrefix does.
-    if (errno == ENOENT || errno == ENOTDIR) return candidate + rest;
+    if (errno == ENOENT || errno == ENOTDIR) return withRest();
     if (errno != EINVAL) return {};  // EINVAL: there, and not a link
     real = candidate;
     at = next;
@@ -118,6 +117,7 @@ void CDirectory::SetDefaultDirectory(const std::string& directory) {
   const std::string path = WithSlash(Normalize(directory));
   if (!DirExists(path)) return;
   defaultDirectory_ = path;
+  root_ = Normalize(path);
   currentDirectory_ = path;
   realDefault_ = RealPath(path);
 }
@@ -158,8 +158,7 @@ std::vector<std::string> CDirectory::Candidates(const std::string& argument) con
 
 std::string CDirectory::ClientPath(const std::string& path) const {
   if (!VirtualRoot || path.empty() || !InsideDefault(path)) return path;
-  const std::string root = Normalize(defaultDirectory_);
-  const std::string rest = Normalize(path).substr(root == "/" ? 0 : root.size());
+  const std::string rest = Normalize(path).substr(root_ == "/" ? 0 : root_.size());
   const std::string shown = rest.empty() ? "/" : rest;
   return path.back() == '/' ? WithSlash(shown) : shown;
 }
@@ -186,16 +185,11 @@ std::string CDirectory::Normalize(const std::string& path) {
 }
 
 bool CDirectory::InsideDefault(const std::string& path) const {
-  if (defaultDirectory_.empty()) return false;
-  const std::string root = Normalize(defaultDirectory_);
-  const std::string target = Normalize(path);
-  if (root == "/") return true;
-  return target == root || (target.size() > root.size() && target.compare(0, root.size(), root) == 0 &&
-                            target[root.size()] == '/');
+  return !defaultDirectory_.empty() && Within(root_, Normalize(path));
 }
 
 bool CDirectory::BelowDefault(const std::string& path) const {
-  return InsideDefault(path) && Normalize(path) != Normalize(defaultDirectory_);
+  return InsideDefault(path) && Normalize(path) != root_;
 }
 
 bool CDirectory::MakeDir(const std::string& vsDirStringToCreate) const {

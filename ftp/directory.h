@@ -122,6 +122,7 @@ class CDirectory {
   std::string RealInside(const std::string& normalized) const;
 
   std::string defaultDirectory_;
+  std::string root_;         // the default directory normalized (no final "/")
   std::string realDefault_;  // the default directory with every link resolved
   std::string currentDirectory_;
   CFileInfo file_;

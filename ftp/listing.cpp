@@ -28,9 +28,9 @@ void Two(std::string& out, int value) {
 }
 
 // Appends one listing line: the 18-column date and time, the 20-column size
-// or directory mark, a blank, the name and CR LF.
+// or directory mark, a blank, the name (after `prefix`) and CR LF.
 void AppendLine(std::string& out, const std::tm& written, bool directory, std::int64_t size,
-                std::string_view name) {
+                std::string_view prefix, std::string_view name) {
   int hour = written.tm_hour % 12;
   if (hour == 0) hour = 12;
   Two(out, written.tm_mon + 1);
@@ -58,6 +58,7 @@ void AppendLine(std::string& out, const std::tm& written, bool directory, std::i
     while (n > 0) out.push_back(digits[--n]);
   }
   out.push_back(' ');
+  out.append(prefix);
   out.append(name);
   out.append("\r\n");
 }
@@ -86,7 +87,7 @@ class LocalMinutes {
 
 std::string ListingLine(const std::tm& written, bool directory, std::int64_t size, std::string_view name) {
   std::string line;
-  AppendLine(line, written, directory, size, name);
+  AppendLine(line, written, directory, size, {}, name);
   return line;
 }
 
@@ -127,9 +128,13 @@ bool ParseFactTime(std::string_view text, std::time_t& t) {
   return back.tm_mday == v[2];
 }
 
-std::string FactsLine(const struct stat& st, const FactOptions& options, std::string_view name) {
+namespace {
+
+// Appends one facts line: the facts, a blank, the name (after `prefix`) and
+// CR LF.
+void AppendFacts(std::string& line, const struct stat& st, const FactOptions& options, std::string_view prefix,
+                 std::string_view name) {
   const bool dir = S_ISDIR(st.st_mode);
-  std::string line;
   if (options.facts & kFactType) {
     line += dir ? "type=dir;" : S_ISREG(st.st_mode) ? "type=file;" : "type=OS.unix=special;";
   }
@@ -154,8 +159,16 @@ std::string FactsLine(const struct stat& st, const FactOptions& options, std::st
     line += unique;
   }
   line += ' ';
+  line.append(prefix);
   line.append(name);
   line += "\r\n";
+}
+
+}  // namespace
+
+std::string FactsLine(const struct stat& st, const FactOptions& options, std::string_view name) {
+  std::string line;
+  AppendFacts(line, st, options, {}, name);
   return line;
 }
 
@@ -207,10 +220,10 @@ struct ListingCursor::State {
         return;
       case ListingStyle::Kind::Fixed:
         AppendLine(text, clock.At(st->st_mtime), S_ISDIR(st->st_mode), static_cast<std::int64_t>(st->st_size),
-                   style.prefix + std::string(name));
+                   style.prefix, name);
         return;
       case ListingStyle::Kind::Facts:
-        text.append(FactsLine(*st, style.facts, style.prefix + std::string(name)));
+        AppendFacts(text, *st, style.facts, style.prefix, name);
         return;
     }
   }

@@ -10,6 +10,7 @@
 #include "ftp/directory.h"
 #include "ftp/ftp_session.h"
 #include "ftp/replies.h"
+#include "ftp/session_lookup.h"
 #include "users/ftp_users.h"
 
 #include <fcntl.h>
@@ -24,20 +25,10 @@ using reply::Line;
 using Lookup = CDirectory::Lookup;
 using Located = CDirectory::Located;
 
-// Without an account nothing may be written and the session stays inside
-// its default directory.
-bool Limited(const CFTPUser* account) { return account == nullptr || account->LimitToDefaultDirectory; }
-bool MayWrite(const CFTPUser* account) { return account != nullptr && account->WriteAccess; }
-
-// The existing entry an argument names, links followed (the confinement
-// check has seen where they lead); `st` describes it when found.
-Located FindEntry(const CDirectory& directory, const std::string& argument, bool limited, struct stat& st) {
-  return directory.Locate(argument, limited, [&st](const std::string& path) { return ::stat(path.c_str(), &st) == 0; });
-}
-
-std::string Refusal(Lookup result) {
-  return Line(result == Lookup::Refused ? reply::kNoAccess : reply::kFileNotFound);
-}
+using session_lookup::FindEntry;
+using session_lookup::Limited;
+using session_lookup::MayWrite;
+using session_lookup::Refusal;
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 #include "ftp/ftp_session.h"
 #include "ftp/listing.h"
 #include "ftp/replies.h"
+#include "ftp/session_lookup.h"
 #include "users/ftp_users.h"
 
 #include <sys/stat.h>
@@ -29,9 +30,9 @@ std::string WithoutOptions(const std::string& argument) {
   return argument.substr(at);
 }
 
-std::string Refusal(Lookup result) {
-  return Line(result == Lookup::Refused ? reply::kNoAccess : reply::kFileNotFound);
-}
+using session_lookup::FindEntry;
+using session_lookup::Limited;
+using session_lookup::Refusal;
 
 }  // namespace
 
@@ -47,7 +48,7 @@ struct CFTPSession::Listed {
 
 std::string CFTPSession::FindListed(const std::string& argument, Listed& out) {
   const CFTPUser* account = Account();
-  const bool limited = account == nullptr || account->LimitToDefaultDirectory;
+  const bool limited = Limited(account);
   CDirectory& directory = *directory_;
   out = Listed{};
   out.shown = WithoutOptions(argument);
@@ -123,10 +124,8 @@ std::string CFTPSession::CmdMLSD(const ParsedCommand& command) {
   if (command.argument.empty()) {
     if (std::string refusal = FindListed({}, listed); !refusal.empty()) return refusal;
   } else {
-    const CFTPUser* account = Account();
     struct stat st{};
-    const auto found = directory_->Locate(command.argument, account == nullptr || account->LimitToDefaultDirectory,
-                                          [&st](const std::string& path) { return ::stat(path.c_str(), &st) == 0; });
+    const auto found = FindEntry(*directory_, command.argument, Limited(Account()), st);
     if (found.result != Lookup::Found) return Refusal(found.result);
     if (!S_ISDIR(st.st_mode)) return Line(reply::kFileNotFound);
     listed.path = found.path;
@@ -145,10 +144,7 @@ std::string CFTPSession::CmdMLST(const ParsedCommand& command) {
   std::string path = directory_->CurrentDirectory();
   struct stat st{};
   if (!command.argument.empty()) {
-    const auto found = directory_->Locate(command.argument, account == nullptr || account->LimitToDefaultDirectory,
-                                          [&st](const std::string& candidate) {
-                                            return ::stat(candidate.c_str(), &st) == 0;
-                                          });
+    const auto found = FindEntry(*directory_, command.argument, Limited(account), st);
     if (found.result != Lookup::Found) return Refusal(found.result);
     path = found.path;
   } else if (::stat(path.c_str(), &st) != 0) {

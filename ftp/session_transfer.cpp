@@ -16,6 +16,7 @@
 #include "ftp/ftp_sessions.h"
 #include "ftp/listing.h"
 #include "ftp/replies.h"
+#include "ftp/session_lookup.h"
 #include "log/clog.h"
 #include "log/log_lines.h"
 #include "users/ftp_users.h"
@@ -510,7 +511,7 @@ bool CFTPSession::OpenUploadTarget() {
   // place: a confined account's target is checked again as it is written
   // (unless no command has run since).
   const CFTPUser* account = Account();
-  if (!active_.checkedNow && (account == nullptr || account->LimitToDefaultDirectory) &&
+  if (!active_.checkedNow && session_lookup::Limited(account) &&
       !directory_->Contains(path, true)) {
     SendReply(reply::kNoAccess);
     return false;
