@@ -41,15 +41,13 @@ set(VELTO_GUI_TEST_ENV "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/gui/
 # on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 function(velto_add_qttest name)
   cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
-  if(NOT ARG_TIMEOUT)
-    set(ARG_TIMEOUT ${VELTO_TEST_TIMEOUT})
+  set(timeout)
+  if(ARG_TIMEOUT)
+    set(timeout TIMEOUT ${ARG_TIMEOUT})
   endif()
-  add_executable(${name} ${ARG_SOURCES} ${CMAKE_SOURCE_DIR}/tests/gui/gui_test_main.cpp)
-  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests
-                                           INSTALL_RPATH "\$ORIGIN/../bin" AUTOMOC ON)
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} Qt6::Test GTest::gtest pthread)
-  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS gui ENVIRONMENT "${VELTO_GUI_TEST_ENV}")
+  velto_add_qtprogram(${name} SOURCES ${ARG_SOURCES} ${CMAKE_SOURCE_DIR}/tests/gui/gui_test_main.cpp
+                      LIBS ${ARG_LIBS} Qt6::Test GTest::gtest pthread CHECK --gtest_brief=1 ${timeout})
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
 endfunction()
 
 # velto_add_qtprogram(<name> SOURCES <files...> LIBS <targets...> CHECK <args...> [TIMEOUT <s>]):

@@ -1,5 +1,6 @@
 #include "platform/event_loop.h"
 #include "platform/worker.h"
+#include "tests/platform/loop_pump.h"
 
 #include <gtest/gtest.h>
 
@@ -22,14 +23,7 @@ using platform::Message;
 // Pumps `loop` until `done` holds or the deadline passes.
 template <typename Pred>
 bool PumpUntil(EventLoop& loop, Pred done, std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    pollfd p{loop.Fd(), POLLIN, 0};
-    ::poll(&p, 1, 20);
-    loop.ProcessReady();
-  }
-  return true;
+  return velto::test::PumpLoopUntil(loop, done, limit);
 }
 
 struct Pair {

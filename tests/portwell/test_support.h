@@ -4,6 +4,7 @@
 
 #include "platform/event_loop.h"
 #include "portwell/portwell.h"
+#include "tests/platform/loop_pump.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -25,15 +26,7 @@ using namespace std::chrono_literals;
 // Pumps the process loop until `done` holds or `limit` passes.
 template <typename Pred>
 bool PumpUntil(Pred done, std::chrono::milliseconds limit = 5000ms) {
-  auto& loop = platform::EventLoop::Instance();
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    pollfd p{loop.Fd(), POLLIN, 0};
-    ::poll(&p, 1, 5);
-    loop.ProcessReady();
-  }
-  return true;
+  return velto::test::PumpLoopUntil(platform::EventLoop::Instance(), done, limit);
 }
 
 // Pumps for a while regardless (to show that something does NOT happen).

@@ -10,6 +10,7 @@
 #include "server/globals.h"
 #include "server/main_window.h"
 #include "server/user_interface.h"
+#include "tests/platform/loop_pump.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -43,15 +44,7 @@ inline int FreePort() {
 
 // Runs the process loop until `done` holds or the time is up.
 inline bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-  platform::EventLoop& loop = platform::EventLoop::Instance();
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    pollfd p{loop.Fd(), POLLIN, 0};
-    ::poll(&p, 1, 5);
-    loop.ProcessReady();
-  }
-  return true;
+  return PumpLoopUntil(platform::EventLoop::Instance(), done, limit);
 }
 
 // A temporary program folder; removed with everything in it.
