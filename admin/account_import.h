@@ -8,6 +8,7 @@
 #include "admin/setting_store.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,9 @@ class CFTPUsers;
 
 // The accounts offered for import (this computer's).
 using AccountSource = std::function<std::vector<std::string>()>;
+// An account's home folder (this computer's password database); nothing
+// for an account it does not know.
+using HomeLookup = std::function<std::optional<std::string>(const std::string&)>;
 
 class AccountPicker {
  public:
@@ -59,27 +63,36 @@ class AccountImport {
     int added = 0;     // new accounts, replaced ones included
     int kept = 0;      // existing accounts left as they were
     bool cancelled = false;
+    // "name: why", one per account not imported (no usable home folder).
+    std::vector<std::string> skipped;
   };
 
-  // `appPath` (ending in "/") becomes each new account's folder; `pump`
-  // runs the event loop's pending work once.
-  AccountImport(CFTPUsers& users, ISettingStore& settings, std::string appPath, std::function<void()> pump);
+  // `homes` gives each account's folder; `pump` runs the event loop's
+  // pending work once.
+  AccountImport(CFTPUsers& users, ISettingStore& settings, HomeLookup homes, std::function<void()> pump);
 
-  // One account per name: password = the name, the program's folder,
-  // read, write, folder limit and virtual paths on. An existing account is
+  // One account per name: its home folder from `homes` (an account whose
+  // home is not an existing folder by an absolute path is skipped), a
+  // random password nobody knows (hashed when HashPasswords is on), read,
+  // write, folder limit and virtual paths on. An existing account is
   // replaced only with `overwrite`. Stops after the account during which
   // Cancel was asked for; accounts already added stay.
   Result Run(const std::vector<std::string>& names, bool overwrite, IImportProgress& progress);
+
+  // What the import did, and how its accounts log on (the last message).
+  static std::string Summary(const Result& result);
 
   // The first-start offer is not made again (written at once).
   void Finish() { settings_.WriteSettingNow(Setting::ShowCreateNTUserList, "False"); }
 
  private:
-  bool AddDefault(const std::string& name);
+  // Adds the account (replacing one of that name with `overwrite`); false
+  // with the reason in `why` when it is not imported.
+  bool Import(const std::string& name, bool overwrite, std::string& why);
 
   CFTPUsers& users_;
   ISettingStore& settings_;
-  std::string folder_;
+  HomeLookup homes_;
   std::function<void()> pump_;
 };
 

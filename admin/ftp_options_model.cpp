@@ -176,6 +176,7 @@ void FTPOptionsModel::Update() {
   }
 
   const std::vector<int> selected = SelectedIndexes();
+  users_.HashNewPasswords = ParseBool(settings_.SettingText(Setting::HashPasswords)).value_or(false);
   if (!exists) {
     if (!CanStoreId() || !CanStoreDirectory()) return;
     if (!users_.pAddUser(id, Form.password, Form.defaultDirectory, Form.allowConcurrentLogons,
@@ -206,7 +207,10 @@ void FTPOptionsModel::Update() {
   if (selected.size() == 1) {
     // The selected account changes, whatever id the box holds.
     CFTPUser& user = users_.ItemByKey(entries_[static_cast<std::size_t>(selected.front())]);
-    if (!keepPassword) user.Password = Form.password;
+    if (!keepPassword && !users_.SetPassword(user, Form.password)) {
+      Say(users_.LastError());
+      return;
+    }
     CopyRights(user);
     if (!users_.pUpdateUsers() && !users_.LastError().empty()) {
       Say(users_.LastError());
@@ -266,6 +270,12 @@ bool FTPOptionsModel::CanStoreDirectory() const {
   const std::string& dir = Form.defaultDirectory;
   if (!Holdable(dir)) {
     Say(CannotHold("Default Directory"));
+    return false;
+  }
+  // The server's working folder is not the window's: only an absolute
+  // path names the same folder for both.
+  if (!dir.empty() && dir.front() != '/') {
+    Say("The Default Directory \"" + dir + "\" is a relative path. Please choose a folder by its full path.");
     return false;
   }
   std::error_code error;

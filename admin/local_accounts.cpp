@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace velto {
 
@@ -57,6 +58,20 @@ std::vector<std::string> LocalAccounts() {
   std::vector<std::string> names = ImportableAccounts(next, LoginShells());
   ::endpwent();
   return names;
+}
+
+std::optional<std::string> LocalHome(const std::string& name) {
+  passwd entry{};
+  passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  int error = 0;
+  // A directory service may hold entries larger than the first buffer.
+  while ((error = ::getpwnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found)) == ERANGE &&
+         buffer.size() < (1U << 20)) {
+    buffer.resize(buffer.size() * 2);
+  }
+  if (error != 0 || found == nullptr || found->pw_dir == nullptr) return std::nullopt;
+  return std::string(found->pw_dir);
 }
 
 }  // namespace velto

@@ -30,4 +30,8 @@ std::vector<std::string> ImportableAccounts(const std::vector<SystemAccount>& ac
 // Reads the password database and the login shells.
 std::vector<std::string> LocalAccounts();
 
+// The account's home folder as the password database gives it; nothing for
+// an unknown account.
+std::optional<std::string> LocalHome(const std::string& name);
+
 }  // namespace velto

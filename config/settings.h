@@ -41,9 +41,11 @@ enum class Setting {
   BanTime,
   LogonTimeout,
   MaxConnectionsPerIP,
+  // New passwords kept as one-way hashes in Velto.usr.
+  HashPasswords,
 };
 
-inline constexpr std::size_t kSettingCount = static_cast<std::size_t>(Setting::MaxConnectionsPerIP) + 1;
+inline constexpr std::size_t kSettingCount = static_cast<std::size_t>(Setting::HashPasswords) + 1;
 
 enum class SettingType { Bool, Int16, Int32, Text };
 

@@ -1,6 +1,7 @@
 #include "gui/account_import_dialogs.h"
 
 #include "gui/app_resources.h"
+#include "gui/dialog_support.h"
 #include "gui/text.h"
 #include "server/server_facade.h"
 
@@ -119,22 +120,22 @@ QString FProgress::StatusText() const { return status_->text(); }
 
 namespace {
 
-AccountImport ImportFor(CServerFacade& server) {
-  return AccountImport(server.Users(), server, server.AppPath(), [] { QCoreApplication::processEvents(); });
+AccountImport ImportFor(CServerFacade& server, HomeLookup homes = {}) {
+  return AccountImport(server.Users(), server, std::move(homes), [] { QCoreApplication::processEvents(); });
 }
 
 }  // namespace
 
 AccountImport::Result ImportAccountList(CServerFacade& server, const std::vector<std::string>& names,
-                                        bool overwrite, FProgress& progress) {
-  AccountImport import = ImportFor(server);
+                                        bool overwrite, FProgress& progress, HomeLookup homes) {
+  AccountImport import = ImportFor(server, std::move(homes));
   progress.show();
   const AccountImport::Result result = import.Run(names, overwrite, progress);
   progress.Done();
   return result;
 }
 
-void RunAccountImport(CServerFacade& server, QWidget* parent, AccountSource source) {
+void RunAccountImport(CServerFacade& server, QWidget* parent, AccountSource source, HomeLookup homes) {
   bool overwrite = false;
   std::vector<std::string> names;
   {
@@ -143,7 +144,8 @@ void RunAccountImport(CServerFacade& server, QWidget* parent, AccountSource sour
   }
   if (!names.empty()) {
     FProgress progress(parent);
-    ImportAccountList(server, names, overwrite, progress);
+    const AccountImport::Result result = ImportAccountList(server, names, overwrite, progress, std::move(homes));
+    ShowDialogMessage(parent, DialogMessage{AccountImport::Summary(result), {}, true});
   }
   ImportFor(server).Finish();
 }

@@ -93,10 +93,12 @@ class FProgress final : public QDialog, public IImportProgress {
 
 // Imports `names` with `progress` shown; the loop runs after each account.
 AccountImport::Result ImportAccountList(CServerFacade& server, const std::vector<std::string>& names,
-                                        bool overwrite, FProgress& progress);
+                                        bool overwrite, FProgress& progress, HomeLookup homes = LocalHome);
 
-// The whole import: the picker, then the accounts with the progress window.
-// Afterwards start-up no longer offers it.
-void RunAccountImport(CServerFacade& server, QWidget* parent, AccountSource source = LocalAccounts);
+// The whole import: the picker, then the accounts with the progress window,
+// then a message with what was imported, what was skipped and how the
+// accounts log on. Afterwards start-up no longer offers it.
+void RunAccountImport(CServerFacade& server, QWidget* parent, AccountSource source = LocalAccounts,
+                      HomeLookup homes = LocalHome);
 
 }  // namespace velto

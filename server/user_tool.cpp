@@ -1,5 +1,6 @@
 #include "server/user_tool.h"
 
+#include "config/settings.h"
 #include "platform/host_info.h"
 #include "platform/terminal.h"
 #include "server/pid_file.h"
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <optional>
 #include <string_view>
 
@@ -26,13 +28,20 @@ constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
 constexpr const char* kUsageText =
-    "usage: velto user add NAME --home DIR [--read-only] [--unlimited] [--log] [--concurrent]\n"
+    "usage: velto user add NAME --home DIR [RIGHTS]\n"
+    "       velto user set NAME [--home DIR] [RIGHTS]\n"
     "       velto user passwd NAME\n"
     "       velto user del NAME\n"
     "       velto user list\n"
-    "The password is read from the terminal, or as one line of standard input.\n"
-    "--read-only: no uploads, deletes or renames; --unlimited: not confined to the home folder;\n"
-    "--log: every command goes to Access.log; --concurrent: more than one log-on at a time.\n";
+    "The password is read from the terminal, or as one line of standard input; with\n"
+    "HashPasswords=True in Velto.ini it is stored as a hash. A relative DIR is taken from\n"
+    "the current folder. RIGHTS (a new account has the second of each pair):\n"
+    "  --read-only / --read-write    no uploads, deletes or renames / the write right\n"
+    "  --unlimited / --confined      may leave the home folder / stays inside it\n"
+    "  --log / --no-log              every command goes to Access.log / not logged\n"
+    "  --concurrent / --single       several log-ons at a time / one at a time\n"
+    "Clients that open several connections (FileZilla, rclone, lftp with parallel\n"
+    "transfers) need --concurrent. set changes only the rights given, never the password.\n";
 
 int Fail(const std::string& text) {
   std::fprintf(stderr, "velto: %s\n", text.c_str());
@@ -44,35 +53,42 @@ int Usage(const std::string& text) {
   return kUsage;
 }
 
-struct AddOptions {
+// What add and set were asked for; a right not named stays as it is (set)
+// or takes the new account's default (add).
+struct AccountOptions {
   std::string name;
-  std::string home;
-  bool readOnly = false;
-  bool unlimited = false;
-  bool log = false;
-  bool concurrent = false;
+  std::optional<std::string> home;
+  std::optional<bool> readOnly;
+  std::optional<bool> unlimited;
+  std::optional<bool> log;
+  std::optional<bool> concurrent;
+
+  bool ChangesSomething() const { return home || readOnly || unlimited || log || concurrent; }
 };
 
-// Parses "NAME --home DIR [flags]"; the error text when it does not parse.
-std::optional<std::string> ParseAdd(const std::vector<std::string>& args, AddOptions& out) {
-  bool haveHome = false;
+// Parses "NAME [--home DIR] [rights]"; the error text when it does not parse.
+std::optional<std::string> ParseAccountOptions(const std::vector<std::string>& args, AccountOptions& out) {
+  struct Flag {
+    std::string_view text;
+    std::optional<bool> AccountOptions::*field;
+    bool value;
+  };
+  static constexpr Flag kFlags[] = {
+      {"--read-only", &AccountOptions::readOnly, true},   {"--read-write", &AccountOptions::readOnly, false},
+      {"--unlimited", &AccountOptions::unlimited, true},  {"--confined", &AccountOptions::unlimited, false},
+      {"--log", &AccountOptions::log, true},              {"--no-log", &AccountOptions::log, false},
+      {"--concurrent", &AccountOptions::concurrent, true}, {"--single", &AccountOptions::concurrent, false},
+  };
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (arg == "--home") {
+    const auto flag = std::find_if(std::begin(kFlags), std::end(kFlags), [&](const Flag& f) { return f.text == arg; });
+    if (flag != std::end(kFlags)) {
+      out.*(flag->field) = flag->value;
+    } else if (arg == "--home") {
       if (i + 1 >= args.size()) return "--home needs a folder";
       out.home = args[++i];
-      haveHome = true;
     } else if (arg.rfind("--home=", 0) == 0) {
       out.home = arg.substr(7);
-      haveHome = true;
-    } else if (arg == "--read-only") {
-      out.readOnly = true;
-    } else if (arg == "--unlimited") {
-      out.unlimited = true;
-    } else if (arg == "--log") {
-      out.log = true;
-    } else if (arg == "--concurrent") {
-      out.concurrent = true;
     } else if (arg.rfind("--", 0) == 0) {
       return "unknown option " + arg;
     } else if (out.name.empty()) {
@@ -81,8 +97,8 @@ std::optional<std::string> ParseAdd(const std::vector<std::string>& args, AddOpt
       return "one account at a time (" + out.name + " and " + arg + ")";
     }
   }
-  if (out.name.empty()) return "add needs an account name";
-  if (!haveHome || out.home.empty()) return "add needs --home DIR, the account's folder";
+  if (out.name.empty()) return args[0] + " needs an account name";
+  if (out.home && out.home->empty()) return "--home needs a folder";
   return std::nullopt;
 }
 
@@ -160,27 +176,68 @@ int List(const CFTPUsers& users) {
   return kDone;
 }
 
-int Add(CFTPUsers& users, const std::vector<std::string>& args, const std::string& folder) {
-  AddOptions options;
-  if (const auto error = ParseAdd(args, options)) return Usage(*error);
-  const std::string home = AbsoluteFolder(options.home);
+// The home as it will be stored: an existing folder, by its absolute path.
+// The error text when it cannot be.
+std::optional<std::string> CheckHome(const std::string& home, const CFTPUsers& users) {
   struct stat st{};
-  if (::stat(home.c_str(), &st) != 0) return Fail("the home folder " + home + " cannot be used: " + std::strerror(errno));
-  if (!S_ISDIR(st.st_mode)) return Fail("the home folder " + home + " is not a folder");
-  if (!CFTPUsers::StorableValue(options.name) || !CFTPUsers::StorableValue(home)) {
-    return Fail("a name or folder with a line break or a final \"]\" cannot be stored in " + users.DataFile());
+  if (::stat(home.c_str(), &st) != 0) return "the home folder " + home + " cannot be used: " + std::strerror(errno);
+  if (!S_ISDIR(st.st_mode)) return "the home folder " + home + " is not a folder";
+  if (!CFTPUsers::StorableValue(home)) {
+    return "a folder with a line break or a final \"]\" cannot be stored in " + users.DataFile();
+  }
+  return std::nullopt;
+}
+
+int Add(CFTPUsers& users, const std::vector<std::string>& args, const std::string& folder) {
+  AccountOptions options;
+  if (const auto error = ParseAccountOptions(args, options)) return Usage(*error);
+  if (!options.home) return Usage("add needs --home DIR, the account's folder");
+  const std::string home = AbsoluteFolder(*options.home);
+  if (const auto error = CheckHome(home, users)) return Fail(*error);
+  if (!CFTPUsers::StorableValue(options.name)) {
+    return Fail("a name with a line break or a final \"]\" cannot be stored in " + users.DataFile());
   }
   if (users.pExists(options.name)) return Fail("the account \"" + options.name + "\" exists already");
   std::string error;
   const auto password = ReadNewPassword(error);
   if (!password) return Fail(error);
-  if (!users.pAddUser(options.name, *password, home, options.concurrent, !options.unlimited, true, !options.readOnly,
-                      options.log, true)) {
+  if (!users.pAddUser(options.name, *password, home, options.concurrent.value_or(false),
+                      !options.unlimited.value_or(false), true, !options.readOnly.value_or(false),
+                      options.log.value_or(false), true)) {
     return Fail(users.LastError());
   }
   if (!users.LastSaveSucceeded()) return Fail("cannot save " + users.DataFile() + "; nothing changed");
   std::printf("Added %s (%s) with home %s\n", options.name.c_str(),
               RightsText(users.ItemByKey(options.name)).c_str(), home.c_str());
+  TellRunningServer(folder);
+  return kDone;
+}
+
+// pUpdateUsers with the tool's account of a failure.
+int Saved(CFTPUsers& users) {
+  if (users.pUpdateUsers()) return kDone;
+  return Fail(users.LastError().empty() ? "cannot save " + users.DataFile() + "; nothing changed" : users.LastError());
+}
+
+int Set(CFTPUsers& users, const std::vector<std::string>& args, const std::string& folder) {
+  AccountOptions options;
+  if (const auto error = ParseAccountOptions(args, options)) return Usage(*error);
+  if (!options.ChangesSomething()) return Usage("set needs --home DIR or a right to change");
+  if (!users.pExists(options.name)) return Fail("there is no account \"" + options.name + "\"");
+  std::optional<std::string> home;
+  if (options.home) {
+    home = AbsoluteFolder(*options.home);
+    if (const auto error = CheckHome(*home, users)) return Fail(*error);
+  }
+  CFTPUser& user = users.ItemByKey(options.name);
+  if (home) user.DefaultDirectory = *home;
+  if (options.readOnly) user.WriteAccess = !*options.readOnly;
+  if (options.unlimited) user.LimitToDefaultDirectory = !*options.unlimited;
+  if (options.log) user.LogAccess = *options.log;
+  if (options.concurrent) user.AllowConcurrentLogons = *options.concurrent;
+  if (Saved(users) != kDone) return kFailed;
+  std::printf("Changed %s (%s) with home %s\n", user.UserID.c_str(), RightsText(user).c_str(),
+              user.DefaultDirectory.c_str());
   TellRunningServer(folder);
   return kDone;
 }
@@ -192,10 +249,8 @@ int Passwd(CFTPUsers& users, const std::vector<std::string>& args, const std::st
   std::string error;
   const auto password = ReadNewPassword(error);
   if (!password) return Fail(error);
-  users.ItemByKey(name).Password = *password;
-  if (!users.pUpdateUsers()) {
-    return Fail(users.LastError().empty() ? "cannot save " + users.DataFile() + "; nothing changed" : users.LastError());
-  }
+  if (!users.SetPassword(users.ItemByKey(name), *password)) return Fail(users.LastError());
+  if (Saved(users) != kDone) return kFailed;
   std::printf("Changed the password of %s\n", users.ItemByKey(name).UserID.c_str());
   TellRunningServer(folder);
   return kDone;
@@ -224,8 +279,11 @@ int RunUserTool(const std::vector<std::string>& args) {
   // replace every account in it.
   CFTPUsers users;
   if (!users.SetDataFile(file)) return Fail("cannot read " + file + ": " + std::strerror(errno));
+  CIni settings;
+  if (settings.SetFileName(folder + "Velto.ini")) ReadSetting(settings, Setting::HashPasswords, users.HashNewPasswords);
   if (verb == "list") return args.size() == 1 ? List(users) : Usage("list takes no arguments");
   if (verb == "add") return Add(users, args, folder);
+  if (verb == "set") return Set(users, args, folder);
   if (verb == "passwd") return Passwd(users, args, folder);
   if (verb == "del") return Delete(users, args, folder);
   return Usage("unknown user command \"" + verb + "\"");

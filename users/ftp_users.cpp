@@ -3,10 +3,12 @@
 #include "log/log_lines.h"
 #include "users/encrypt.h"
 #include "users/file_value.h"
+#include "users/password_hash.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <optional>
 
 namespace velto {
 
@@ -38,17 +40,47 @@ constexpr std::string_view kKeys[] = {"UserID",     "Password",    "DefaultDirec
                                       "WriteAccess", "LogAccess",  "UseVirtualPaths"};
 constexpr std::size_t kKeyCount = sizeof kKeys / sizeof kKeys[0];
 
-// The section's values, in kKeys order.
-std::array<std::string, kKeyCount> ValuesOf(const CFTPUser& user) {
-  return {user.UserID,
-          EncodeFileValue(CEncrypt::Encrypt(user.Password, CFTPUsers::kPassPhrase)),
-          user.DefaultDirectory,
-          BoolText(user.AllowConcurrentLogons),
-          BoolText(user.LimitToDefaultDirectory),
-          BoolText(user.ReadAccess),
-          BoolText(user.WriteAccess),
-          BoolText(user.LogAccess),
-          BoolText(user.UseVirtualPaths)};
+// Written after "Password" only for an account with a hash, or to empty a
+// section that still holds one, so files without hashes stay as they were.
+constexpr std::string_view kHashKey = "PasswordHash";
+
+// What the "Password" key of a hashed account holds: CR LF, which no PASS
+// command can carry, so a program that knows no hashes refuses every
+// password instead of taking an empty one.
+const std::string& HashedAccountMarker() {
+  static const std::string marker = EncodeFileValue(CEncrypt::Encrypt("\r\n", CFTPUsers::kPassPhrase));
+  return marker;
+}
+
+// The section's keys and values, in kKeys order, then the hash key when
+// the account has a hash or `hashKeyInSection`.
+std::vector<std::pair<std::string, std::string>> EntriesOf(const CFTPUser& user, bool hashKeyInSection) {
+  const std::string password = user.PasswordHash.empty()
+                                   ? EncodeFileValue(CEncrypt::Encrypt(user.Password, CFTPUsers::kPassPhrase))
+                                   : HashedAccountMarker();
+  const std::array<std::string, kKeyCount> values = {user.UserID,
+                                                     password,
+                                                     user.DefaultDirectory,
+                                                     BoolText(user.AllowConcurrentLogons),
+                                                     BoolText(user.LimitToDefaultDirectory),
+                                                     BoolText(user.ReadAccess),
+                                                     BoolText(user.WriteAccess),
+                                                     BoolText(user.LogAccess),
+                                                     BoolText(user.UseVirtualPaths)};
+  std::vector<std::pair<std::string, std::string>> entries;
+  entries.reserve(kKeyCount + 1);
+  for (std::size_t i = 0; i < kKeyCount; ++i) {
+    entries.emplace_back(kKeys[i], values[i]);
+    if (kKeys[i] == "Password" && (hashKeyInSection || !user.PasswordHash.empty())) {
+      entries.emplace_back(kHashKey, user.PasswordHash);
+    }
+  }
+  return entries;
+}
+
+// Whether the file's section holds the hash key (a value never holds CR LF).
+bool HasHashKey(const CIni& file, const std::string& section) {
+  return file.GetValue(section, kHashKey, "\r\n") != "\r\n";
 }
 
 }  // namespace
@@ -135,7 +167,11 @@ void CFTPUsers::Load() {
 
     auto user = std::make_unique<CFTPUser>();
     user->UserID = std::move(id);
-    user->Password = CEncrypt::Decrypt(DecodeFileValue(file_.GetValue(section, "Password", "")), kPassPhrase);
+    user->PasswordHash = file_.GetValue(section, kHashKey, "");
+    // A hashed account's "Password" holds only the marker.
+    if (user->PasswordHash.empty()) {
+      user->Password = CEncrypt::Decrypt(DecodeFileValue(file_.GetValue(section, "Password", "")), kPassPhrase);
+    }
     user->DefaultDirectory = file_.GetValue(section, "DefaultDirectory", "");
     const auto flag = [&](std::string_view key, bool fallback) {
       return TextToBool(file_.GetValue(section, key, BoolText(fallback)), fallback);
@@ -154,8 +190,7 @@ void CFTPUsers::Load() {
 
 void CFTPUsers::WriteSection(std::int32_t number, const CFTPUser& user) {
   const std::string section = Section(number);
-  const auto values = ValuesOf(user);
-  for (std::size_t i = 0; i < kKeyCount; ++i) file_.WriteValue(section, kKeys[i], values[i]);
+  for (const auto& [key, value] : EntriesOf(user, HasHashKey(file_, section))) file_.WriteValue(section, key, value);
 }
 
 // Writes every account to its section in one pass over the file, so a
@@ -169,8 +204,7 @@ void CFTPUsers::WriteAllSections() {
   for (std::int32_t n = 1; n <= Count(); ++n) {
     CIni::SectionValues entry;
     entry.section = Section(n);
-    const auto values = ValuesOf(*users_[static_cast<std::size_t>(n - 1)]);
-    for (std::size_t i = 0; i < kKeyCount; ++i) entry.values.emplace_back(kKeys[i], values[i]);
+    entry.values = EntriesOf(*users_[static_cast<std::size_t>(n - 1)], HasHashKey(file_, entry.section));
     sections.push_back(std::move(entry));
     if (n < Count() && pump_) pump_();
   }
@@ -201,7 +235,29 @@ bool CFTPUsers::ValidateStored(std::string_view vsUserID, std::string_view vsPas
     return !vsPassword.empty();
   }
   const CFTPUser* user = Find(vsUserID);
-  return user != nullptr && user->Password == vsPassword;
+  return user != nullptr && PasswordMatches(*user, vsPassword);
+}
+
+bool CFTPUsers::PasswordMatches(const CFTPUser& user, std::string_view vsPassword) {
+  if (!user.PasswordHash.empty()) return MatchesHash(vsPassword, user.PasswordHash);
+  return ConstantTimeEqual(user.Password, vsPassword);
+}
+
+bool CFTPUsers::SetPassword(CFTPUser& user, std::string_view vsPassword) {
+  if (!HashNewPasswords) {
+    user.Password = std::string(vsPassword);
+    user.PasswordHash.clear();
+    return true;
+  }
+  std::optional<std::string> hash = HashPassword(vsPassword);
+  if (!hash) {
+    lastError_ = "The password of account \"" + RemoveLineBreaks(user.UserID) +
+                 "\" cannot be hashed (it holds a NUL byte, or the system's crypt library has no yescrypt)";
+    return false;
+  }
+  user.PasswordHash = std::move(*hash);
+  user.Password.clear();
+  return true;
 }
 
 bool CFTPUsers::pAddUser(std::string_view vsUserID, std::string_view vsPassword,
@@ -222,7 +278,7 @@ bool CFTPUsers::pAddUser(std::string_view vsUserID, std::string_view vsPassword,
 
   auto user = std::make_unique<CFTPUser>();
   user->UserID = std::string(vsUserID);
-  user->Password = std::string(vsPassword);
+  if (!SetPassword(*user, vsPassword)) return false;
   user->DefaultDirectory = std::string(vsDefaultDirectory);
   user->AllowConcurrentLogons = vbAllowConcurrentLogons;
   user->LimitToDefaultDirectory = vbLimitToDefaultDirectory;

@@ -22,6 +22,10 @@ class CFTPUser {
  public:
   std::string UserID;            // compared ignoring letter case
   std::string Password;          // clear text in memory, encrypted in the file
+  // A one-way hash ("$y$..."), kept under its own key: when set, the
+  // password is checked against it and Password is empty. Change both
+  // through CFTPUsers::SetPassword.
+  std::string PasswordHash;
   std::string DefaultDirectory;
   bool AllowConcurrentLogons = false;
   bool LimitToDefaultDirectory = true;
@@ -69,6 +73,11 @@ class CFTPUsers {
   std::int32_t WinVersion = 2;
   bool IsRunningAsService = false;
 
+  // Whether passwords set from now on (pAddUser, SetPassword) are kept as
+  // hashes; off, in the classic encrypted form every version reads. Set by
+  // whoever changes passwords, from Velto.ini's HashPasswords.
+  bool HashNewPasswords = false;
+
   void SetSystemLogonCheck(SystemLogonCheck check) { systemLogonCheck_ = std::move(check); }
   void SetAnonymousSwitch(AnonymousSwitch allowed) { anonymousAllowed_ = std::move(allowed); }
 
@@ -94,6 +103,15 @@ class CFTPUsers {
   // The own-file part of the check (anonymous, then the stored password).
   bool ValidateStored(std::string_view vsUserID, std::string_view vsPassword) const;
 
+  // The one password check of an own account: against its hash when it has
+  // one, else against the stored password; in constant time either way.
+  static bool PasswordMatches(const CFTPUser& user, std::string_view vsPassword);
+  // Gives the account a new password in the form HashNewPasswords chooses
+  // (in memory; pUpdateUsers saves it). False when it cannot be hashed (a
+  // NUL byte, or no yescrypt in the crypt library): nothing changes and
+  // LastError says why.
+  bool SetPassword(CFTPUser& user, std::string_view vsPassword);
+
   // Whether the file can hold the value: no CR LF, and not ending in "]"
   // (the store would end the section there and lose every later key). The
   // windows and the account tool refuse any line break before this.
@@ -101,8 +119,9 @@ class CFTPUsers {
   // Why the last add or update was refused ("" when it was not).
   const std::string& LastError() const { return lastError_; }
 
-  // False when the id is taken (ignoring case), empty, or a value the file
-  // cannot hold (see StorableValue; LastError says which); otherwise
+  // False when the id is taken (ignoring case), empty, a value the file
+  // cannot hold (see StorableValue) or a password SetPassword refuses
+  // (LastError says which); otherwise
   // appends the account and writes its section to disk.
   bool pAddUser(std::string_view vsUserID, std::string_view vsPassword, std::string_view vsDefaultDirectory,
                 bool vbAllowConcurrentLogons, bool vbLimitToDefaultDirectory, bool vbReadAccess,

@@ -20,5 +20,10 @@ TEST(LocalAccounts, PeopleWithALoginShellUpToTheFirstBatch) {
   EXPECT_EQ(batch.back(), "u497");
 }
 
+TEST(LocalAccounts, HomeComesFromThePasswordDatabase) {
+  EXPECT_EQ(LocalHome("root"), std::optional<std::string>("/root"));
+  EXPECT_EQ(LocalHome("no-such-account-here"), std::nullopt);
+}
+
 }  // namespace
 }  // namespace velto

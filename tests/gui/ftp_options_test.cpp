@@ -239,5 +239,23 @@ TEST(FTPOptions, OkAppliesTheOptionsAndABadNumberLeavesOnlyItsOwnSetting) {
   EXPECT_TRUE(o.core.facade.Users().pExists("zoe"));
 }
 
+TEST(FTPOptions, StoresAbsoluteFoldersOnlyAndHashesPasswordsWhenTheSettingSaysSo) {
+  OptionsDialog o("HashPasswords=True\r\n");
+  FFTPOptions& d = *o.dialog;
+  d.AddButton()->click();
+  o.Type(d.UserIdBox(), "hal");
+  o.Type(d.PasswordBox(), "pw");
+  o.Type(d.DefaultDirBox(), "tmp");
+  d.UpdateButton()->click();
+  ASSERT_EQ(o.messages.Texts().size(), 1u);
+  EXPECT_TRUE(o.messages.Texts()[0].contains("Default Directory \"tmp\" is a relative path"));
+  EXPECT_FALSE(o.core.facade.Users().pExists("hal"));
+
+  o.Type(d.DefaultDirBox(), QString::fromStdString(o.folder.Path()));
+  d.UpdateButton()->click();
+  EXPECT_TRUE(o.User("hal").PasswordHash.starts_with("$y$"));
+  EXPECT_TRUE(o.core.facade.Users().ValidateUser("hal", "pw"));
+}
+
 }  // namespace
 }  // namespace velto

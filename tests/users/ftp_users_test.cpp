@@ -201,6 +201,46 @@ TEST_F(FTPUsersTest, ClassicRawPasswordValueLoads) {
   EXPECT_TRUE(users->ValidateUser("old", "secret"));
 }
 
+TEST_F(FTPUsersTest, HashedPasswordsGoUnderTheirOwnKeyAndClassicAccountsStayAsTheyWere) {
+  const std::string classic =
+      "[User1]\r\nDefaultDirectory=/\r\nPassword=" + EncodeFileValue(CEncrypt::Encrypt("secret", CFTPUsers::kPassPhrase)) +
+      "\r\nUserID=old\r\n";
+  WriteFile(classic);
+  {
+    auto users = Open();
+    users->HashNewPasswords = true;
+    Add(*users, "new", "pw");
+  }
+  const std::string file = ReadFile();
+  EXPECT_EQ(file.rfind(classic, 0), 0u) << "the classic account is written as before:\n" << file;
+  const auto hashAt = file.find("\r\nPasswordHash=$y$");
+  ASSERT_NE(hashAt, std::string::npos) << file;
+  EXPECT_GT(hashAt, file.find("[User2]"));
+
+  auto users = Open();
+  EXPECT_TRUE(users->ValidateUser("old", "secret"));
+  EXPECT_TRUE(users->ValidateUser("new", "pw"));
+  EXPECT_FALSE(users->ValidateUser("new", ""));
+  EXPECT_EQ(users->ItemByKey("new").Password, "");
+  // What a program without hashes reads as the password: a CR LF, which no
+  // PASS command can carry, so it refuses every log-on.
+  CIni ini;
+  ini.SetContents(file);
+  EXPECT_EQ(CEncrypt::Decrypt(DecodeFileValue(ini.GetValue("User2", "Password")), CFTPUsers::kPassPhrase), "\r\n");
+
+  // With hashing off a new password is classic again and the hash goes.
+  ASSERT_TRUE(users->SetPassword(users->ItemByKey("new"), "plain"));
+  ASSERT_TRUE(users->pUpdateUsers());
+  auto again = Open();
+  EXPECT_TRUE(again->ValidateUser("new", "plain"));
+  EXPECT_FALSE(again->ValidateUser("new", "pw"));
+  EXPECT_NE(ReadFile().find("\r\nPasswordHash=\r\n"), std::string::npos);
+  again->HashNewPasswords = true;
+  EXPECT_FALSE(again->SetPassword(again->ItemByKey("new"), std::string("a\0b", 3)));
+  EXPECT_NE(again->LastError().find("cannot be hashed"), std::string::npos);
+  EXPECT_TRUE(again->ValidateUser("new", "plain")) << "a refused password changes nothing";
+}
+
 TEST_F(FTPUsersTest, ValuesTheFileCannotHoldAreRefused) {
   auto users = Open();
   Add(*users, "Bob");
