@@ -2,9 +2,10 @@
 a running server that reloads the file on SIGHUP."""
 
 import subprocess
+import time
 import unittest
 
-from velto_harness import REPLY_NOT_LOGGED_ON, VeltoTestCase
+from velto_harness import REPLY_CONCURRENT, REPLY_NOT_LOGGED_ON, VeltoTestCase
 
 ALICE = {"UserID": "alice", "Password": "secret", "LimitToDefaultDirectory": True}
 
@@ -17,6 +18,13 @@ class UserToolTest(VeltoTestCase):
                                 capture_output=True, timeout=15)
         srv.command_stderr.append(result.stderr.decode("latin-1"))
         return result.returncode, result.stdout.decode("latin-1"), result.stderr.decode("latin-1")
+
+    def wait_for_reloads(self, srv, count):
+        """Waits (bounded) until the server has reloaded the user file `count` times."""
+        deadline = time.monotonic() + 10
+        while srv.stderr_text().count("reloaded ") < count:
+            self.assertLess(time.monotonic(), deadline, "the server did not reload the accounts")
+            time.sleep(0.1)
 
     def test_changes_reach_a_running_server_and_sessions_keep_their_log_on(self):
         home = self.temp_dir()
@@ -49,6 +57,35 @@ class UserToolTest(VeltoTestCase):
                 client.cmd("USER " + user)
                 self.assertEqual(client.cmd("PASS " + password), REPLY_NOT_LOGGED_ON)
         self.track(srv.logged_on_client("bob", "new"))
+
+    def test_set_changes_rights_without_the_password_and_hashed_passwords_log_on(self):
+        srv = self.server(users=[], settings={"FTP Settings": {"HashPasswords": "True"}})
+        (srv.cwd / "files").mkdir()
+        self.assertEqual(self.tool(srv, "add", "carl", "--home", str(srv.cwd), password="c4rl")[0], 0)
+        srv.wait_for_stderr("reloaded 1 account")
+        users = (srv.folder / "Velto.usr").read_bytes()
+        self.assertIn(b"PasswordHash=$y$", users)
+        self.assertNotIn(b"c4rl", users)
+        self.track(srv.logged_on_client("carl", "c4rl"))
+        with srv.client() as second:  # FileZilla's second connection
+            second.cmd("USER carl")
+            self.assertEqual(second.cmd("PASS c4rl"), REPLY_CONCURRENT)
+
+        status, out, err = self.tool(srv, "set", "carl", "--concurrent", "--read-only", "--home", "files")
+        self.assertEqual((status, err), (0, ""))
+        self.assertIn(f"Changed carl (r- confined,concurrent) with home {srv.cwd / 'files'}", out)
+        self.wait_for_reloads(srv, 2)
+        second = self.track(srv.logged_on_client("carl", "c4rl"))
+        self.assertEqual(second.cmd("PWD"), '257 "/" is the current directory.\r\n')
+        self.assertEqual(self.tool(srv, "set", "carl", "--single", "--read-write", "--no-log", "--confined")[0], 0)
+        self.assertRegex(self.tool(srv, "list")[1], r"carl\s+rw confined\s")
+
+        for args, expected, message in ((("set", "carl"), 2, "set needs"), (("set", "nobody", "--log"), 1, "no account"),
+                                        (("set", "carl", "--home", "missing"), 1, "cannot be used")):
+            with self.subTest(args=args):
+                status, _, err = self.tool(srv, *args)
+                self.assertEqual(status, expected)
+                self.assertIn(message, err)
 
     def test_refuses_what_the_file_cannot_hold_and_leaves_it_unchanged(self):
         home = self.temp_dir()
