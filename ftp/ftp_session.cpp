@@ -187,6 +187,9 @@ void CFTPSession::OnControlData(std::string_view bytes) {
     }
     queued_.push_back(std::move(line));
   }
+  // A session held with its input read on (to see the client leave) stops
+  // reading a client that sends much meanwhile.
+  if (held_ && queued_.size() > kMaxLinesWhileHeld) host_->HoldInput(true);
   RunQueued();
 }
 
@@ -210,10 +213,10 @@ void CFTPSession::RunQueued() {
   running_ = false;
 }
 
-void CFTPSession::Hold() {
+void CFTPSession::Hold(bool pauseInput) {
   if (held_) return;
   held_ = true;
-  host_->HoldInput(true);
+  if (pauseInput) host_->HoldInput(true);
 }
 
 void CFTPSession::Release() {

@@ -14,6 +14,7 @@
 
 #include "ftp/command_line.h"
 #include "ftp/listing.h"
+#include "ftp/logon_guard.h"
 #include "ftp/session_host.h"
 #include "platform/fd.h"
 
@@ -126,7 +127,11 @@ class CFTPSession {
   static const Verb* FindVerb(const std::string& name);
 
   void RunQueued();
-  void Hold();
+  // No command is taken until Release. `pauseInput` false: the client's
+  // bytes are still read (up to kMaxLinesWhileHeld lines), so its close is
+  // seen at once.
+  void Hold(bool pauseInput = true);
+  static constexpr std::size_t kMaxLinesWhileHeld = 32;
   void Release();
   void AfterCommand(const ParsedCommand& command, std::string_view block);
   void SendReply(std::string_view text);
@@ -141,8 +146,17 @@ class CFTPSession {
   std::string CmdUSER(const ParsedCommand&);
   std::string CmdPASS(const ParsedCommand&);
   std::string FinishPass(bool valid);
-  std::string FailedLogon();
+  std::string CompleteLogOn(bool waited);
+  std::string FailedLogon(bool waited = false);
+  std::int64_t FailureDelay(std::int32_t failures) const;
+  bool HoldReply(std::int64_t delay, std::function<std::string()> answer);
+  CLogonGuard::Failure NoteLogonFailure();
   void RefuseLogon(bool last);
+  // The address was banned: a session not logged on hears so and closes.
+  void RefuseBanned();
+  void EndBannedLogons();
+  // The control connection closes: a PASS not yet answered has failed.
+  void OnLogonClosing();
   bool SameLoggedOnId(const std::string& id) const;
   // status and negotiation
   std::string CmdSYST(const ParsedCommand&);
@@ -254,7 +268,7 @@ class CFTPSession {
   std::shared_ptr<char> alive_ = std::make_shared<char>(0);
 
   std::int32_t logonAttempts_ = 0;
-  std::int32_t failedPasswords_ = 0;
+  bool passPending_ = false;  // a PASS not yet answered nor counted as a failure
   bool loggedOn_ = false;
   bool counted_ = false;     // counted in the table's log-ons per id
   std::string loggedOnAs_;   // the id (lower case) it logged on with

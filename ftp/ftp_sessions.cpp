@@ -92,6 +92,18 @@ void CFTPSessions::NoteClosing(CFTPSession& session) {
   Count(session, false);
   auto it = byAddress_.find(session.Connection().clientAddress);
   if (it != byAddress_.end() && --it->second <= 0) byAddress_.erase(it);
+  session.OnLogonClosing();
+}
+
+void CFTPSessions::RefuseBanned(const std::string& address) {
+  // Closing runs the sessions' own code: the walk runs over a copy.
+  std::vector<CFTPSession*> refused;
+  for (auto& session : sessions_) {
+    if (!session->Closed() && !session->LoggedOn() && session->Connection().clientAddress == address) {
+      refused.push_back(session.get());
+    }
+  }
+  for (CFTPSession* session : refused) session->RefuseBanned();
 }
 
 std::int32_t CFTPSessions::pnGetUserCount(const std::string& vsUserID) const {

@@ -75,6 +75,9 @@ class CFTPSessions : public SessionOptions {
   std::int32_t OpenCount() const { return Count() - ClosingCount(); }
   // Open sessions from one client address.
   std::int32_t OpenCountFrom(const std::string& address) const;
+  // The address was banned: its open sessions not logged on get the ban
+  // reply and are closed.
+  void RefuseBanned(const std::string& address);
   CFTPSession& ItemByKey(const std::string& vsKey);
   CFTPSession& ItemByIndex(std::int32_t vnKey);
 

@@ -2,6 +2,7 @@
 #include "ftp/directory.h"
 #include "ftp/ftp_session.h"
 #include "ftp/ftp_sessions.h"
+#include "ftp/logon_guard.h"
 #include "ftp/replies.h"
 #include "log/clog.h"
 #include "log/log_lines.h"
@@ -15,8 +16,7 @@ namespace {
 
 using reply::Line;
 
-// The longest a failed password waits for its answer, however many came
-// before it.
+// The longest a PASS reply waits, however many failures came before it.
 constexpr std::int64_t kMaxFailureDelayMs = 30000;
 
 }  // namespace
@@ -29,17 +29,26 @@ std::string CFTPSession::CmdUSER(const ParsedCommand& command) {
 }
 
 std::string CFTPSession::CmdPASS(const ParsedCommand& command) {
+  // A session that was logged on when its address was banned guesses no
+  // further with a new USER.
+  if (!LoggedOn() && table_.Guard().Banned(info_.clientAddress)) {
+    RefuseBanned();
+    return {};
+  }
   CFTPUsers* users = table_.Services().users;
   if (users == nullptr) return FailedLogon();
   const bool useSystem = Options().UseNTAuthentication;
   if (users->UsesSystemLogon(UserID, useSystem) && table_.Services().systemLogon) {
     // The system's check may take its time; it runs off the loop and the
-    // session takes no command meanwhile.
-    Hold();
+    // session takes no command meanwhile. A client that leaves before the
+    // answer has failed.
+    Hold(false);
+    passPending_ = true;
     std::weak_ptr<char> alive = alive_;
     const std::string id = UserID;
     table_.Services().systemLogon(UserID, command.argument, [this, alive, id](bool valid) {
       if (alive.expired() || closed_) return;
+      passPending_ = false;
       const std::string reply = UserID == id ? FinishPass(valid) : FinishPass(false);
       if (!reply.empty()) host_->Send(reply);
       if (replyTimer_ == 0) Release();
@@ -49,32 +58,52 @@ std::string CFTPSession::CmdPASS(const ParsedCommand& command) {
   return FinishPass(users->ValidateUser(UserID, command.argument, useSystem));
 }
 
+// While the client's address has recent failures, a right password waits
+// as long as a wrong one would, and a connection closed before its answer
+// counts as a failure: neither the wait nor dropping early tells them apart.
 std::string CFTPSession::FinishPass(bool valid) {
+  if (!valid) return FailedLogon();
+  const std::int32_t recent = table_.Guard().RecentFailures(info_.clientAddress);
+  const std::int64_t delay = recent > 0 ? FailureDelay(recent + 1) : 0;
+  if (delay > 0 && HoldReply(delay, [this] { return CompleteLogOn(true); })) {
+    passPending_ = true;
+    return {};
+  }
+  return CompleteLogOn(false);
+}
+
+// The account's side of a log-on whose password was right. `waited`: the
+// reply was already held as long as a failure's.
+std::string CFTPSession::CompleteLogOn(bool waited) {
   CFTPUsers* users = table_.Services().users;
   // Without an account the log-on cannot complete (an operating-system
   // account must also be in the user file).
-  CFTPUser* account = valid && users != nullptr && users->pExists(UserID) ? &users->ItemByKey(UserID) : nullptr;
-  if (account == nullptr) return FailedLogon();
+  CFTPUser* account = users != nullptr && users->pExists(UserID) ? &users->ItemByKey(UserID) : nullptr;
+  if (account == nullptr) return FailedLogon(waited);
   // Other sessions logged on under this id, whatever its letter case.
   std::int32_t others = table_.pnGetUserCount(UserID);
   if (counted_ && SameLoggedOnId(UserID)) --others;  // this session itself, logging on again
   if (others >= 1 && !account->AllowConcurrentLogons) return Line(reply::kConcurrent);
 
-  // Only an existing folder can be a home: never the program's own.
+  // Only an existing folder named by an absolute path can be a home: a
+  // relative one would be read against whatever folder the program runs
+  // in, and never the program's own folder.
+  const std::string& home = account->DefaultDirectory;
+  const bool relative = !home.empty() && home.front() != '/';
   CDirectory probe;
-  probe.SetDefaultDirectory(account->DefaultDirectory);
+  if (!relative) probe.SetDefaultDirectory(home);
   if (probe.DefaultDirectory().empty()) {
     if (CLog* log = table_.Services().errorLog) {
       log->LogData(ErrorLogLine("0",
-                                "Account " + account->UserID + " cannot log on: its default directory \"" +
-                                    account->DefaultDirectory + "\" is not an existing directory",
+                                "Account " + account->UserID + " cannot log on: its default directory \"" + home +
+                                    (relative ? "\" is not an absolute path" : "\" is not an existing directory"),
                                 "PASS"));
     }
-    return FailedLogon();
+    return FailedLogon(waited);
   }
   directory_ = std::make_unique<CDirectory>();
   directory_->UseVirtualPaths = account->UseVirtualPaths;
-  directory_->SetDefaultDirectory(account->DefaultDirectory);
+  directory_->SetDefaultDirectory(home);
   // The view is fixed for the session: paths shown do not change meaning
   // under the client's feet.
   directory_->VirtualRoot = account->UseVirtualPaths && account->LimitToDefaultDirectory;
@@ -84,14 +113,55 @@ std::string CFTPSession::FinishPass(bool valid) {
 }
 
 // A refused log-on: counted against the connection and its address, and
-// answered only after a delay that grows with each failure, so guessing
-// costs time. The loop is never blocked: a timer holds the reply and the
-// session takes no command meanwhile.
-std::string CFTPSession::FailedLogon() {
+// answered only after a delay that grows with the address's recent
+// failures, so guessing costs time however many connections share it.
+std::string CFTPSession::FailedLogon(bool waited) {
   ++logonAttempts_;
-  ++failedPasswords_;
+  const CLogonGuard::Failure failure = NoteLogonFailure();
+  if (failure.banBegun) {
+    // The client hears the answer to its PASS, then the ban.
+    SendReply(reply::kNotLoggedOn);
+    EndBannedLogons();
+    return {};
+  }
+  const bool last = logonAttempts_ >= MaxLogonAttempts();
+  const std::int64_t delay = waited ? 0 : FailureDelay(failure.recent);
+  if (delay > 0 && HoldReply(delay, [this, last] {
+        RefuseLogon(last);
+        return std::string();
+      })) {
+    return {};
+  }
+  if (!last) return Line(reply::kNotLoggedOn);
+  RefuseLogon(true);
+  return {};
+}
+
+std::int64_t CFTPSession::FailureDelay(std::int32_t failures) const {
+  return std::min<std::int64_t>(std::int64_t{std::max(0, Options().FailedLogonDelay)} * failures, kMaxFailureDelayMs);
+}
+
+// The loop is never blocked: a timer holds the reply and the session takes
+// no command meanwhile. False when no timer could be set.
+bool CFTPSession::HoldReply(std::int64_t delay, std::function<std::string()> answer) {
+  replyTimer_ = StartTimer(static_cast<std::uint32_t>(delay), [this, answer = std::move(answer)] {
+    replyTimer_ = 0;
+    if (closed_) return;
+    passPending_ = false;
+    const std::string reply = answer();
+    if (!reply.empty() && !closed_) host_->Send(reply);
+    Release();
+  });
+  if (replyTimer_ == 0) return false;
+  Hold(false);
+  return true;
+}
+
+CLogonGuard::Failure CFTPSession::NoteLogonFailure() {
   const SessionOptions& options = Options();
-  if (table_.Guard().NoteFailure(info_.clientAddress, options.BanFailedLogons, options.BanTime)) {
+  const CLogonGuard::Failure failure =
+      table_.Guard().NoteFailure(info_.clientAddress, options.BanFailedLogons, options.BanTime);
+  if (failure.banBegun) {
     if (CLog* log = table_.Services().errorLog) {
       log->LogData(ErrorLogLine("0",
                                 "Client address " + info_.clientAddress + " refused for " +
@@ -100,23 +170,27 @@ std::string CFTPSession::FailedLogon() {
                                 "PASS"));
     }
   }
-  const bool last = logonAttempts_ >= MaxLogonAttempts();
-  const std::int64_t delay =
-      std::min<std::int64_t>(std::int64_t{std::max(0, options.FailedLogonDelay)} * failedPasswords_, kMaxFailureDelayMs);
-  if (delay > 0) {
-    Hold();
-    replyTimer_ = StartTimer(static_cast<std::uint32_t>(delay), [this, last] {
-      replyTimer_ = 0;
-      if (closed_) return;
-      RefuseLogon(last);
-      Release();
-    });
-    if (replyTimer_ != 0) return {};
-    Release();
-  }
-  if (!last) return Line(reply::kNotLoggedOn);
-  RefuseLogon(true);
-  return {};
+  return failure;
+}
+
+// A ban that left the connections already open to guess on would stop
+// nothing.
+void CFTPSession::EndBannedLogons() {
+  RefuseBanned();
+  table_.RefuseBanned(info_.clientAddress);
+}
+
+void CFTPSession::RefuseBanned() {
+  if (closed_ || LoggedOn()) return;
+  passPending_ = false;  // the ban ends the log-on, not the client
+  SendReply(reply::kBanned);
+  Disconnect();
+}
+
+void CFTPSession::OnLogonClosing() {
+  if (!passPending_) return;
+  passPending_ = false;
+  if (NoteLogonFailure().banBegun) EndBannedLogons();
 }
 
 // The client always hears why; the last allowed attempt also ends the

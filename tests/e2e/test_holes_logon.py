@@ -11,6 +11,7 @@ from velto_harness import (REPLY_NEED_PASSWORD, REPLY_NOT_LOGGED_ON, REPLY_OK, R
 
 ALICE = {"UserID": "alice", "Password": "secret"}
 BOB = {"UserID": "bob", "Password": "s3cret-Bob", "AllowConcurrentLogons": True}
+REPLY_BANNED = "421 Too many failed log-ons from your address; try again later.\r\n"
 # Failures are answered at once and many are allowed, so tests can make several.
 QUICK_FAILURES = {"MaxLogonAttempts": "20", "FailedLogonDelay": "0"}
 
@@ -42,7 +43,9 @@ class RightsTest(VeltoTestCase):
     def test_account_without_a_usable_home_folder_cannot_log_on(self):
         base = self.temp_dir()
         (base / "plain-file").write_bytes(b"x")
-        folders = {"nofolder": f"{base}/missing/", "emptyfolder": "", "filefolder": f"{base}/plain-file"}
+        # A relative home would be read against the folder the program runs in.
+        folders = {"nofolder": f"{base}/missing/", "emptyfolder": "", "filefolder": f"{base}/plain-file",
+                   "relativefolder": "."}
         server = self.server(users=[{"UserID": name, "Password": "secret", "DefaultDirectory": folder}
                                     for name, folder in folders.items()],
                              settings={"FTP Settings": QUICK_FAILURES})
@@ -125,6 +128,49 @@ class GuessingTest(VeltoTestCase):
         banned = self.track(RawClient(server.port))
         data = banned.read_until_closed(10)
         self.assertTrue(data.startswith(b"421"), data)
+
+    def test_a_right_password_dropped_before_its_answer_counts_as_a_failure(self):
+        # The third failure bans: the last guesser hears 421 only when the
+        # dropped right password counted.
+        server = self.server(users=[ALICE, BOB], settings={"FTP Settings": {
+            "BanFailedLogons": "3", "FailedLogonDelay": "300", "MaxLogonAttempts": "5"}})
+        member = self.track(server.logged_on_client("bob", "s3cret-Bob"))
+        first = self.track(server.client())
+        first.cmd("USER alice")
+        self.assertEqual(first.cmd("PASS wrong"), REPLY_NOT_LOGGED_ON)
+        dropper = self.track(server.client())
+        dropper.cmd("USER alice")
+        dropper.send("PASS secret\r\n")
+        self.assertEqual(member.cmd("NOOP"), REPLY_OK)
+        self.assertTrue(dropper.silent(), "a right password was answered at once after a failure")
+        dropper.close()
+        last = self.track(server.client())
+        last.cmd("USER alice")
+        last.send("PASS wrong\r\n")
+        self.assertEqual(last.read_until_closed(), (REPLY_NOT_LOGGED_ON + REPLY_BANNED).encode())
+
+    def test_a_ban_closes_the_open_connections_that_are_not_logged_on(self):
+        server = self.server(users=[ALICE, BOB], settings={"FTP Settings": {
+            "BanFailedLogons": "5", "FailedLogonDelay": "0", "MaxLogonAttempts": "20"}})
+        member = self.track(server.logged_on_client("bob", "s3cret-Bob"))
+        waiting = [self.track(server.client()) for _ in range(6)]
+        for client in waiting[:3]:
+            self.assertEqual(client.cmd("USER alice"), REPLY_NEED_PASSWORD)
+        guesser = self.track(server.client())
+        guesser.cmd("USER alice")
+        for n in range(4):
+            self.assertEqual(guesser.cmd(f"PASS wrong{n}"), REPLY_NOT_LOGGED_ON)
+        self.assertEqual(guesser.cmd("PASS wrong4"), REPLY_NOT_LOGGED_ON)
+        for client in [guesser] + waiting:
+            self.assertEqual(client.read_until_closed(), REPLY_BANNED.encode())
+        # Logged on before the ban, the member stays, but guesses no further.
+        self.assertEqual(member.cmd("NOOP"), REPLY_OK)
+        self.assertEqual(member.cmd("USER alice"), REPLY_NEED_PASSWORD)
+        member.send("PASS secret\r\n")
+        self.assertEqual(member.read_until_closed(), REPLY_BANNED.encode())
+        self.stop_server(server)
+        bans = [line for line in server.read_errors_log().splitlines() if "refused" in line]
+        self.assertEqual(len(bans), 1, bans)
 
 
 if __name__ == "__main__":

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <vector>
 
 namespace velto {
 namespace {
@@ -27,14 +29,21 @@ TEST_F(SessionLogonTest, UserEndsTheLogOnAndItsRights) {
 TEST_F(SessionLogonTest, AHomeThatIsNoFolderCannotLogOn) {
   ASSERT_TRUE(users.pAddUser("nohome", "pw", tree.Path("missing"), false, true, true, true, false, true));
   ASSERT_TRUE(users.pAddUser("empty", "pw", "", false, true, true, true, false, true));
+  // A relative home would be read against the folder the program runs in.
+  ASSERT_TRUE(users.pAddUser("relative", "pw", ".", false, true, true, true, false, true));
+  sessions->MaxLogonAttempts = "10";
   NewSession();
-  for (const char* id : {"nohome", "empty"}) {
+  for (const char* id : {"nohome", "empty", "relative"}) {
     Cmd(std::string("USER ") + id);
     EXPECT_EQ(Cmd("PASS pw"), k530) << id;
+    EXPECT_FALSE(session->LoggedOn()) << id;
   }
   const std::string errors = ReadAll(tree.Path("Errors.log"));
   EXPECT_NE(errors.find("nohome"), std::string::npos);
   EXPECT_NE(errors.find(tree.Path("missing")), std::string::npos);
+  EXPECT_NE(errors.find("Account relative cannot log on: its default directory \".\" is not an absolute path"),
+            std::string::npos)
+      << errors;
 }
 
 TEST_F(SessionLogonTest, FailedPasswordIsAnsweredLateAndNothingElseMeanwhile) {
@@ -42,7 +51,7 @@ TEST_F(SessionLogonTest, FailedPasswordIsAnsweredLateAndNothingElseMeanwhile) {
   LogOn({});
   Say("USER bob");
   EXPECT_EQ(Say("PASS wrong\r\nNOOP"), "");
-  EXPECT_TRUE(host->held);
+  EXPECT_FALSE(host->held) << "the input is read on, so a client that leaves is seen";
   ASSERT_EQ(host->timers.size(), 1u);
   EXPECT_EQ(host->timers.begin()->second.first, 1000u);
   host->FireNextTimer();
@@ -50,6 +59,58 @@ TEST_F(SessionLogonTest, FailedPasswordIsAnsweredLateAndNothingElseMeanwhile) {
   EXPECT_FALSE(host->held);
   // The next failure waits longer.
   Say("PASS wrong");
+  EXPECT_EQ(host->timers.begin()->second.first, 2000u);
+}
+
+// Connections of one address share the delay, and while it has recent
+// failures a right password waits as long as a wrong one, so a client that
+// leaves before the answer learns nothing and has failed once more.
+TEST_F(SessionLogonTest, TheDelayFollowsTheAddressAndHoldsEveryAnswer) {
+  sessions->FailedLogonDelay = 1000;
+  ASSERT_TRUE(users.pAddUser("bob", "pw", tree.Path("ftp/bob"), true, true, true, true, false, true));
+  NewSession();
+  Say("USER bob");
+  Say("PASS wrong");
+  host->FireNextTimer();
+  EXPECT_EQ(host->TakeReplies(), k530);
+
+  NewSession();  // another connection from the same address
+  Say("USER bob");
+  EXPECT_EQ(Say("PASS pw\r\nNOOP"), "") << "a right password is held too";
+  ASSERT_EQ(host->timers.size(), 1u);
+  EXPECT_EQ(host->timers.begin()->second.first, 2000u);
+  EXPECT_FALSE(session->LoggedOn());
+  session->OnControlClosed();
+
+  NewSession();
+  Say("USER bob");
+  Say("PASS pw");
+  ASSERT_EQ(host->timers.size(), 1u);
+  EXPECT_EQ(host->timers.begin()->second.first, 3000u) << "the dropped connection counted as a failure";
+  host->FireNextTimer();
+  EXPECT_EQ(host->TakeReplies(), "230 \r\n");
+  EXPECT_TRUE(session->LoggedOn());
+}
+
+TEST_F(SessionLogonTest, AClientThatLeavesDuringTheSystemCheckHasFailed) {
+  sessions->FailedLogonDelay = 1000;
+  sessions->UseNTAuthentication = true;
+  users.IsRunningAsService = true;
+  std::function<void(bool)> answer;
+  sessions->Services().systemLogon = [&](const std::string&, const std::string&, std::function<void(bool)> done) {
+    answer = std::move(done);
+  };
+  ASSERT_TRUE(users.pAddUser("bob", "x", tree.Path("ftp/bob"), true, true, true, true, false, true));
+  NewSession();
+  Say("USER bob");
+  Say("PASS guess");
+  session->OnControlClosed();
+  answer(false);  // comes back after the client left
+  NewSession();
+  Say("USER bob");
+  Say("PASS guess");
+  answer(true);
+  ASSERT_EQ(host->timers.size(), 1u);
   EXPECT_EQ(host->timers.begin()->second.first, 2000u);
 }
 
@@ -82,6 +143,45 @@ TEST_F(SessionLogonTest, NegotiationBeforeLogOnIsAnsweredAndNotCounted) {
   Cmd("USER bob");
   EXPECT_EQ(Cmd("PASS wrong"), "");
   EXPECT_EQ(host->log, "reply:" + k530 + "close-control\n");
+}
+
+// A ban ends every connection of the address that is not logged on, is
+// logged once, and a session logged on before it guesses no further.
+TEST_F(SessionLogonTest, ABanEndsTheAddressesOpenGuesses) {
+  sessions->BanFailedLogons = 2;
+  sessions->MaxLogonAttempts = "10";
+  ASSERT_TRUE(users.pAddUser("bob", "pw", tree.Path("ftp/bob"), true, true, true, true, false, true));
+  std::vector<test::FakeHost*> hosts;
+  auto add = [&](const std::string& address) -> CFTPSession& {
+    auto fake = std::make_unique<test::FakeHost>();
+    hosts.push_back(fake.get());
+    return sessions->pAddFTPSession(std::to_string(hosts.size()), std::move(fake),
+                                    ConnectionInfo{address, 50000, "127.0.0.1", 21, "127.0.0.1"});
+  };
+  CFTPSession& member = add("10.0.0.1");
+  member.pSubmitCommand("USER bob\r\n");
+  ASSERT_EQ(member.pSubmitCommand("PASS pw\r\n"), "230 \r\n");
+  CFTPSession& idle = add("10.0.0.1");
+  CFTPSession& stranger = add("10.0.0.2");
+  CFTPSession& guesser = add("10.0.0.1");
+  guesser.pSubmitCommand("USER bob\r\n");
+  EXPECT_EQ(guesser.pSubmitCommand("PASS wrong1\r\n"), k530);
+  EXPECT_EQ(guesser.pSubmitCommand("PASS wrong2\r\n"), "");
+  const std::string k421 = "421 Too many failed log-ons from your address; try again later.\r\n";
+  EXPECT_EQ(hosts[3]->replies, k530 + k421) << "the guess is answered, then the ban";
+  EXPECT_EQ(hosts[1]->replies, k421);
+  EXPECT_TRUE(hosts[1]->controlClosed);
+  EXPECT_TRUE(guesser.Closed());
+  EXPECT_TRUE(idle.Closed());
+  EXPECT_FALSE(stranger.Closed());
+  EXPECT_FALSE(member.Closed());
+  member.pSubmitCommand("USER bob\r\n");
+  EXPECT_EQ(member.pSubmitCommand("PASS wrong3\r\n"), "");
+  EXPECT_EQ(hosts[0]->replies, k421);
+  EXPECT_TRUE(member.Closed());
+  const std::string errors = ReadAll(tree.Path("Errors.log"));
+  EXPECT_NE(errors.find("10.0.0.1 refused"), std::string::npos) << errors;
+  EXPECT_EQ(errors.find("refused"), errors.rfind("refused")) << errors;
 }
 
 TEST_F(SessionLogonTest, StrangersAreTimedOut) {
