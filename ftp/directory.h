@@ -11,8 +11,16 @@
 #pragma once
 
 #include "ftp/file_info.h"
+#include "platform/fd.h"
 
+#include <cerrno>
 #include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string_view>
+#include <sys/stat.h>
+#include <sys/types.h>
 #include <string>
 #include <vector>
 
@@ -25,6 +33,11 @@ class CDirectory {
   // above it ("/.." is "/"). An absolute argument that begins with the
   // physical default directory still means that place.
   bool VirtualRoot = false;
+  // The session is kept inside its default directory by the kernel: every
+  // path is resolved below the descriptor of the default directory opened
+  // when it was set (see Open), so a folder swapped for a link between a
+  // look and an open cannot lead out.
+  bool Confined = false;
 
   // The default directory, ending in "/" ("" until one was set).
   const std::string& DefaultDirectory() const { return defaultDirectory_; }
@@ -64,16 +77,65 @@ class CDirectory {
     Lookup result = Lookup::NotFound;
     std::string path;
   };
+  //
+  // `exists` returns 0 when the candidate is there, else -errno; -EXDEV
+  // (what the confined calls below give for a path that leads out) on the
+  // primary candidate refuses. A limited account's candidates are filtered
+  // on their text first; the kernel does the rest.
   template <class Exists>
-  Located Locate(const std::string& argument, bool limited, Exists exists, bool entry = false) const {
+  Located Locate(const std::string& argument, bool limited, Exists exists, bool = false) const {
     const std::vector<std::string> candidates = Candidates(argument);
-    for (const std::string& candidate : candidates) {
-      if (limited && !Contains(candidate, entry)) continue;
-      if (exists(candidate)) return {Lookup::Found, candidate};
+    bool refused = limited && !InsideDefault(candidates.front());
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+      if (limited && !InsideDefault(candidates[i])) continue;
+      const int result = exists(candidates[i]);
+      if (result == 0) return {Lookup::Found, candidates[i]};
+      if (i == 0 && result == kOutside) refused = true;
     }
-    if (limited && !Contains(candidates.front(), entry)) return {Lookup::Refused, {}};
-    return {Lookup::NotFound, {}};
+    return {refused ? Lookup::Refused : Lookup::NotFound, {}};
   }
+
+  // What the calls below answer for a path that leads out of a confined
+  // session's tree.
+  static constexpr int kOutside = -EXDEV;
+
+  // ---- the file system as the session may reach it ----
+  // `path` is physical and absolute. Unconfined, these are the plain calls;
+  // confined, the path must lie inside the default directory by its text and
+  // is resolved below the descriptor held for it, links followed only while
+  // they stay inside.
+  // Opens `path` with open(2)'s flags; the descriptor, or -errno.
+  int Open(const std::string& path, int flags, mode_t mode = 0) const;
+  // stat(2) (`follow`) or lstat(2); 0 or -errno.
+  int Stat(const std::string& path, struct stat& st, bool follow = true) const;
+  // 0 when `path` is a directory, -ENOTDIR when it is something else.
+  int IsDirectory(const std::string& path) const;
+  // The folder holding an entry, held open, and the entry's name in it:
+  // what the *at calls take to act on the entry itself, never through a
+  // link in its place. `at` is AT_FDCWD and `name` the whole path when
+  // unconfined.
+  struct Entry {
+    platform::UniqueFd folder;
+    int at = -1;
+    std::string name;
+    int error = 0;  // 0, or -errno when the folder cannot be reached
+  };
+  Entry OpenEntry(const std::string& path) const;
+  // Removes a file or a link (a read-only file is made writable first);
+  // 0 or -errno.
+  int Unlink(const std::string& path) const;
+  // Moves an entry; an existing entry at `to` is never replaced. 0 or -errno.
+  int Rename(const std::string& from, const std::string& to) const;
+  // Sets the permission bits or the modification time of what `path` names
+  // (links followed); 0 or -errno.
+  int Chmod(const std::string& path, mode_t mode) const;
+  int SetModified(const std::string& path, std::time_t when, struct stat* stored = nullptr) const;
+  // Creates the directory and its missing parents; 0 or -errno.
+  int MakeDirs(const std::string& path) const;
+  // For a listing of `folder` (physical, ending in "/"): the facts of what a
+  // link in it named `name` leads to, false when that is outside (or
+  // nothing). It holds what it needs, so it may outlive this object.
+  std::function<bool(std::string_view name, struct stat& st)> LinkFactsIn(const std::string& folder) const;
 
   // Inside the default directory both by the text and by what the system
   // makes of it: the longest existing prefix of `path` is resolved (every
@@ -124,8 +186,15 @@ class CDirectory {
   std::string defaultDirectory_;
   std::string root_;         // the default directory normalized (no final "/")
   std::string realDefault_;  // the default directory with every link resolved
+  // The path below the default directory ("" for itself), for the confined
+  // calls; false when the text lies outside.
+  bool Relative(const std::string& path, std::string& relative) const;
+
   std::string currentDirectory_;
   CFileInfo file_;
+  // The default directory, held from when it was set (shared with the
+  // listings that outlive a log-on).
+  std::shared_ptr<const platform::UniqueFd> home_;
 };
 
 }  // namespace velto

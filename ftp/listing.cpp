@@ -201,16 +201,20 @@ struct ListingCursor::State {
   std::unique_ptr<DIR, DirCloser> dir;
   ListingStyle style;
   NameFilter filter;
+  LinkFacts linkFacts;
   LocalMinutes clock;
-  // One entry given by path (a file named in the command).
+  // One entry given by path (a file named in the command), or by its facts.
   std::string entryPath;
   std::string entryName;
+  bool entryKnown = false;
+  struct stat entryStat{};
   bool done = false;
 
   void Append(std::string& text, const struct stat* st, std::string_view name) {
-    // Inside a control reply a line break in a name would end the line, and
-    // what follows could pass for another reply: such names are left out.
-    if (!style.indent.empty() && name.find_first_of("\r\n") != std::string_view::npos) return;
+    // A line break in a name would end the line, and what follows could
+    // pass for another entry (or, inside a control reply, another reply):
+    // such names are left out.
+    if (name.find_first_of("\r\n") != std::string_view::npos) return;
     text.append(style.indent);
     switch (style.kind) {
       case ListingStyle::Kind::Names:
@@ -242,6 +246,28 @@ std::unique_ptr<ListingCursor> ListingCursor::OpenFolder(const std::string& fold
   return std::make_unique<ListingCursor>(std::move(state));
 }
 
+std::unique_ptr<ListingCursor> ListingCursor::OpenFolder(platform::UniqueFd folder, ListingStyle style,
+                                                         NameFilter filter, LinkFacts linkFacts) {
+  if (!folder) return nullptr;
+  auto state = std::make_unique<State>();
+  state->dir.reset(::fdopendir(folder.get()));
+  if (!state->dir) return nullptr;
+  folder.release();  // the stream owns it now
+  state->style = std::move(style);
+  state->filter = std::move(filter);
+  state->linkFacts = std::move(linkFacts);
+  return std::make_unique<ListingCursor>(std::move(state));
+}
+
+std::unique_ptr<ListingCursor> ListingCursor::OneEntry(const struct stat& st, std::string name, ListingStyle style) {
+  auto state = std::make_unique<State>();
+  state->entryKnown = true;
+  state->entryStat = st;
+  state->entryName = std::move(name);
+  state->style = std::move(style);
+  return std::make_unique<ListingCursor>(std::move(state));
+}
+
 std::unique_ptr<ListingCursor> ListingCursor::OneEntry(const std::string& path, std::string name,
                                                        ListingStyle style) {
   auto state = std::make_unique<State>();
@@ -257,8 +283,10 @@ bool ListingCursor::Next(std::string& text, std::size_t budget) {
   if (!s.dir) {
     // The single entry.
     s.done = true;
-    struct stat st{};
-    if (::stat(s.entryPath.c_str(), &st) != 0 && ::lstat(s.entryPath.c_str(), &st) != 0) return false;
+    struct stat st = s.entryStat;
+    if (!s.entryKnown && ::stat(s.entryPath.c_str(), &st) != 0 && ::lstat(s.entryPath.c_str(), &st) != 0) {
+      return false;
+    }
     s.Append(text, &st, s.entryName);
     return false;
   }
@@ -283,8 +311,15 @@ bool ListingCursor::Next(std::string& text, std::size_t budget) {
       continue;
     }
     struct stat st{};
-    // Links are shown as what they point to; a dangling one as itself.
-    if (::fstatat(dirFd, name, &st, 0) != 0 && ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (s.linkFacts) {
+      // The entry itself first; a link is shown as the caller decides.
+      if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      struct stat target{};
+      if (S_ISLNK(st.st_mode) && s.linkFacts(name, target)) st = target;
+    } else if (::fstatat(dirFd, name, &st, 0) != 0 && ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      // Links are shown as what they point to; a dangling one as itself.
+      continue;
+    }
     if (S_ISDIR(st.st_mode) && name[0] == '.') continue;
     s.Append(text, &st, name);
   }

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/fd.h"
+
 struct stat;
 
 namespace velto {
@@ -66,11 +68,23 @@ class ListingCursor {
   // Which names to list (all when empty).
   using NameFilter = std::function<bool(std::string_view name)>;
 
+  // What a symbolic link in the folder is shown as: true with `st` set to
+  // what it leads to; false to show the link's own facts (it dangles, or it
+  // leads where the session may not look).
+  using LinkFacts = std::function<bool(std::string_view name, struct stat& st)>;
+
   // A cursor over `folder`; nullptr when it cannot be opened.
   static std::unique_ptr<ListingCursor> OpenFolder(const std::string& folder, ListingStyle style,
                                                    NameFilter filter = {});
+  // A cursor over a folder already opened (O_RDONLY | O_DIRECTORY);
+  // nullptr when it cannot be read. With `linkFacts`, links are shown as it
+  // says instead of as what they point to.
+  static std::unique_ptr<ListingCursor> OpenFolder(platform::UniqueFd folder, ListingStyle style, NameFilter filter,
+                                                   LinkFacts linkFacts);
   // A cursor that lists one entry given by its path, shown as `name`.
   static std::unique_ptr<ListingCursor> OneEntry(const std::string& path, std::string name, ListingStyle style);
+  // One entry whose facts are known.
+  static std::unique_ptr<ListingCursor> OneEntry(const struct stat& st, std::string name, ListingStyle style);
 
   // Only the factories can make the state.
   struct State;

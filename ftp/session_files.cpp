@@ -25,7 +25,9 @@ using reply::Line;
 using Lookup = CDirectory::Lookup;
 using Located = CDirectory::Located;
 
+using session_lookup::FindDirectory;
 using session_lookup::FindEntry;
+using session_lookup::FindOwnEntry;
 using session_lookup::Limited;
 using session_lookup::MayWrite;
 using session_lookup::Refusal;
@@ -36,8 +38,7 @@ std::string CFTPSession::CmdCWD(const ParsedCommand& command) {
   if (command.argument.empty()) return Line(reply::kSyntaxMissingOrIncorrect);
   const bool limited = Limited(Account());
   CDirectory& directory = *directory_;
-  const Located target = directory.Locate(command.argument, limited,
-                                [&directory](const std::string& path) { return directory.DirExists(path); });
+  const Located target = FindDirectory(directory, command.argument, limited);
   switch (target.result) {
     case Lookup::Refused:
       return Line(reply::kNoAccess);
@@ -69,8 +70,10 @@ std::string CFTPSession::CmdMKD(const ParsedCommand& command) {
   // An absolute argument names its own path; a relative one is created
   // below the current directory (never taken from the root).
   const std::string target = CDirectory::Normalize(directory_->Candidates(command.argument).front());
-  if (Limited(account) && !directory_->Contains(target, true)) return Line(reply::kNoAccess);
-  if (!directory_->MakeDir(target)) return Line(reply::kFileNotFound);
+  if (Limited(account) && !directory_->BelowDefault(target)) return Line(reply::kNoAccess);
+  if (const int rc = directory_->MakeDirs(target); rc != 0) {
+    return Line(rc == CDirectory::kOutside ? reply::kNoAccess : reply::kFileNotFound);
+  }
   return Line("257 " + reply::Quoted(directory_->ClientPath(target)) + " Directory created.");
 }
 
@@ -80,8 +83,7 @@ std::string CFTPSession::CmdRMD(const ParsedCommand& command) {
   if (command.argument.empty()) return Line(reply::kSyntaxMissing);
   const bool limited = Limited(account);
   CDirectory& directory = *directory_;
-  const Located target = directory.Locate(command.argument, limited,
-                                [&directory](const std::string& path) { return directory.DirExists(path); });
+  const Located target = FindDirectory(directory, command.argument, limited);
   if (target.result == Lookup::Refused) return Line(reply::kNoAccess);
   if (target.result == Lookup::NotFound) return Line(reply::kFileNotFound);
   if (limited && !directory.BelowDefault(target.path)) return Line(reply::kNoAccess);
@@ -101,20 +103,15 @@ std::string CFTPSession::CmdDELE(const ParsedCommand& command) {
   const CFTPUser* account = Account();
   if (!MayWrite(account)) return Line(reply::kNoAccess);
   const bool limited = Limited(account);
-  CFileInfo& file = directory_->pobjFile();
   // A link is deleted as itself, wherever it points.
-  const Located target = directory_->Locate(
-      command.argument, limited,
-      [&file](const std::string& path) {
-        file.SetFullPathName(path);
-        return file.FileExists();
-      },
-      true);
+  struct stat st{};
+  const Located target = FindOwnEntry(*directory_, command.argument, limited, st);
   if (target.result == Lookup::Refused) return Line(reply::kNoAccess);
   if (target.result == Lookup::NotFound) return Line(reply::kFileNotFound);
   if (limited && !directory_->BelowDefault(target.path)) return Line(reply::kNoAccess);
-  file.SetFullPathName(target.path);
-  return Line(file.Delete() != 0 ? reply::kActionOk : reply::kFileError);
+  const int rc = directory_->Unlink(target.path);
+  if (rc == CDirectory::kOutside) return Line(reply::kNoAccess);
+  return Line(rc == 0 ? reply::kActionOk : reply::kFileError);
 }
 
 std::string CFTPSession::CmdRNFR(const ParsedCommand& command) {
@@ -133,27 +130,19 @@ std::string CFTPSession::CmdRNTO(const ParsedCommand& command) {
   if (!MayWrite(account)) return Line(reply::kNoAccess);
   if (command.argument.empty() || from.empty()) return Line(reply::kSyntaxMissing);
   const bool limited = Limited(account);
-  CFileInfo& file = directory_->pobjFile();
-  const Located source = directory_->Locate(
-      from, limited,
-      [&file](const std::string& path) {
-        file.SetFullPathName(path);
-        return file.FileExists();
-      },
-      true);
+  struct stat st{};
+  const Located source = FindOwnEntry(*directory_, from, limited, st);
   if (source.result == Lookup::Refused) return Line(reply::kNoAccess);
   if (source.result == Lookup::NotFound) return Line(reply::kPathNotFound);
   // The new name is taken like MKD's: absolute as given, relative below the
   // current directory.
   const std::string target = directory_->Candidates(command.argument).front();
-  if (limited && (!directory_->BelowDefault(source.path) || !directory_->BelowDefault(target) ||
-                  !directory_->Contains(target, true))) {
+  if (limited && (!directory_->BelowDefault(source.path) || !directory_->BelowDefault(target))) {
     return Line(reply::kNoAccess);
   }
-  file.SetFullPathName(source.path);
-  const bool moved = file.IsDirectory() ? directory_->RenameDir(source.path, target)
-                                        : file.RenameFile(source.path, target);
-  return Line(moved ? reply::kActionOk : reply::kActionFailed);
+  const int rc = directory_->Rename(source.path, target);
+  if (rc == CDirectory::kOutside) return Line(reply::kNoAccess);
+  return Line(rc == 0 ? reply::kActionOk : reply::kActionFailed);
 }
 
 std::string CFTPSession::CmdSIZE(const ParsedCommand& command) {
@@ -189,9 +178,18 @@ std::string CFTPSession::CmdMFMT(const ParsedCommand& command) {
   struct stat st{};
   const Located found = FindEntry(*directory_, name, Limited(account), st);
   if (found.result != Lookup::Found) return Refusal(found.result);
-  const timespec times[2] = {{0, UTIME_OMIT}, {when, 0}};
-  if (::utimensat(AT_FDCWD, found.path.c_str(), times, 0) != 0) return Line(reply::kActionFailed);
-  return Line("213 Modify=" + FactTime(when) + "; " + name);
+  const std::time_t before = st.st_mtime;
+  struct stat stored{};
+  if (directory_->SetModified(found.path, when, &stored) != 0) return Line(reply::kActionFailed);
+  // A file system keeps times to its own precision (two seconds on FAT) and
+  // range: the answer says what it stored, and a time it could not hold at
+  // all is undone and refused.
+  const std::time_t kept = stored.st_mtime;
+  if (kept > when + 2 || kept < when - 2) {
+    directory_->SetModified(found.path, before);
+    return Line(reply::kTimeNotStored);
+  }
+  return Line("213 Modify=" + FactTime(kept) + "; " + name);
 }
 
 // SITE CHMOD <octal mode> <path>: the permission bits only (never set-id
@@ -218,7 +216,7 @@ std::string CFTPSession::CmdSITE(const ParsedCommand& command) {
   if (found.result != Lookup::Found) return Refusal(found.result);
   // The default directory's own entry belongs to the folder above it.
   if (limited && !directory_->BelowDefault(found.path)) return Line(reply::kNoAccess);
-  if (::chmod(found.path.c_str(), mode & 0777) != 0) return Line(reply::kActionFailed);
+  if (directory_->Chmod(found.path, mode & 0777) != 0) return Line(reply::kActionFailed);
   return Line(reply::kChmodDone);
 }
 

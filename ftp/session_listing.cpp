@@ -7,6 +7,8 @@
 #include "ftp/session_lookup.h"
 #include "users/ftp_users.h"
 
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace velto {
@@ -44,6 +46,7 @@ struct CFTPSession::Listed {
   std::string pattern;  // only names that match it
   std::string prefix;   // before each matching name (the folder as given)
   std::string shown;    // the argument without options
+  struct stat st{};     // the single entry's facts
 };
 
 std::string CFTPSession::FindListed(const std::string& argument, Listed& out) {
@@ -60,14 +63,17 @@ std::string CFTPSession::FindListed(const std::string& argument, Listed& out) {
     out.prefix = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
     name = out.prefix;
   }
-  struct stat st{};
+  struct stat& st = out.st;
   if (name.empty()) {
     out.path = directory.CurrentDirectory();
-    if (limited && !directory.Contains(out.path)) return Line(reply::kNoAccess);
+    // The folder is found again below the default directory: it may have
+    // been swapped for a link since the client went there.
+    if (limited && directory.IsDirectory(out.path) == CDirectory::kOutside) return Line(reply::kNoAccess);
   } else {
-    // A dangling link is listed as itself.
-    const auto found = directory.Locate(name, limited, [&st](const std::string& path) {
-      return ::stat(path.c_str(), &st) == 0 || ::lstat(path.c_str(), &st) == 0;
+    // A dangling link is listed as itself; one that leads out is refused.
+    const auto found = directory.Locate(name, limited, [&directory, &st](const std::string& path) {
+      const int rc = directory.Stat(path, st);
+      return rc == -ENOENT ? directory.Stat(path, st, false) : rc;
     });
     if (found.result != Lookup::Found) return Refusal(found.result);
     out.single = !S_ISDIR(st.st_mode);
@@ -85,12 +91,19 @@ std::string CFTPSession::FindListed(const std::string& argument, Listed& out) {
 }
 
 std::unique_ptr<ListingCursor> CFTPSession::OpenListed(const Listed& listed, ListingStyle style) {
-  if (listed.single) return ListingCursor::OneEntry(listed.path, listed.shown, std::move(style));
-  if (listed.pattern.empty()) return ListingCursor::OpenFolder(listed.path, std::move(style));
-  style.prefix = listed.prefix;
-  return ListingCursor::OpenFolder(listed.path, std::move(style), [pattern = listed.pattern](std::string_view name) {
-    return MatchesPattern(pattern, name);
-  });
+  if (listed.single) return ListingCursor::OneEntry(listed.st, listed.shown, std::move(style));
+  platform::UniqueFd folder(directory_->Open(listed.path, O_RDONLY | O_DIRECTORY | O_NONBLOCK));
+  if (!folder) return nullptr;
+  ListingCursor::NameFilter filter;
+  if (!listed.pattern.empty()) {
+    style.prefix = listed.prefix;
+    filter = [pattern = listed.pattern](std::string_view name) { return MatchesPattern(pattern, name); };
+  }
+  // A confined session's links are shown as what they lead to only while
+  // that lies inside; one that leads out shows its own facts.
+  ListingCursor::LinkFacts linkFacts;
+  if (directory_->Confined) linkFacts = directory_->LinkFactsIn(listed.path);
+  return ListingCursor::OpenFolder(std::move(folder), std::move(style), std::move(filter), std::move(linkFacts));
 }
 
 FactOptions CFTPSession::Facts() const {
@@ -147,8 +160,8 @@ std::string CFTPSession::CmdMLST(const ParsedCommand& command) {
     const auto found = FindEntry(*directory_, command.argument, Limited(account), st);
     if (found.result != Lookup::Found) return Refusal(found.result);
     path = found.path;
-  } else if (::stat(path.c_str(), &st) != 0) {
-    return Line(reply::kFileNotFound);
+  } else if (const int rc = directory_->Stat(path, st); rc != 0) {
+    return Line(rc == CDirectory::kOutside ? reply::kNoAccess : reply::kFileNotFound);
   }
   const std::string shown = directory_->ClientPath(path);
   return Line("250-Listing " + shown) + " " + FactsLine(st, Facts(), shown) + Line("250 End.");

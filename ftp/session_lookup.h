@@ -17,11 +17,24 @@ namespace velto::session_lookup {
 inline bool Limited(const CFTPUser* account) { return account == nullptr || account->LimitToDefaultDirectory; }
 inline bool MayWrite(const CFTPUser* account) { return account != nullptr && account->WriteAccess; }
 
-// The existing entry an argument names, links followed (the confinement
-// check has seen where they lead); `st` describes it when found.
+// The existing entry an argument names, links followed (a confined
+// session's only while they stay inside); `st` describes it when found.
 inline CDirectory::Located FindEntry(const CDirectory& directory, const std::string& argument, bool limited,
                                      struct stat& st) {
-  return directory.Locate(argument, limited, [&st](const std::string& path) { return ::stat(path.c_str(), &st) == 0; });
+  return directory.Locate(argument, limited,
+                          [&directory, &st](const std::string& path) { return directory.Stat(path, st); });
+}
+
+// The entry itself, a link not followed (what is removed or renamed).
+inline CDirectory::Located FindOwnEntry(const CDirectory& directory, const std::string& argument, bool limited,
+                                        struct stat& st) {
+  return directory.Locate(argument, limited,
+                          [&directory, &st](const std::string& path) { return directory.Stat(path, st, false); });
+}
+
+inline CDirectory::Located FindDirectory(const CDirectory& directory, const std::string& argument, bool limited) {
+  return directory.Locate(argument, limited,
+                          [&directory](const std::string& path) { return directory.IsDirectory(path); });
 }
 
 inline std::string Refusal(CDirectory::Lookup result) {

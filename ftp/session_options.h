@@ -23,6 +23,10 @@ struct SessionOptions {
   std::int32_t BanTime = 600000;           // ms: the window those failures fall in, and the ban
   std::int32_t LogonTimeout = 60000;       // ms a connection may stay without log-on; 0 = off
   std::int32_t MaxConnectionsPerIP = 0;    // control connections per client address; 0 = off
+
+  // A new upload is written under a temporary name and takes its name only
+  // once complete, so a failed one leaves the old file as it was.
+  bool AtomicUploads = false;
 };
 
 }  // namespace velto

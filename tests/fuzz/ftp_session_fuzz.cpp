@@ -119,6 +119,16 @@ bool Allowed(const char* what, const char* path, bool write, bool entry, bool lo
   return false;
 }
 
+// The path an *at call names: its folder's descriptor resolved through
+// /proc, then the name.
+std::string AtPath(int dir, const char* path) {
+  if (dir == AT_FDCWD || path[0] == '/') return path;
+  char folder[PATH_MAX];
+  const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(dir)).c_str(), folder, sizeof folder - 1);
+  if (n <= 0) return path;
+  return std::string(folder, static_cast<std::size_t>(n)) + "/" + path;
+}
+
 template <class F>
 F Real(const char* name) {
   return reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
@@ -183,12 +193,32 @@ int rename(const char* from, const char* to) {
 
 int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned int flags) {
   static const auto real = Real<int (*)(int, const char*, int, const char*, unsigned int)>("renameat2");
-  if (TheGuard().active && (fromDir != AT_FDCWD || toDir != AT_FDCWD)) {
-    errno = EACCES;
+  if (!Allowed("rename from", AtPath(fromDir, from).c_str(), true, true) ||
+      !Allowed("rename to", AtPath(toDir, to).c_str(), true, true)) {
     return -1;
   }
-  if (!Allowed("rename from", from, true, true) || !Allowed("rename to", to, true, true)) return -1;
   return real(fromDir, from, toDir, to, flags);
+}
+
+int renameat(int fromDir, const char* from, int toDir, const char* to) {
+  static const auto real = Real<int (*)(int, const char*, int, const char*)>("renameat");
+  if (!Allowed("rename from", AtPath(fromDir, from).c_str(), true, true) ||
+      !Allowed("rename to", AtPath(toDir, to).c_str(), true, true)) {
+    return -1;
+  }
+  return real(fromDir, from, toDir, to);
+}
+
+int mkdirat(int dir, const char* path, mode_t mode) {
+  static const auto real = Real<int (*)(int, const char*, mode_t)>("mkdirat");
+  if (!Allowed("mkdir", AtPath(dir, path).c_str(), true, true)) return -1;
+  return real(dir, path, mode);
+}
+
+int unlinkat(int dir, const char* path, int flags) {
+  static const auto real = Real<int (*)(int, const char*, int)>("unlinkat");
+  if (!Allowed("unlink", AtPath(dir, path).c_str(), true, true)) return -1;
+  return real(dir, path, flags);
 }
 
 }  // extern "C"
@@ -411,7 +441,7 @@ class Host final : public velto::ISessionHost {
     w_.connected = false;
     w_.sendsInFlight = 0;
   }
-  std::int64_t DataBytesSent() const override { return w_.bytesSent; }
+  std::int64_t DataBytesTaken() const override { return w_.bytesSent; }
   TimerId StartTimer(std::uint32_t milliseconds, std::function<void()> callback) override {
     w_.timers[++w_.nextTimer] = {w_.now + milliseconds, std::move(callback)};
     return w_.nextTimer;
