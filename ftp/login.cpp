@@ -107,6 +107,9 @@ std::string CFTPSession::CompleteLogOn(bool waited) {
   // The view is fixed for the session: paths shown do not change meaning
   // under the client's feet.
   directory_->VirtualRoot = account->UseVirtualPaths && account->LimitToDefaultDirectory;
+  // A limited account reaches the file system only below its home, opened
+  // as it was set: the kernel keeps it there.
+  directory_->Confined = account->LimitToDefaultDirectory;
   SetLoggedOn(true);
   StopTimer(logonTimer_);
   return Line("230 " + Options().BannerWelcome);
