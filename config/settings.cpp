@@ -37,6 +37,7 @@ constexpr std::array<SettingInfo, kSettingCount> kSettings = {{
     {Setting::BanTime, kSectionFTPSettings, "BanTime", Int32, "600000"},
     {Setting::LogonTimeout, kSectionFTPSettings, "LogonTimeout", Int32, "60000"},
     {Setting::MaxConnectionsPerIP, kSectionFTPSettings, "MaxConnectionsPerIP", Int32, "0"},
+    {Setting::AtomicUploads, kSectionFTPSettings, "AtomicUploads", Bool, "False"},
     {Setting::HashPasswords, kSectionFTPSettings, "HashPasswords", Bool, "False"},
 }};
 

@@ -41,6 +41,9 @@ enum class Setting {
   BanTime,
   LogonTimeout,
   MaxConnectionsPerIP,
+  // Uploads written under a temporary name and renamed over the target
+  // once complete.
+  AtomicUploads,
   // New passwords kept as one-way hashes in Velto.usr.
   HashPasswords,
 };

@@ -16,6 +16,7 @@
 #include "ftp/listing.h"
 #include "ftp/logon_guard.h"
 #include "ftp/session_host.h"
+#include "ftp/upload_target.h"
 #include "platform/fd.h"
 
 #include <chrono>
@@ -229,7 +230,7 @@ class CFTPSession {
     std::int64_t offset = 0;   // RETR: first byte; STOR: restart position
     std::int64_t length = 0;   // RETR: bytes to send
     std::unique_ptr<ListingCursor> listing;  // LIST/NLST/MLSD
-    bool checkedNow = false;   // STOR: starts in the command that checked its path
+    CUploadTarget target;      // STOU: the name taken for it
   };
   enum class DataMode { None, Passive, Active };
 
@@ -284,6 +285,7 @@ class CFTPSession {
   Transfer active_;                    // running on the data connection
   ISessionHost::TimerId waitTimer_ = 0;
   platform::UniqueFd storFile_;
+  CUploadTarget storTarget_;  // what becomes of the file when the upload ends
   std::string storFilePath_;
   std::int64_t storOffset_ = 0;
   std::string storBuffer_;  // received upload bytes not yet written

@@ -37,6 +37,7 @@ inline constexpr const char* kLogonTimeout = "421 Log-on time-out.";
 inline constexpr const char* kBanned = "421 Too many failed log-ons from your address; try again later.";
 inline constexpr const char* kTooManyFromAddress = "421 Too many connections from your address.";
 inline constexpr const char* kTransferRunning = "425 A transfer is already running.";
+inline constexpr const char* kTimeNotStored = "501 The file system cannot hold that time.";
 inline constexpr const char* kNotRegularFile = "550 Requested file action not taken---not a regular file.";
 inline constexpr const char* kBadRestart = "554 Requested action not taken: invalid REST parameter.";
 inline constexpr const char* kNoStorageNeeded = "202 Command not implemented, superfluous at this site.";

@@ -56,6 +56,7 @@ LiveSettings::LiveSettings(MGlobal& globals) : g_(globals) {
   BindInt32(Setting::BanTime, [sessions]() -> std::int32_t& { return sessions().BanTime; });
   BindInt32(Setting::LogonTimeout, [sessions]() -> std::int32_t& { return sessions().LogonTimeout; });
   BindInt32(Setting::MaxConnectionsPerIP, [sessions]() -> std::int32_t& { return sessions().MaxConnectionsPerIP; });
+  BindBool(Setting::AtomicUploads, [sessions]() -> bool& { return sessions().AtomicUploads; });
 }
 
 void LiveSettings::BindBool(Setting setting, std::function<bool&()> target) {
