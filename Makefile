@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 
 # Debian packages the project needs to build, test and run.
 DEPS := build-essential cmake pkg-config libgtest-dev libgmock-dev libpam0g-dev \
-        python3 curl lftp wget procps strace \
+        python3 curl lftp tnftp wget procps strace \
         qt6-base-dev libqt6svg6 libgl-dev xvfb trayer xdotool imagemagick
 
 # What the fuzzers add: clang and its runtime, which holds libFuzzer.

@@ -151,9 +151,9 @@ double CFTPSession::IdleMilliseconds() const {
 }
 
 void CFTPSession::NoteDataTraffic() {
-  const std::int64_t sent = host_->DataBytesSent();
-  if (sent != dataBytesSeen_) {
-    dataBytesSeen_ = sent;
+  const std::int64_t taken = host_->DataBytesTaken();
+  if (taken != dataBytesSeen_) {
+    dataBytesSeen_ = taken;
     lastAccess_ = std::chrono::steady_clock::now();
   }
 }

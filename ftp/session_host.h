@@ -51,9 +51,12 @@ class ISessionHost {
   virtual bool SendData(std::string bytes) = 0;
   // Ends the data connection; what was queued is delivered first.
   virtual void CloseData() = 0;
-  // Bytes the data connections have sent so far (any count that grows
-  // with traffic; the idle check only compares it).
-  virtual std::int64_t DataBytesSent() const = 0;
+  // Bytes of the data connections the client has taken so far: what it
+  // has acknowledged of a download (not merely what the system took from
+  // the session, which a large send buffer holds for long) and what it has
+  // sent of an upload. Any count that moves with traffic; the idle check
+  // only compares it.
+  virtual std::int64_t DataBytesTaken() const = 0;
 
   // ---- timers ----
   // Runs `callback` once after `milliseconds` on the event loop; 0 when no

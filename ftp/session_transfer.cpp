@@ -56,28 +56,16 @@ bool PortField(std::string_view text, int& value) {
   return value <= 255;
 }
 
-// REST's number: an optional sign, digits, an optional fraction (rounded to
-// the nearest, halves to even).
-bool RestValue(std::string_view text, double& value) {
+// REST's number: a whole byte offset, decimal digits with an optional sign
+// (a negative one is refused by the caller). A fraction or an exponent is
+// no offset: a client that sends one gets 501, not a rounded restart.
+bool RestValue(std::string_view text, std::int64_t& value) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  if (text.empty() || text.size() > 40) return false;
-  std::size_t i = 0;
-  if (text[0] == '+' || text[0] == '-') i = 1;
-  bool digits = false;
-  bool point = false;
-  for (; i < text.size(); ++i) {
-    if (text[i] >= '0' && text[i] <= '9') {
-      digits = true;
-    } else if (text[i] == '.' && !point) {
-      point = true;
-    } else {
-      return false;
-    }
-  }
-  if (!digits) return false;
-  value = std::nearbyint(std::stod(std::string(text)));
-  return true;
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty() || text.front() == '+') return false;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end == text.data() + text.size();
 }
 
 // Whether `path` names a file to send (a directory does not): opened without
@@ -225,11 +213,12 @@ std::string CFTPSession::CmdTYPE(const ParsedCommand& command) {
 }
 
 std::string CFTPSession::CmdREST(const ParsedCommand& command) {
-  double value = 0;
-  if (command.argument.empty() || !RestValue(command.argument, value) || value < 0 || value > 9.0e18) {
+  std::int64_t value = 0;
+  if (command.argument.empty() || !RestValue(command.argument, value) || value < 0 ||
+      value > 9'000'000'000'000'000'000) {
     return Line(reply::kSyntaxMissing);
   }
-  FilePos = static_cast<std::int64_t>(value);
+  FilePos = value;
   return Line("350 Restarting transfer at " + command.argument + ".");
 }
 
@@ -321,6 +310,9 @@ bool CFTPSession::LocateUpload(const std::string& argument, bool limited, std::s
 }
 
 std::string CFTPSession::CmdABOR(const ParsedCommand&) {
+  // A transfer whose 150 went out is answered first (426), then ABOR
+  // itself: clients read one final reply per command and wait for both.
+  const bool running = TransferBusy();
   CancelWait();
   pending_ = Transfer{};
   if (active_.kind == Transfer::Kind::Stor) {
@@ -332,6 +324,7 @@ std::string CFTPSession::CmdABOR(const ParsedCommand&) {
   }
   active_ = Transfer{};
   CloseDataConnection();
+  if (running) SendReply(reply::kAbortedByPeer);
   return Line(reply::kAborted);
 }
 

@@ -379,6 +379,11 @@ class CPortwell {
   // read yet (one system call; 0 when unknown). With a receive low-water
   // mark set they can wait there while the peer trickles.
   virtual std::int64_t ReceivedBytesWaiting(const std::string& SocketHandle) const = 0;
+  // Bytes handed to the system on a stream socket that the peer has not
+  // acknowledged yet, sent or not (one system call; 0 when unknown). With a
+  // large send buffer a slow reader takes bytes long before the system asks
+  // for more: this count falls as it does.
+  virtual std::int64_t SentBytesWaiting(const std::string& SocketHandle) const = 0;
   // Single fields of the snapshot, without taking a whole one.
   virtual std::int64_t QueSendBytes(const std::string& SocketHandle) const = 0;
   virtual std::int32_t QueReceiveCount(const std::string& SocketHandle) const = 0;

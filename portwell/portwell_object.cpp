@@ -5,6 +5,7 @@
 #include "platform/winsock_errors.h"
 
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 
@@ -417,6 +418,13 @@ std::int64_t CPortwellObject::ReceivedBytesWaiting(const std::string& SocketHand
   CWinsock& socket = Socket(SocketHandle);
   int waiting = 0;
   if (socket.Fd() < 0 || socket.Protocol() != PWL_TCPIP || ::ioctl(socket.Fd(), FIONREAD, &waiting) != 0) return 0;
+  return waiting;
+}
+
+std::int64_t CPortwellObject::SentBytesWaiting(const std::string& SocketHandle) const {
+  CWinsock& socket = Socket(SocketHandle);
+  int waiting = 0;
+  if (socket.Fd() < 0 || socket.Protocol() != PWL_TCPIP || ::ioctl(socket.Fd(), SIOCOUTQ, &waiting) != 0) return 0;
   return waiting;
 }
 

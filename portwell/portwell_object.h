@@ -80,6 +80,7 @@ class CPortwellObject final : public CPortwell {
   std::int32_t SetSockOptionValue(const std::string& SocketHandle, PWL_SOCK_OPTION SockOption,
                                   std::int32_t Value) override;
   std::int64_t ReceivedBytesWaiting(const std::string& SocketHandle) const override;
+  std::int64_t SentBytesWaiting(const std::string& SocketHandle) const override;
   std::int64_t QueSendBytes(const std::string& SocketHandle) const override;
   std::int32_t QueReceiveCount(const std::string& SocketHandle) const override;
 

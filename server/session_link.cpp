@@ -95,6 +95,17 @@ PortwellSessionHost::~PortwellSessionHost() {
 // ---- the control connection ------------------------------------------------------
 
 void PortwellSessionHost::Send(std::string_view text) {
+  // The control connection speaks Telnet: a byte 255 in a reply (a name in
+  // a 257, a STAT line) goes out doubled, or the client reads a command.
+  std::string doubled;
+  if (text.find('\xff') != std::string_view::npos) {
+    doubled.reserve(text.size() + 16);
+    for (const char c : text) {
+      doubled.push_back(c);
+      if (c == '\xff') doubled.push_back(c);
+    }
+    text = doubled;
+  }
   if (context_.batchDepth > 0) {
     if (heldReplies_.empty()) context_.batched.push_back(this);
     heldReplies_.append(text);
@@ -318,12 +329,17 @@ void PortwellSessionHost::EmptySendQue(std::int32_t handle, const std::string& i
   if (session_ != nullptr) session_->OnDataSent();
 }
 
-std::int64_t PortwellSessionHost::DataBytesSent() const {
+std::int64_t PortwellSessionHost::DataBytesTaken() const {
   const auto info = data_ != 0 ? Info(context_.portwell, Key(data_)) : std::nullopt;
   std::int64_t count = sentTotal_ + (info ? info->BytesSent : 0);
+  if (!info) return count;
+  // A slow reader takes from the system's send buffer long before the
+  // system asks the component for more: what it has not acknowledged yet
+  // is not taken, so the count moves as the client reads.
+  count -= context_.portwell.SentBytesWaiting(Key(data_));
   // A trickling upload below the low-water mark moves without being read:
   // what waits in the system counts as traffic too.
-  if (info && lowWaterSet_) count += context_.portwell.ReceivedBytesWaiting(Key(data_));
+  if (lowWaterSet_) count += context_.portwell.ReceivedBytesWaiting(Key(data_));
   return count;
 }
 

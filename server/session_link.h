@@ -107,7 +107,7 @@ class PortwellSessionHost final : public ISessionHost {
   bool SendFile(platform::UniqueFd file, std::int64_t offset, std::int64_t length) override;
   bool SendData(std::string bytes) override;
   void CloseData() override;
-  std::int64_t DataBytesSent() const override;
+  std::int64_t DataBytesTaken() const override;
   TimerId StartTimer(std::uint32_t milliseconds, std::function<void()> callback) override;
   void StopTimer(TimerId id) override;
 

@@ -1,6 +1,6 @@
 """Data: uploads that fail or are cut keep what they must, links and special
-files are not followed out of reach, received bytes survive a shutdown, and a
-large folder lists completely."""
+files are not followed out of reach, received bytes survive a shutdown, a
+large folder lists completely, and a slow, steady download is not idle."""
 
 import ftplib
 import os
@@ -142,6 +142,32 @@ class LargeListingTest(DataCase):
         ftp.retrlines("LIST", lines.append)
         self.assertEqual(sorted(line.rsplit(" ", 1)[1] for line in lines), names)
         self.assertEqual(sorted(ftp.nlst()), names)
+
+
+class SlowReaderTest(VeltoTestCase):
+    def test_a_steady_slow_reader_outlasts_the_idle_time_out(self):
+        # The server's send buffer holds far more than the client takes in
+        # the time-out, so the system asks for no new bytes meanwhile: what
+        # counts is that the client keeps taking them.
+        home = self.temp_dir()
+        (home / "big").write_bytes(os.urandom(1 << 20) * 8)
+        server = self.server(users=[dict(ALICE, DefaultDirectory=f"{home}/")],
+                             settings={"FTP Settings": {"Timeout": "1000"}})
+        client = self.track(server.logged_on_client("alice", "secret"))
+        data = socket.socket()
+        self.addCleanup(data.close)
+        data.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        data.settimeout(10)
+        data.connect(("127.0.0.1", pasv_port(client.cmd("PASV"))))
+        self.assertEqual(client.cmd("RETR big"), "150 Opening data connection.\r\n")
+        # About 40 KB/s for three and a half time-outs.
+        for _ in range(35):
+            self.assertTrue(data.recv(4096))
+            time.sleep(0.1)
+        self.assertTrue(client.silent(), "the slow reader was cut")
+        client.send("ABOR\r\n")
+        self.assertEqual(client.reply(), "426 Connection closed; transfer aborted.\r\n")
+        self.assertEqual(client.reply(), "226 File transfer aborted.\r\n")
 
 
 if __name__ == "__main__":

@@ -8,7 +8,10 @@ import ftplib
 import hashlib
 import io
 import os
+import pty
+import select
 import shutil
+import signal
 import socket
 import subprocess
 import threading
@@ -296,6 +299,19 @@ class DataConnectionRulesTest(TransferCase):
             self.assertEqual(client.cmd("TYPE " + arg), "504 That command is not implemented.\r\n")
         self.assertEqual(client.cmd("ABOR"), "226 File transfer aborted.\r\n")
 
+    def test_a_byte_255_in_a_reply_is_doubled(self):
+        # The client doubles it in its command, as Telnet wants; the server
+        # in its replies, the 257 of MKD and the lines of STAT alike.
+        client = self.raw()
+        reply = client.cmd("MKD \xff\xffdir")
+        self.assertTrue(reply.startswith("257 "), reply)
+        self.assertIn('/\xff\xffdir"', reply)
+        self.assertEqual(reply.count("\xff"), 2, reply)
+        self.assertTrue(os.path.isdir(os.path.join(self.home.encode(), b"\xffdir")))
+        listing = client.cmd("STAT .")
+        self.assertIn("\xff\xffdir\r\n", listing)
+        self.assertEqual(listing.count("\xff"), 2, listing)
+
     def test_unanswered_active_connect_does_not_freeze_the_server(self):
         # A listener whose queue is full leaves connection attempts unanswered.
         blocker = socket.socket()
@@ -371,7 +387,8 @@ class InterruptionTest(TransferCase):
         f.voidcmd("TYPE I")
         conn = f.transfercmd("RETR big")
         conn.recv(65536)
-        self.assertEqual(f.abort(), "226 File transfer aborted.")
+        self.assertEqual(f.abort(), "426 Connection closed; transfer aborted.")
+        self.assertEqual(f.voidresp(), "226 File transfer aborted.")
         conn.close()
         self.assertEqual(f.sendcmd("NOOP"), "200 OK")
 
@@ -383,6 +400,7 @@ class InterruptionTest(TransferCase):
         client.send(b"\xff\xf4")
         client.sock.send(b"\xff", socket.MSG_OOB)
         client.send(b"\xf2ABOR\r\n")
+        self.assertEqual(client.reply(), "426 Connection closed; transfer aborted.\r\n")
         self.assertEqual(client.reply(), "226 File transfer aborted.\r\n")
         self.assertEqual(client.cmd("NOOP"), "200 OK\r\n")
 
@@ -491,6 +509,53 @@ class LftpTest(TransferCase):
             self.assertEqual(self.read("local-copy"), data)
             self.assertEqual(self.read("l2.bin"), data)
             self.assertIn(b"l.bin", r.stdout)
+
+
+@unittest.skipUnless(shutil.which("tnftp"), "tnftp is not installed")
+class TnftpAbortTest(TransferCase):
+    """tnftp on a terminal: Ctrl-C during a download sends the Telnet synch
+    and ABOR, then reads the download's reply and ABOR's."""
+
+    def expect(self, fd, text, seconds=20):
+        deadline = time.monotonic() + seconds
+        while text not in self.screen:
+            remaining = deadline - time.monotonic()
+            if remaining <= 0 or not select.select([fd], [], [], remaining)[0]:
+                self.fail(f"tnftp did not show {text!r}; the screen:\n{self.screen[-2000:]}")
+            try:
+                self.screen += os.read(fd, 65536).decode("latin-1")
+            except OSError:
+                self.fail(f"tnftp ended before {text!r}; the screen:\n{self.screen[-2000:]}")
+        at = self.screen.index(text) + len(text)
+        seen, self.screen = self.screen[:at], self.screen[at:]
+        return seen
+
+    def test_ctrl_c_during_a_slow_download(self):
+        self.write("big", os.urandom(1 << 20) * 64)
+        pid, fd = pty.fork()
+        if pid == 0:
+            try:
+                os.execvp("tnftp", ["tnftp", "-n", "-p", "127.0.0.1", str(self.srv.port)])
+            finally:
+                os._exit(127)
+        self.addCleanup(os.close, fd)
+        self.addCleanup(lambda: os.waitpid(pid, 0))
+        self.addCleanup(lambda: os.kill(pid, signal.SIGKILL))
+        self.screen = ""
+        self.expect(fd, "ftp> ")
+        os.write(fd, b"user alice secret\n")
+        self.expect(fd, "230 ")
+        self.expect(fd, "ftp> ")
+        # A slow reader: the download runs until it is interrupted.
+        os.write(fd, b"binary\nrate get 65536\nget big /dev/null\n")
+        self.expect(fd, "150 ")
+        os.write(fd, b"\x03")
+        self.assertIn("426 ", self.expect(fd, "226 File transfer aborted."))
+        self.expect(fd, "ftp> ")
+        os.write(fd, b"pwd\n")
+        self.expect(fd, "Remote directory: ")
+        os.write(fd, b"quit\n")
+        self.expect(fd, "221 ")
 
 
 if __name__ == "__main__":

@@ -74,7 +74,7 @@ class FakeHost final : public ISessionHost {
     return true;
   }
   void CloseData() override { log += "close-data\n"; }
-  std::int64_t DataBytesSent() const override { return bytesSent; }
+  std::int64_t DataBytesTaken() const override { return bytesSent; }
   TimerId StartTimer(std::uint32_t ms, std::function<void()> callback) override {
     timers[++nextTimer] = {ms, std::move(callback)};
     return nextTimer;

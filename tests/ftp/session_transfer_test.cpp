@@ -17,6 +17,8 @@ const std::string k150 = "150 Opening data connection.\r\n";
 const std::string k226 = "226 Transfer completed.\r\n";
 const std::string k425 = "425 Can't open data connection.\r\n";
 const std::string kNotFound = "550 Requested file action not taken.  File not found.\r\n";
+const std::string k426 = "426 Connection closed; transfer aborted.\r\n";
+const std::string kAborted = "226 File transfer aborted.\r\n";
 
 class SessionTransferTest : public test::SessionFixture {
  protected:
@@ -56,7 +58,15 @@ TEST_F(SessionTransferTest, RestartAndItsLimits) {
   EXPECT_EQ(host->TakeReplies(), k226);
   EXPECT_EQ(Say("REST 12"), "350 Restarting transfer at 12.\r\n");
   EXPECT_EQ(Say("RETR hello.txt"), "554 Requested action not taken: invalid REST parameter.\r\n");
-  EXPECT_EQ(Say("REST -1"), "501 Syntax error--missing parameters or arguments.\r\n");
+  for (const char* offset : {"-1", "1.5", "2e3", "7x"}) {
+    EXPECT_EQ(Say(std::string("REST ") + offset), "501 Syntax error--missing parameters or arguments.\r\n") << offset;
+  }
+  // The next download starts at 0: a refused REST leaves no position.
+  Say("PASV");
+  session->OnDataConnected();
+  host->dataOut.clear();
+  EXPECT_EQ(Say("RETR hello.txt"), k150);
+  EXPECT_EQ(host->dataOut, "hello world");
 }
 
 TEST_F(SessionTransferTest, PortGoesOnlyToTheClientAboveThePrivilegedPorts) {
@@ -115,7 +125,7 @@ TEST_F(SessionTransferTest, AbortKeepsWhatArrivedAndTheSessionEndWritesItToo) {
   Say("STOR a.txt");
   session->OnDataConnected();
   session->OnDataReceived("abc");
-  EXPECT_EQ(Say("ABOR"), "226 File transfer aborted.\r\n");
+  EXPECT_EQ(Say("ABOR"), k426 + kAborted);
   EXPECT_EQ(ReadAll(Bob("a.txt")), "abc");
   Say("PASV");
   Say("STOR b.txt");
@@ -123,6 +133,30 @@ TEST_F(SessionTransferTest, AbortKeepsWhatArrivedAndTheSessionEndWritesItToo) {
   session->OnDataReceived("def");
   session.reset();
   EXPECT_EQ(ReadAll(Bob("b.txt")), "def");
+}
+
+// Clients read the transfer's final reply, then ABOR's: one 426 and one 226
+// while a transfer was promised, ABOR's 226 alone otherwise.
+TEST_F(SessionTransferTest, AbortAnswersARunningTransferBeforeItself) {
+  EXPECT_EQ(Say("ABOR"), kAborted);
+  Say("PASV");
+  EXPECT_EQ(Say("RETR hello.txt"), k150);  // waiting for its connection
+  EXPECT_EQ(Say("ABOR"), k426 + kAborted);
+  EXPECT_FALSE(host->FireNextTimer());
+
+  Say("PASV");
+  session->OnDataConnected();
+  EXPECT_EQ(Say("RETR hello.txt"), k150);  // sending
+  EXPECT_EQ(Say("ABOR"), k426 + kAborted);
+  session->OnDataSent();
+  EXPECT_EQ(host->TakeReplies(), "");
+
+  Say("PASV");
+  session->OnDataConnected();
+  Say("RETR hello.txt");
+  session->OnDataSent();
+  EXPECT_EQ(host->TakeReplies(), k226);
+  EXPECT_EQ(Say("ABOR"), kAborted);
 }
 
 TEST_F(SessionTransferTest, OnlyRegularFilesAreSentOrWritten) {
