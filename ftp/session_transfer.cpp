@@ -71,18 +71,26 @@ bool RestValue(std::string_view text, std::int64_t& value) {
 // Whether `path` names a file to send (a directory does not): opened without
 // ever blocking (a FIFO would) and kept when it is a regular file. One that
 // cannot be opened but exists counts as found, with nothing opened.
-bool OpenToSend(const std::string& path, platform::UniqueFd& file, std::int64_t& size, bool& notRegular) {
+// 0 when found, else -errno (CDirectory::kOutside for a path that leads
+// out of a confined tree).
+int OpenToSend(const CDirectory& directory, const std::string& path, platform::UniqueFd& file, std::int64_t& size,
+               bool& notRegular) {
   struct stat st{};
-  platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (!fd) return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-  if (::fstat(fd.get(), &st) != 0) return true;
-  if (S_ISDIR(st.st_mode)) return false;
+  const int opened = directory.Open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  if (opened < 0) {
+    if (opened == CDirectory::kOutside || opened == -ENOENT) return opened;
+    const int rc = directory.Stat(path, st);
+    return rc != 0 ? rc : S_ISDIR(st.st_mode) ? -EISDIR : 0;
+  }
+  platform::UniqueFd fd(opened);
+  if (::fstat(fd.get(), &st) != 0) return 0;
+  if (S_ISDIR(st.st_mode)) return -EISDIR;
   notRegular = !S_ISREG(st.st_mode);
   if (!notRegular) {
     size = st.st_size;
     file = std::move(fd);
   }
-  return true;
+  return 0;
 }
 
 bool ValidFileName(const std::string& name) {
@@ -232,7 +240,7 @@ std::string CFTPSession::CmdRETR(const ParsedCommand& command) {
   Transfer t;
   std::int64_t size = 0;
   bool notRegular = false;
-  const auto opened = [&](const std::string& path) { return OpenToSend(path, t.file, size, notRegular); };
+  const auto opened = [&](const std::string& path) { return OpenToSend(*directory_, path, t.file, size, notRegular); };
   const auto found = directory_->Locate(command.argument, account->LimitToDefaultDirectory, opened);
   if (found.result == CDirectory::Lookup::Refused) return Line(reply::kNoAccess);
   if (found.result == CDirectory::Lookup::NotFound) return Line(reply::kFileNotFound);
@@ -262,7 +270,7 @@ std::string CFTPSession::Upload(const ParsedCommand& command, bool append) {
   const std::int64_t restart = append ? 0 : FilePos;
   FilePos = 0;
   struct stat st{};
-  if (::lstat(path.c_str(), &st) == 0) {
+  if (directory_->Stat(path, st, false) == 0) {
     if (S_ISDIR(st.st_mode)) return Line(reply::kCannotDelete);
     // Only a regular file is written: never a FIFO, a device, a socket, or
     // whatever a link points at.
@@ -285,13 +293,15 @@ std::string CFTPSession::CmdSTOU(const ParsedCommand& command) {
   std::string path;
   if (!LocateUpload(wanted, account->LimitToDefaultDirectory, path)) return Line(reply::kNoAccess);
   FilePos = 0;
-  std::string suffix;
-  struct stat st{};
-  for (int n = 1; ::lstat((path + suffix).c_str(), &st) == 0; ++n) {
-    if (n > 999) return Line(reply::kLocalError);
-    suffix = "." + std::to_string(n);
-  }
+  // The name is taken now (created, never replacing anything), so two
+  // sessions storing at once can never be handed the same one; it is
+  // given back should the upload never begin.
   Transfer t;
+  std::string suffix;
+  const int fd = t.target.CreateUnique(*directory_, path, suffix);
+  if (fd == CDirectory::kOutside) return Line(reply::kNoAccess);
+  if (fd < 0) return Line(reply::kLocalError);
+  t.file = platform::UniqueFd(fd);
   t.kind = Transfer::Kind::Stor;
   t.path = path + suffix;
   t.write = Transfer::Write::Unique;
@@ -303,7 +313,8 @@ std::string CFTPSession::CmdSTOU(const ParsedCommand& command) {
 bool CFTPSession::LocateUpload(const std::string& argument, bool limited, std::string& path) const {
   const auto found = directory_->Locate(argument, limited, [this](const std::string& candidate) {
     const auto slash = candidate.rfind('/');
-    return directory_->DirExists(candidate.substr(0, slash + 1)) && ValidFileName(candidate.substr(slash + 1));
+    if (!ValidFileName(candidate.substr(slash + 1))) return -EINVAL;
+    return directory_->IsDirectory(candidate.substr(0, slash + 1));
   });
   path = found.path;
   return found.result == CDirectory::Lookup::Found;
@@ -316,9 +327,11 @@ std::string CFTPSession::CmdABOR(const ParsedCommand&) {
   CancelWait();
   pending_ = Transfer{};
   if (active_.kind == Transfer::Kind::Stor) {
-    // What arrived is kept.
+    // What arrived is kept (an atomic upload's is dropped: the old file
+    // stays as it was).
     FlushUpload();
     storFile_.reset();
+    storTarget_.Abandon();
     storFilePath_.clear();
     WaitingForSTORFile = false;
   }
@@ -356,7 +369,6 @@ std::string CFTPSession::BeginTransfer(Transfer transfer, std::string_view preli
     return {};
   }
   if (dataConnected_) {
-    pending_.checkedNow = true;
     StartTransfer();
     return {};
   }
@@ -499,49 +511,56 @@ void CFTPSession::OnDataClosed(bool error) {
 bool CFTPSession::OpenUploadTarget() {
   const std::string& path = active_.path;
   const std::int64_t restart = active_.offset;
-  // The folders on the way were checked when STOR was accepted, but the
-  // commands since may have renamed a link that leaves the tree into their
-  // place: a confined account's target is checked again as it is written
-  // (unless no command has run since).
-  const CFTPUser* account = Account();
-  if (!active_.checkedNow && session_lookup::Limited(account) &&
-      !directory_->Contains(path, true)) {
-    SendReply(reply::kNoAccess);
-    return false;
-  }
-  struct stat st{};
-  const bool exists = ::lstat(path.c_str(), &st) == 0;
-  if (exists && !S_ISREG(st.st_mode)) {
-    SendReply(S_ISDIR(st.st_mode) ? reply::kCannotDelete : reply::kNotRegularFile);
-    return false;
-  }
-  constexpr int kFlags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+  // The folders on the way were checked when STOR was accepted, and the
+  // commands since may have swapped one for a link that leaves the tree: the
+  // file is reached through its folder as it is opened now, below a confined
+  // account's default directory.
+  int opened = 0;
   std::int64_t position = restart;
   if (active_.write == Transfer::Write::Unique) {
-    // Whatever appeared under the name meanwhile stays untouched.
-    storFile_ = platform::UniqueFd(::open(path.c_str(), kFlags | O_EXCL, 0644));
+    // The name was taken by STOU itself.
+    storTarget_ = std::move(active_.target);
+    storTarget_.Started();
+    opened = active_.file ? active_.file.release() : -EBADF;
   } else if (restart == 0 && active_.write == Transfer::Write::Replace) {
-    if (exists && ::unlink(path.c_str()) != 0) {
+    opened = storTarget_.Create(*directory_, path, Options().AtomicUploads);
+    if (opened == -EISDIR || opened == -EPERM) {
       SendReply(reply::kCannotDelete);
       return false;
     }
-    storFile_ = platform::UniqueFd(::open(path.c_str(), kFlags | O_EXCL, 0644));
   } else {
-    storFile_ = platform::UniqueFd(::open(path.c_str(), kFlags, 0644));
-    struct stat opened{};
-    if (storFile_ && (::fstat(storFile_.get(), &opened) != 0 || !S_ISREG(opened.st_mode))) {
+    opened = storTarget_.OpenExisting(*directory_, path);
+  }
+  if (opened == CDirectory::kOutside) {
+    SendReply(reply::kNoAccess);
+    return false;
+  }
+  if (opened == -ELOOP || opened == -ENXIO || opened == -EISDIR) {
+    // Links and special files are never written.
+    storTarget_.Abandon();
+    SendReply(opened == -EISDIR ? reply::kCannotDelete : reply::kNotRegularFile);
+    return false;
+  }
+  storFile_ = platform::UniqueFd(opened);
+  const bool inPlace = active_.write == Transfer::Write::Append ||
+                       (active_.write == Transfer::Write::Replace && restart != 0);
+  if (storFile_ && inPlace) {
+    struct stat st{};
+    if (::fstat(storFile_.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
       storFile_.reset();
+      storTarget_.Abandon();
       SendReply(reply::kNotRegularFile);
       return false;
     }
     if (active_.write == Transfer::Write::Append) {
-      position = opened.st_size;
-    } else if (storFile_ && ::ftruncate(storFile_.get(), restart) != 0) {
+      position = st.st_size;
+    } else if (::ftruncate(storFile_.get(), restart) != 0) {
       // A resumed upload continues where the client says it stopped.
       storFile_.reset();
     }
   }
   if (!storFile_) {
+    storTarget_.Abandon();
     SendReply(reply::kLocalError);
     return false;
   }
@@ -592,9 +611,17 @@ void CFTPSession::WriteUpload(const char* data, std::size_t left) {
 // is a success only when the client closed cleanly and every write worked.
 void CFTPSession::EndUpload(bool error) {
   FlushUpload();
-  const bool failed = storFailed_;
+  bool failed = storFailed_;
   WaitingForSTORFile = false;
   storFile_.reset();
+  if (error || failed) {
+    storTarget_.Abandon();
+  } else if (const int rc = storTarget_.Commit(); rc != 0) {
+    failed = true;
+    if (CLog* log = table_.Services().errorLog) {
+      log->LogData(ErrorLogLine(std::to_string(-rc), "Renaming the upload to " + storFilePath_ + " failed", "STOR"));
+    }
+  }
   std::string().swap(storBuffer_);  // an idle session holds no upload buffer
   storFilePath_.clear();
   storFailed_ = false;
@@ -625,6 +652,7 @@ void CFTPSession::Close() {
     FlushUpload();
   }
   storFile_.reset();
+  storTarget_.Abandon();
   active_ = Transfer{};
   WaitingForSTORFile = false;
   controlListing_.reset();
