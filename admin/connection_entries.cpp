@@ -33,6 +33,10 @@ std::string CConnectionEntry::DisplayText() const {
   return row;
 }
 
+bool CConnectionEntry::IsListeningRow(std::string_view rowText) {
+  return rowText.size() == kRowWidth && rowText.substr(kRowWidth - kStateWidth) == FitField(kListening, kStateWidth);
+}
+
 namespace {
 
 struct RowValues {

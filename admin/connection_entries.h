@@ -32,6 +32,11 @@ class CConnectionEntry {
   static constexpr std::size_t kStateWidth = 10;
   static constexpr std::size_t kRowWidth =
       kProtocolWidth + 2 * (kAddressWidth + kPortWidth) + kStateWidth;
+  // The state of the FTP listener's row.
+  static constexpr std::string_view kListening = "Listening";
+
+  // Whether a row's text (DisplayText) is the listener's.
+  static bool IsListeningRow(std::string_view rowText);
 
   // Every fixed field is stored padded with blanks on the right, or cut on
   // the right, to its width; reading returns the full width.

@@ -3,6 +3,7 @@
 #include "log/log_lines.h"
 #include "log/text_log.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace velto {
@@ -32,12 +33,8 @@ void DiagnosticsModel::ActivityFeed(std::string_view text) {
 
 void DiagnosticsModel::AddToLog(std::string_view text) { AddToTextLog(logText_, text); }
 
-void DiagnosticsModel::ConnectionOpened() {
-  if (FeedOn()) ++numOfConnections_;
-}
-
-void DiagnosticsModel::ConnectionClosed() {
-  if (FeedOn()) --numOfConnections_;
+void DiagnosticsModel::SetNumOfConnections(std::size_t count) {
+  numOfConnections_ = static_cast<std::int32_t>(std::min<std::size_t>(count, INT32_MAX));
 }
 
 }  // namespace velto

@@ -4,6 +4,7 @@
 // fresh log.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -44,10 +45,10 @@ class DiagnosticsModel {
   void AddToLog(std::string_view text);
   const std::string& LogText() const { return logText_; }
 
-  // Counter of connections other than the listener; maintained only while
-  // the feed is on, so it drifts when the feed is switched mid-way.
-  void ConnectionOpened();
-  void ConnectionClosed();
+  // The "# Of Connections" counter: the clients' control connections, as
+  // the session table counts them whenever it changes (feed on or off). The
+  // listeners and data connections are not clients, so they do not count.
+  void SetNumOfConnections(std::size_t count);
   std::int32_t NumOfConnections() const { return numOfConnections_; }
   std::string NumOfConnectionsText() const { return std::to_string(numOfConnections_); }
 

@@ -65,9 +65,16 @@ FTPOptionsModel::FTPOptionsModel(ISettingStore& settings, CFTPUsers& users, std:
 
   bindList_.emplace_back(kAllIPs);
   for (auto& address : localAddresses) bindList_.push_back(std::move(address));
-  // An index whose address is gone (or -1) means all addresses.
+  // A negative number means all addresses. A number whose address is not
+  // there now (an interface that is down) keeps an entry of its own, so OK
+  // does not turn it into all addresses behind the administrator's back.
   const std::int32_t index = ParseInt32(settings_.SettingText(Setting::FTPBindToIP)).value_or(-1);
-  BindPosition = index >= 0 && index + 1 < static_cast<std::int32_t>(bindList_.size()) ? index + 1 : 0;
+  const auto known = static_cast<std::int32_t>(bindList_.size()) - 1;
+  if (index >= known) {
+    keptBind_ = std::to_string(index);
+    bindList_.push_back("Address #" + keptBind_ + " (not present)");
+  }
+  BindPosition = index < 0 ? 0 : std::min(index, known) + 1;
 }
 
 bool FTPOptionsModel::Ok() {
@@ -90,7 +97,10 @@ bool FTPOptionsModel::Ok() {
   for (const auto& field : kGlobalFields) settings_.SetSetting(field.setting, Text(field.setting));
   settings_.SetSetting(Setting::AllowAnonymousLogons, BoolText(AllowAnonymousLogons));
   settings_.SetSetting(Setting::UseNTAuthentication, BoolText(nTAvailable_ && UseNTAuthentication));
-  settings_.SetSetting(Setting::FTPBindToIP, BindPosition < 1 ? "-1" : std::to_string(BindPosition - 1));
+  const bool keptChosen = !keptBind_.empty() && BindPosition + 1 == static_cast<int>(bindList_.size());
+  settings_.SetSetting(Setting::FTPBindToIP, keptChosen       ? keptBind_
+                                             : BindPosition < 1 ? std::string("-1")
+                                                                : std::to_string(BindPosition - 1));
   // The program writes only the classic keys when it ends, so a changed
   // limit is written now.
   for (const auto& field : kLimitFields) {

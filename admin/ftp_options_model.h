@@ -70,7 +70,9 @@ class FTPOptionsModel {
   bool AllowAnonymousLogons = false;
   bool UseNTAuthentication = false;
   bool NTAuthenticationAvailable() const { return nTAvailable_; }
-  // "<All IPs>" first, then the local addresses; BindPosition indexes it.
+  // "<All IPs>" first, then the local addresses, then (when the stored
+  // number names none of them) "Address #n (not present)", which OK writes
+  // back as the stored number; BindPosition indexes it.
   const std::vector<std::string>& BindList() const { return bindList_; }
   int BindPosition = 0;
 
@@ -125,6 +127,7 @@ class FTPOptionsModel {
   std::array<std::string, kSettingCount> texts_{};
   bool nTAvailable_ = false;
   std::vector<std::string> bindList_;
+  std::string keptBind_;  // the stored number the last entry stands for, if any
 
   std::vector<std::string> entries_;
   std::vector<bool> selected_;

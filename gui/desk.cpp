@@ -27,6 +27,9 @@ Desk::Desk(CServerFacade& facade, IUserInterface& ui, DeskDialogs dialogs)
         return MakeActivityWindow(key, caption);
       });
   facade_.AddFeedListener(this);
+  sessions_ = ScopedListener(facade_, facade_.OnSessionChange([this](const SessionChange&) {
+                               if (diagnostics_) diagnostics_->ConnectionsChanged();
+                             }));
 }
 
 Desk::~Desk() {
@@ -82,22 +85,23 @@ void Desk::ImportAccounts() {
   if (dialogs_.importAccounts) dialogs_.importAccounts(mainView_.get());
 }
 
-void Desk::OpenAddress(const std::string& address) {
+bool Desk::OpenAddress(const std::string& address) {
   const QString text = ToQt(address);
-  // Failures are the desktop's to show; the program goes on either way.
-  QDesktopServices::openUrl(text.startsWith(QLatin1Char('/')) ? QUrl::fromLocalFile(text) : QUrl(text));
+  return QDesktopServices::openUrl(text.startsWith(QLatin1Char('/')) ? QUrl::fromLocalFile(text) : QUrl(text));
 }
 
 void Desk::ActivityFeed(std::string_view line) { EnsureDiagnostics().ActivityFeed(line); }
 
-void Desk::ConnectionOpened() { EnsureDiagnostics().ConnectionOpened(); }
+// The counter follows the session table (OnSessionChange): these events
+// also come for data connections and listeners, and only while the feed is on.
+void Desk::ConnectionOpened() {}
 
-void Desk::ConnectionClosed() { EnsureDiagnostics().ConnectionClosed(); }
+void Desk::ConnectionClosed() {}
 
 FDiagnostics& Desk::EnsureDiagnostics() {
   if (!diagnostics_) {
-    diagnostics_ = new FDiagnostics([this] { return facade_.Facts(); }, [this] { return facade_.ViewRealTime(); }, {},
-                                    mainView_.get());
+    diagnostics_ = new FDiagnostics([this] { return facade_.Facts(); }, [this] { return facade_.ViewRealTime(); },
+                                    [this] { return facade_.Sessions().size(); }, {}, mainView_.get());
   }
   return *diagnostics_;
 }

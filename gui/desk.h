@@ -50,7 +50,7 @@ class Desk final : public IDesk, private IFeedListener {
   void OpenFtpOptions() override;
   void OpenSettings() override;
   void ImportAccounts() override;
-  void OpenAddress(const std::string& address) override;
+  bool OpenAddress(const std::string& address) override;
 
  private:
   // IFeedListener
@@ -70,6 +70,8 @@ class Desk final : public IDesk, private IFeedListener {
   // Windows of the main window (it owns them).
   QPointer<FDiagnostics> diagnostics_;
   QPointer<FActiveUsers> activeUsers_;
+  // Keeps the Diagnostics counter on the session table.
+  ScopedListener sessions_;
 };
 
 }  // namespace velto

@@ -19,11 +19,12 @@
 
 namespace velto {
 
-FDiagnostics::FDiagnostics(FactsSource facts, DiagnosticsModel::FeedSwitch viewRealTime,
+FDiagnostics::FDiagnostics(FactsSource facts, DiagnosticsModel::FeedSwitch viewRealTime, ConnectionCount connections,
                            DiagnosticsModel::Stamper stamp, QWidget* parent)
     : QWidget(parent, Qt::Window),
       facts_(std::move(facts)),
       viewRealTime_(std::move(viewRealTime)),
+      connections_(std::move(connections)),
       stamp_(std::move(stamp)) {
   setWindowTitle(tr("Diagnostics"));
   setWindowIcon(AppIcon());
@@ -89,13 +90,8 @@ void FDiagnostics::AddToLog(std::string_view text) {
   ShowAddedLine(before, text);
 }
 
-void FDiagnostics::ConnectionOpened() {
-  model_->ConnectionOpened();
-  ShowCounter();
-}
-
-void FDiagnostics::ConnectionClosed() {
-  model_->ConnectionClosed();
+void FDiagnostics::ConnectionsChanged() {
+  model_->SetNumOfConnections(connections_ ? connections_() : 0);
   ShowCounter();
 }
 
@@ -117,7 +113,7 @@ void FDiagnostics::Load() {
   if (facts_) model_->Load(facts_());
   computerName_->setText(ToQt(model_->ComputerName()));
   iPAddress_->setText(ToQt(model_->IPAddress()));
-  ShowCounter();
+  ConnectionsChanged();
   ShowLog();
 }
 

@@ -25,19 +25,21 @@ class FDiagnostics final : public QWidget {
  public:
   // Reads the socket layer's facts; called at every fresh start of the log.
   using FactsSource = std::function<SocketFacts()>;
+  // The clients' control connections open now.
+  using ConnectionCount = std::function<std::size_t()>;
 
   static constexpr int kWidth = 640;
   static constexpr int kExpandedHeight = 480;
 
-  FDiagnostics(FactsSource facts, DiagnosticsModel::FeedSwitch viewRealTime,
+  FDiagnostics(FactsSource facts, DiagnosticsModel::FeedSwitch viewRealTime, ConnectionCount connections = {},
                DiagnosticsModel::Stamper stamp = {}, QWidget* parent = nullptr);
   ~FDiagnostics() override;
 
   // The writers of the log pane and the counter (see DiagnosticsModel).
   void ActivityFeed(std::string_view text);
   void AddToLog(std::string_view text);
-  void ConnectionOpened();
-  void ConnectionClosed();
+  // The session table changed: the counter reads the count again.
+  void ConnectionsChanged();
 
   const DiagnosticsModel& Model() const { return *model_; }
   bool LogWindowShown() const { return model_->LogWindowShown(); }
@@ -61,6 +63,7 @@ class FDiagnostics final : public QWidget {
 
   FactsSource facts_;
   DiagnosticsModel::FeedSwitch viewRealTime_;
+  ConnectionCount connections_;
   DiagnosticsModel::Stamper stamp_;
   std::unique_ptr<DiagnosticsModel> model_;
 

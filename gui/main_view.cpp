@@ -37,7 +37,8 @@ FMainView::FMainView(DeskController& controller, QWidget* parent)
   logo_->setAutoRaise(true);
   logo_->setToolTip(QString::fromLatin1(DeskController::kLogoTip));
   logo_->setCursor(Qt::PointingHandCursor);
-  close_ = new QPushButton(tr("&Close"), central);
+  // Alt+C is the Connections menu's.
+  close_ = new QPushButton(tr("C&lose"), central);
   auto* layout = new QGridLayout(central);
   layout->addWidget(list_, 0, 0, 3, 1);
   layout->addWidget(logo_, 0, 1, Qt::AlignTop | Qt::AlignHCenter);

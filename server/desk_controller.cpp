@@ -1,5 +1,7 @@
 #include "server/desk_controller.h"
 
+#include "admin/connection_entries.h"
+
 #include <unistd.h>
 
 namespace velto {
@@ -42,10 +44,10 @@ void DeskController::Run(DeskCommand command) {
       break;
     case DeskCommand::kHelpContents:
       // There is no help file unless someone put one there.
-      if (::access(HelpFile().c_str(), R_OK) == 0) desk_.OpenAddress(HelpFile());
+      if (::access(HelpFile().c_str(), R_OK) == 0) Open(HelpFile());
       break;
     case DeskCommand::kSupportOnline:
-      if (!facade_.SupportOnlineURL().empty()) desk_.OpenAddress(facade_.SupportOnlineURL());
+      if (!facade_.SupportOnlineURL().empty()) Open(facade_.SupportOnlineURL());
       break;
     case DeskCommand::kAbout:
       desk_.ShowAbout();
@@ -81,7 +83,18 @@ void DeskController::CloseConnection(int selectedRow) {
     ui_.ShowAppMessage("Choose an active connection to close.", kMbOk, "");
     return;
   }
+  if (CConnectionEntry::IsListeningRow(list.RowText(selectedRow)) &&
+      ui_.ShowAppMessage(kStopListenerQuestion, kMbQuestion, "Close") != kIdYes) {
+    return;
+  }
   facade_.CloseConnection(list.RowData(selectedRow));
+}
+
+void DeskController::Open(const std::string& address) {
+  if (desk_.OpenAddress(address)) return;
+  ui_.ShowAppMessage(address.starts_with('/') ? "No program could be started to show " + address + "."
+                                              : "No web browser could be started. The address is " + address,
+                     kMbOk, "");
 }
 
 }  // namespace velto

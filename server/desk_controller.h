@@ -25,8 +25,9 @@ class IDesk {
   virtual void OpenFtpOptions() = 0;
   virtual void OpenSettings() = 0;
   virtual void ImportAccounts() = 0;
-  // The desktop's "open" action on a file or web address.
-  virtual void OpenAddress(const std::string& address) = 0;
+  // The desktop's "open" action on a file or web address; false when no
+  // program could be started for it.
+  virtual bool OpenAddress(const std::string& address) = 0;
 };
 
 class DeskController {
@@ -46,16 +47,24 @@ class DeskController {
 
   // "&Connections" "&Close" with the selected row of the connection list
   // (-1: none): the client is cut off at once; its row goes when the
-  // connection has ended.
+  // connection has ended. The listener's row stops the service, so that
+  // is asked first.
   void CloseConnection(int selectedRow);
+  static constexpr const char* kStopListenerQuestion =
+      "This is the FTP listener: closing it stops the FTP service, and no client can connect until Services / "
+      "Activate FTP starts it again. Close it?";
 
   // What a click on the logo opens.
   static std::string LogoAddress() { return std::string("http://") + kLogoTip; }
-  void OpenLogoAddress() { desk_.OpenAddress(LogoAddress()); }
+  void OpenLogoAddress() { Open(LogoAddress()); }
   // The help file, beside the program.
   std::string HelpFile() const { return facade_.AppPath() + "Velto.hlp"; }
 
  private:
+  // Opens the address; when the desktop cannot, the administrator is told
+  // the address to open by hand.
+  void Open(const std::string& address);
+
   CServerFacade& facade_;
   IUserInterface& ui_;
   IDesk& desk_;

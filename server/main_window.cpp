@@ -322,7 +322,7 @@ bool FMain::ActivateFTP() {
   g_.gobjConnectionEntries->pAddConnectionEntry(
       *g_.lstConnections, g_.gnListenSocket, std::to_string(UnsignedPort(pw.LocalPort(g_.gnListenSocket))),
       info.Protocol == PWL_TCPIP ? "TCP" : "UDP", pw.LocalHostIP(g_.gnFTPBindToIP < 0 ? 0 : g_.gnFTPBindToIP),
-      "0.0.0.0", "0", "Listening");
+      "0.0.0.0", "0", CConnectionEntry::kListening);
   std::fprintf(stderr, "velto: listening on %s port %d\n", bindAddress.c_str(), g_.gnFTPPort);
   menus_.activateFTPChecked = true;
   g_.gbFTPActive = true;

@@ -26,6 +26,10 @@ TEST(CConnectionEntry, FieldsArePaddedOrCutToTheirWidth) {
             "TCP    a-twenty-char-ho21     0.0.0.0         0      Listening ");
   EXPECT_EQ(entry.DisplayText().size(), CConnectionEntry::kRowWidth);
   EXPECT_EQ(CConnectionEntry::kRowWidth, 63u);
+  EXPECT_TRUE(CConnectionEntry::IsListeningRow(entry.DisplayText()));
+  entry.SetState("");
+  EXPECT_FALSE(CConnectionEntry::IsListeningRow(entry.DisplayText()));
+  EXPECT_FALSE(CConnectionEntry::IsListeningRow("Listening ")) << "not a row";
 }
 
 TEST(CConnectionEntry, FreshEntryIsAllBlanks) {

@@ -53,22 +53,12 @@ TEST(DiagnosticsModel, FeedFollowsTheSwitch) {
   bool viewRealTime = false;
   DiagnosticsModel model([&] { return viewRealTime; }, FixedStamp);
   model.ActivityFeed("ignored");
-  model.ConnectionOpened();
   EXPECT_EQ(model.LogText(), "");
-  EXPECT_EQ(model.NumOfConnections(), 0);
 
   viewRealTime = true;
   model.ActivityFeed("one");
   model.ActivityFeed("two");
-  model.ConnectionOpened();
-  model.ConnectionOpened();
-  model.ConnectionClosed();
   EXPECT_EQ(model.LogText(), "two\r\none\r\n");
-  EXPECT_EQ(model.NumOfConnectionsText(), "1");
-
-  viewRealTime = false;
-  model.ConnectionClosed();
-  EXPECT_EQ(model.NumOfConnections(), 1);
 }
 
 TEST(DiagnosticsModel, EmptySwitchCountsAsOff) {

@@ -13,6 +13,7 @@
 #include "tests/server/server_fixture.h"
 
 #include <QAbstractButton>
+#include <QKeySequence>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -22,6 +23,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 namespace velto {
 namespace {
@@ -94,6 +97,14 @@ TEST(Desk, MainWindowFrameMenusAndTray) {
   EXPECT_EQ(Items(options).filter("*"), QStringList({"&Diagnostics...*", "View &Active Users*"}))
       << "the check marks follow the windows when the menu opens";
   EXPECT_EQ(Items(*main.Menus()[2]), QStringList({"Activate &FTP*"}));
+  // Each Alt key of the window belongs to one menu or button.
+  QStringList keys;
+  for (QMenu* menu : main.Menus()) keys << QKeySequence::mnemonic(menu->title()).toString();
+  for (QAbstractButton* button : main.findChildren<QAbstractButton*>()) {
+    if (!button->text().isEmpty()) keys << QKeySequence::mnemonic(button->text()).toString();
+  }
+  EXPECT_EQ(keys.size(), 6);
+  EXPECT_EQ(keys.removeDuplicates(), 0) << keys.join(' ').toStdString();
 
   // Right click on the tray icon: the popup, its check marks copied.
   QStringList popup;
@@ -165,11 +176,28 @@ TEST(Desk, DiagnosticsShowsTheFeedLiveAndExitSavesTheSettings) {
   EXPECT_EQ(diagnostics->ComputerNameText().toStdString(), platform::LocalHostName());
   EXPECT_TRUE(diagnostics->LogPane()->toPlainText().contains("Current status: "));
 
-  r.Run(r.desk.Popup(), DeskCommand::kViewRealTime);
+  // The counter counts clients, feed on or off; a passive listener and its
+  // data connection are not clients.
+  QListWidget& list = *r.desk.MainView().ConnectionList();
   Client client(r.folder.Port());
-  client.Send("NOOP\r\n");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return diagnostics->Model().NumOfConnections() == 1; }, 10000));
+  r.Run(r.desk.Popup(), DeskCommand::kViewRealTime);
+  r.LogOn(client);
   EXPECT_TRUE(QTest::qWaitFor([&] { return diagnostics->LogPane()->toPlainText().contains("Received "); }, 10000));
+  client.Send("PASV\r\n");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return client.Has("227 "); }, 10000));
+  const std::string reply = client.Received().substr(client.Received().find("227 "));
+  int a = 0, b = 0, c = 0, d = 0, high = 0, low = 0;
+  ASSERT_EQ(std::sscanf(reply.c_str(), "227 %*[^(](%d,%d,%d,%d,%d,%d)", &a, &b, &c, &d, &high, &low), 6) << reply;
+  {
+    Client data(high * 256 + low);
+    client.Send("LIST\r\n");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return client.Has("226 ") && data.Ended() && list.count() == 2; }, 10000));
+  }
   EXPECT_EQ(diagnostics->Model().NumOfConnections(), 1);
+  client.Close();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return list.count() == 1; }, 10000));
+  EXPECT_EQ(diagnostics->Model().NumOfConnections(), 0);
 
   bool exited = false;
   r.facade.SetExitHandler([&] { exited = true; });

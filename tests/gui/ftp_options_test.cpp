@@ -204,7 +204,8 @@ TEST(FTPOptions, OkAppliesTheOptionsAndABadNumberLeavesOnlyItsOwnSetting) {
   o.core.facade.SetSetting(Setting::FTPBindToIP, std::to_string(addresses));  // an address that is gone
   o.dialog = std::make_unique<FFTPOptions>(o.core.facade);
   FFTPOptions& d = *o.dialog;
-  EXPECT_EQ(d.BindBox()->currentText(), "<All IPs>");
+  EXPECT_EQ(d.BindBox()->currentText().toStdString(), "Address #" + std::to_string(addresses) + " (not present)")
+      << "a missing address is not shown as all of them";
   EXPECT_TRUE(d.NTAuthenticationBox()->isEnabled()) << "PAM is there to use";
 
   d.OptionBox(Setting::FTPPort)->setText("21x");
@@ -221,7 +222,7 @@ TEST(FTPOptions, OkAppliesTheOptionsAndABadNumberLeavesOnlyItsOwnSetting) {
   EXPECT_EQ(o.Live(Setting::BannerWelcome), " Welcome aboard ") << "banners are kept as typed";
   EXPECT_EQ(o.Live(Setting::Timeout), "5000");
   EXPECT_EQ(o.Live(Setting::AllowAnonymousLogons), "True");
-  EXPECT_EQ(o.Live(Setting::FTPBindToIP), "-1");
+  EXPECT_EQ(o.Live(Setting::FTPBindToIP), std::to_string(addresses)) << "kept while not changed";
   EXPECT_NE(o.folder.Read("Velto.ini").find("BanFailedLogons=4\r\n"), std::string::npos)
       << "a limit is written at once";
 
@@ -237,6 +238,11 @@ TEST(FTPOptions, OkAppliesTheOptionsAndABadNumberLeavesOnlyItsOwnSetting) {
   again.CancelButton()->click();
   EXPECT_EQ(o.Live(Setting::MaxUsers), "7");
   EXPECT_TRUE(o.core.facade.Users().pExists("zoe"));
+
+  FFTPOptions all(o.core.facade);
+  all.BindBox()->setCurrentIndex(0);
+  all.OkButton()->click();
+  EXPECT_EQ(o.Live(Setting::FTPBindToIP), "-1") << "the administrator's choice";
 }
 
 TEST(FTPOptions, StoresAbsoluteFoldersOnlyAndHashesPasswordsWhenTheSettingSaysSo) {

@@ -157,10 +157,10 @@ int main(int argc, char** argv) {
     if (window == "desk") {
       desk = std::make_unique<DeskPreview>();
     } else if (window == "diagnostics") {
-      diagnostics = std::make_unique<velto::FDiagnostics>(HostFacts, [] { return true; });
+      diagnostics =
+          std::make_unique<velto::FDiagnostics>(HostFacts, [] { return true; }, [] { return std::size_t{1}; });
       diagnostics->ShowLogAction()->trigger();
       diagnostics->ActivityFeed(velto::TimeStampText("Connection request on 21 from 127.0.0.1 (socket 9)"));
-      diagnostics->ConnectionOpened();
       diagnostics->show();
     } else if (window == "about") {
       about = std::make_unique<velto::FAbout>();

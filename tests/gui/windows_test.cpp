@@ -78,7 +78,7 @@ SocketFacts SomeFacts() {
 }
 
 TEST(Diagnostics, PaneShowsTheNewestLineFirstAndEmptiesAtTheLimit) {
-  FDiagnostics window(SomeFacts, [] { return true; }, FixedStamp);
+  FDiagnostics window(SomeFacts, [] { return true; }, {}, FixedStamp);
   EXPECT_EQ(window.ComputerNameText(), "host");
   EXPECT_EQ(window.IPAddressText(), "10.0.0.2");
   EXPECT_EQ(window.LogPane()->toPlainText(), "STAMP Current status: Running\nSTAMP Using Socket version Sockets 1.1");
@@ -101,7 +101,7 @@ TEST(Diagnostics, PaneShowsTheNewestLineFirstAndEmptiesAtTheLimit) {
 }
 
 TEST(Diagnostics, LogWindowToggleCloseAndFreshStart) {
-  FDiagnostics window(SomeFacts, [] { return true; }, FixedStamp);
+  FDiagnostics window(SomeFacts, [] { return true; }, {}, FixedStamp);
   window.show();
   const int collapsed = window.height();
   EXPECT_FALSE(window.LogPane()->isVisible());

@@ -26,6 +26,7 @@ class FakeDesk final : public IDesk {
   bool minimized = false;
   bool diagnostics = false;
   int imports = 0;
+  bool browser = true;  // whether the desktop can open addresses
   std::vector<std::string> opened;
   CServerFacade* facade = nullptr;
 
@@ -37,7 +38,10 @@ class FakeDesk final : public IDesk {
   void OpenFtpOptions() override {}
   void OpenSettings() override {}
   void ImportAccounts() override { ++imports; }
-  void OpenAddress(const std::string& address) override { opened.push_back(address); }
+  bool OpenAddress(const std::string& address) override {
+    opened.push_back(address);
+    return browser;
+  }
 };
 
 struct Running {
@@ -105,6 +109,14 @@ TEST(DeskController, CommandsAndCheckMarksFollowTheProgram) {
   d.controller.OpenLogoAddress();
   EXPECT_EQ(d.desk.opened, (std::vector<std::string>{d.folder.Path() + "Velto.hlp", "https://velto.example.org/support",
                                                      "http://velto.example.org"}));
+  EXPECT_EQ(d.ui.messages.size(), 2u) << "opened, so nothing said";
+  d.desk.browser = false;
+  d.controller.Run(DeskCommand::kSupportOnline);
+  d.controller.OpenLogoAddress();
+  EXPECT_EQ(d.ui.messages,
+            (std::vector<std::string>{d.ui.messages[0], d.ui.messages[1],
+                                      "No web browser could be started. The address is https://velto.example.org/support",
+                                      "No web browser could be started. The address is http://velto.example.org"}));
   d.controller.Run(DeskCommand::kMinimize);
   EXPECT_TRUE(d.desk.minimized);
 
@@ -115,6 +127,26 @@ TEST(DeskController, CommandsAndCheckMarksFollowTheProgram) {
   EXPECT_TRUE(exited);
   d.server.main.Unload();
   EXPECT_NE(d.folder.Read("Velto.ini").find("ViewRealTime=True"), std::string::npos);
+}
+
+TEST(DeskController, ClosingTheListenerRowAsksFirstAClientRowDoesNot) {
+  Running d;
+  IListControl& rows = d.facade.ConnectionList();
+  ASSERT_EQ(rows.RowCount(), 1);
+  d.controller.CloseConnection(0);
+  EXPECT_EQ(d.ui.messages, std::vector<std::string>{DeskController::kStopListenerQuestion});
+  EXPECT_TRUE(d.controller.Checked(DeskCommand::kActivateFtp)) << "answered No: still listening";
+
+  Client client(d.folder.Port());
+  ASSERT_TRUE(PumpUntil([&] { return client.Has("220 ") && rows.RowCount() == 2; }));
+  d.controller.CloseConnection(1);
+  EXPECT_TRUE(PumpUntil([&] { return client.Ended() && rows.RowCount() == 1; }));
+  EXPECT_EQ(d.ui.messages.size(), 1u) << "a client is cut off without a question";
+
+  d.ui.answer = kIdYes;
+  d.controller.CloseConnection(0);
+  EXPECT_TRUE(PumpUntil([&] { return rows.RowCount() == 0; }));
+  EXPECT_FALSE(d.controller.Checked(DeskCommand::kActivateFtp));
 }
 
 TEST(TrayStarter, RetriesUntilTheTrayTakesTheIcon) {
