@@ -22,6 +22,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -147,6 +148,9 @@ class CFTPSession {
   std::string CmdUSER(const ParsedCommand&);
   std::string CmdPASS(const ParsedCommand&);
   std::string FinishPass(bool valid);
+  // Starts a password check that answers later on the loop; the session
+  // takes no command meanwhile.
+  void CheckPassLater(const std::function<void(std::function<void(bool)> done)>& start);
   std::string CompleteLogOn(bool waited);
   std::string FailedLogon(bool waited = false);
   std::int64_t FailureDelay(std::int32_t failures) const;

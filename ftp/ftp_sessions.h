@@ -36,6 +36,10 @@ struct SessionServices {
   // runs on the loop. Empty: the check runs in place.
   std::function<void(const std::string& user, const std::string& password, std::function<void(bool)> done)>
       systemLogon;
+  // Runs `job` off the event loop (the same worker), `done(result)` later on
+  // the loop: for the password hash comparison, which takes tens of
+  // milliseconds by design. Empty: the job runs in place.
+  std::function<void(std::function<bool()> job, std::function<void(bool)> done)> offLoop;
   // A line for the real-time activity feed (when it is on).
   std::function<void(const std::string&)> feed;
   // A session's activity text (empty text: its window is cleared), and the

@@ -7,6 +7,7 @@
 #include "log/clog.h"
 #include "log/log_lines.h"
 #include "users/ftp_users.h"
+#include "users/password_hash.h"
 
 #include <algorithm>
 
@@ -38,24 +39,40 @@ std::string CFTPSession::CmdPASS(const ParsedCommand& command) {
   CFTPUsers* users = table_.Services().users;
   if (users == nullptr) return FailedLogon();
   const bool useSystem = Options().UseNTAuthentication;
-  if (users->UsesSystemLogon(UserID, useSystem) && table_.Services().systemLogon) {
-    // The system's check may take its time; it runs off the loop and the
-    // session takes no command meanwhile. A client that leaves before the
-    // answer has failed.
-    Hold(false);
-    passPending_ = true;
-    std::weak_ptr<char> alive = alive_;
-    const std::string id = UserID;
-    table_.Services().systemLogon(UserID, command.argument, [this, alive, id](bool valid) {
-      if (alive.expired() || closed_) return;
-      passPending_ = false;
-      const std::string reply = UserID == id ? FinishPass(valid) : FinishPass(false);
-      if (!reply.empty()) host_->Send(reply);
-      if (replyTimer_ == 0) Release();
+  const SessionServices& services = table_.Services();
+  if (users->UsesSystemLogon(UserID, useSystem) && services.systemLogon) {
+    // The system's check may take its time; it runs off the loop.
+    CheckPassLater([&services, id = UserID, password = command.argument](std::function<void(bool)> done) {
+      services.systemLogon(id, password, std::move(done));
     });
     return {};
   }
+  if (!users->UsesSystemLogon(UserID, useSystem) && services.offLoop) {
+    // A hash is slow to compare on purpose: never on the loop. The job gets
+    // copies only.
+    if (std::string hash = users->StoredHash(UserID); !hash.empty()) {
+      CheckPassLater([&services, hash = std::move(hash), password = command.argument](std::function<void(bool)> done) {
+        services.offLoop([hash, password] { return MatchesHash(password, hash); }, std::move(done));
+      });
+      return {};
+    }
+  }
   return FinishPass(users->ValidateUser(UserID, command.argument, useSystem));
+}
+
+// A client that leaves before the answer has failed.
+void CFTPSession::CheckPassLater(const std::function<void(std::function<void(bool)> done)>& start) {
+  Hold(false);
+  passPending_ = true;
+  std::weak_ptr<char> alive = alive_;
+  const std::string id = UserID;
+  start([this, alive, id](bool valid) {
+    if (alive.expired() || closed_) return;
+    passPending_ = false;
+    const std::string reply = UserID == id ? FinishPass(valid) : FinishPass(false);
+    if (!reply.empty()) host_->Send(reply);
+    if (replyTimer_ == 0) Release();
+  });
 }
 
 // While the client's address has recent failures, a right password waits

@@ -92,6 +92,9 @@ void FMain::CreateSessionTable() {
                                   std::function<void(bool)> done) {
     worker->Run([user, password] { return platform::SystemLogonCheck(user, password); }, std::move(done));
   };
+  services.offLoop = [worker](std::function<bool()> job, std::function<void(bool)> done) {
+    worker->Run(std::move(job), std::move(done));
+  };
   services.feed = [this](const std::string& line) { g_.Feed(line); };
   services.activity = [this](CFTPSession& session, std::string_view text) {
     if (g_.onActivity) g_.onActivity(session, text);
@@ -141,7 +144,7 @@ void FMain::Load() {
       [this](std::int32_t handle) { g_.CloseSocket(handle, true); }});
 
   // 4: the settings file.
-  g_.gobjIni->SetFileName(g_.gsAppPath + "Velto.ini");
+  g_.gobjIni->SetFileName(g_.gsAppPath + "Velto.ini", CIni::LoneLineFeed::kLineBreak);
   const CIni& ini = *g_.gobjIni;
 
   // 5-6: socket services.
@@ -212,8 +215,8 @@ void FMain::Load() {
   for (const auto& address : g_.gobjPortwell->LocalHostIP()) addresses += "[" + address + "] ";
   std::string title = "Velto - [" + g_.gobjPortwell->LocalHostName() + "] " + addresses;
   while (!title.empty() && title.back() == ' ') title.pop_back();
-  title_ = title;
-  g_.ui->SetTitle(title_);
+  baseTitle_ = title;
+  SetListenerProblem(listenerProblem_);
 
   // 23-24: the tray icon; a service keeps trying while the desktop has no
   // tray, and its window stays hidden.
@@ -226,27 +229,6 @@ void FMain::Load() {
   if (!hideSplash) {
     g_.ui->SplashStatus("Initializing Network Services...");
     g_.ui->SplashReady();
-  }
-  AnnounceRunning();
-}
-
-// The account tool edits Velto.usr while the server runs; the pid file
-// tells it whom to send SIGHUP.
-void FMain::AnnounceRunning() {
-  hangup_ = std::make_unique<HangupWatch>(g_.loop, [this] { ReloadUsers(); });
-  if (!hangup_->Watching()) {
-    // No pid file either: the tool's SIGHUP would end this server.
-    const std::string text = "cannot watch SIGHUP; changes to Velto.usr take effect at the next start";
-    std::fprintf(stderr, "velto: %s\n", text.c_str());
-    g_.LogError(0, text, "Form_Load");
-    return;
-  }
-  pidFile_ = std::make_unique<PidFile>(g_.gsAppPath);
-  if (!pidFile_->Written()) {
-    const std::string text = "cannot write " + pidFile_->Path() + " (" + pidFile_->Error() +
-                             "); reload the accounts with kill -HUP " + std::to_string(::getpid());
-    std::fprintf(stderr, "velto: %s\n", text.c_str());
-    g_.LogError(0, text, "Form_Load");
   }
 }
 
@@ -276,11 +258,22 @@ void FMain::ListenerFailed(const std::string& why, std::int32_t number) {
   std::fprintf(stderr, "velto: %s\n", text.c_str());
   ::syslog(LOG_ERR, "%s", text.c_str());
   g_.LogError(number, text, "ActivateFTP");
+  SetListenerProblem("not listening on port " + std::to_string(g_.gnFTPPort) + ": " + why);
+}
+
+// The windows show it in the title (and the tray's tip) until the listener
+// starts or is switched off.
+void FMain::SetListenerProblem(std::string problem) {
+  listenerProblem_ = std::move(problem);
+  if (baseTitle_.empty()) return;  // the load step sets the title later
+  title_ = listenerProblem_.empty() ? baseTitle_ : baseTitle_ + " - " + listenerProblem_;
+  g_.ui->SetTitle(title_);
 }
 
 bool FMain::ActivateFTP() {
   if (g_.gnFTPPort < 1 || g_.gnFTPPort > 65535) {
     g_.ui->ShowAppMessage("Values port values are between 1 and 65535", kMbOk, "");
+    SetListenerProblem("not listening: port " + std::to_string(g_.gnFTPPort) + " is not between 1 and 65535");
     return false;
   }
   CPortwell& pw = *g_.gobjPortwell;
@@ -293,6 +286,7 @@ bool FMain::ActivateFTP() {
     }
     g_.gbFTPActive = false;
     menus_.activateFTPChecked = false;
+    SetListenerProblem({});
     WriteSetting(*g_.gobjIni, Setting::FTPActive, "False", true);
     return true;
   }
@@ -326,6 +320,7 @@ bool FMain::ActivateFTP() {
   std::fprintf(stderr, "velto: listening on %s port %d\n", bindAddress.c_str(), g_.gnFTPPort);
   menus_.activateFTPChecked = true;
   g_.gbFTPActive = true;
+  SetListenerProblem({});
   WriteSetting(*g_.gobjIni, Setting::FTPActive, "True", true);
   return true;
 }
@@ -340,8 +335,6 @@ void FMain::Unload() {
   unloaded_ = true;
   g_.gbUnloading = true;
   trayStarter_.reset();
-  pidFile_.reset();
-  hangup_.reset();
   if (!g_.gbAbortStart && g_.gobjIni) {
     settings_.Store(*g_.gobjIni, kUnloadSettings);
     g_.gobjIni->WriteToDisk();

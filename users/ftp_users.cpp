@@ -238,6 +238,12 @@ bool CFTPUsers::ValidateStored(std::string_view vsUserID, std::string_view vsPas
   return user != nullptr && PasswordMatches(*user, vsPassword);
 }
 
+std::string CFTPUsers::StoredHash(std::string_view vsUserID) const {
+  if (SameUserID(vsUserID, "ANONYMOUS") && anonymousAllowed_ && anonymousAllowed_() && pExists(vsUserID)) return {};
+  const CFTPUser* user = Find(vsUserID);
+  return user != nullptr ? user->PasswordHash : std::string();
+}
+
 bool CFTPUsers::PasswordMatches(const CFTPUser& user, std::string_view vsPassword) {
   if (!user.PasswordHash.empty()) return MatchesHash(vsPassword, user.PasswordHash);
   return ConstantTimeEqual(user.Password, vsPassword);

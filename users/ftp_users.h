@@ -106,6 +106,9 @@ class CFTPUsers {
   // The one password check of an own account: against its hash when it has
   // one, else against the stored password; in constant time either way.
   static bool PasswordMatches(const CFTPUser& user, std::string_view vsPassword);
+  // The hash ValidateStored would compare a password of this id with ("" when
+  // it would not use one), so that the slow comparison can run off the loop.
+  std::string StoredHash(std::string_view vsUserID) const;
   // Gives the account a new password in the form HashNewPasswords chooses
   // (in memory; pUpdateUsers saves it). False when it cannot be hashed (a
   // NUL byte, or no yescrypt in the crypt library): nothing changes and

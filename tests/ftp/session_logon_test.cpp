@@ -114,6 +114,23 @@ TEST_F(SessionLogonTest, AClientThatLeavesDuringTheSystemCheckHasFailed) {
   EXPECT_EQ(host->timers.begin()->second.first, 2000u);
 }
 
+TEST_F(SessionLogonTest, AHashedPasswordIsComparedOffTheLoop) {
+  std::function<bool()> job;
+  std::function<void(bool)> answer;
+  sessions->Services().offLoop = [&](std::function<bool()> work, std::function<void(bool)> done) {
+    job = std::move(work);
+    answer = std::move(done);
+  };
+  users.HashNewPasswords = true;
+  ASSERT_TRUE(users.pAddUser("bob", "pw", tree.Path("ftp/bob"), true, true, true, true, false, true));
+  NewSession();
+  Say("USER bob");
+  EXPECT_EQ(Say("PASS pw"), "") << "answered before the check came back";
+  ASSERT_TRUE(job);
+  answer(job());
+  EXPECT_EQ(host->TakeReplies(), "230 \r\n");
+}
+
 TEST_F(SessionLogonTest, UnreadRepliesStopTheInputUntilTheyDrain) {
   LogOn({});
   host->backlogged = true;
