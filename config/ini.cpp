@@ -134,13 +134,17 @@ std::string CollapseTripleBreaks(const std::string& text) {
 // Hand-written files often end their lines in LF alone; a file without any
 // CR LF is read as if each LF were CR LF. A file that has CR LF line ends
 // keeps a lone LF as a plain byte (old user files may hold one inside a
-// password's cipher text).
-std::string WithCrLf(std::string text) {
-  if (text.find('\n') == npos || text.find(kLineBreak) != npos) return text;
+// password's cipher text) unless every lone LF is to be a line break.
+std::string WithCrLf(std::string text, CIni::LoneLineFeed loneLineFeed) {
+  const std::size_t firstLf = text.find('\n');
+  if (firstLf == npos) return text;
+  if (loneLineFeed == CIni::LoneLineFeed::kPlainByte && text.find(kLineBreak) != npos) return text;
   std::string out;
   out.reserve(text.size() + text.size() / 16);
-  for (char c : text) {
-    if (c == '\n') out.push_back('\r');
+  out.append(text, 0, firstLf);
+  for (std::size_t i = firstLf; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\n' && (i == 0 || text[i - 1] != '\r')) out.push_back('\r');
     out.push_back(c);
   }
   return out;
@@ -148,11 +152,11 @@ std::string WithCrLf(std::string text) {
 
 }  // namespace
 
-bool CIni::SetFileName(const std::string& path) {
+bool CIni::SetFileName(const std::string& path, LoneLineFeed loneLineFeed) {
   fileName_ = path;
   std::optional<std::string> text = config::ReadWholeFile(path);
   const int error = errno;
-  SetContents(text ? WithCrLf(std::move(*text)) : std::string());
+  SetContents(text ? WithCrLf(std::move(*text), loneLineFeed) : std::string());
   errno = error;
   return text || error == ENOENT || error == ENOTDIR;
 }

@@ -13,7 +13,9 @@
 //     not trimmed.
 // Line breaks are CR LF only; any other bytes (bare LF, NUL, binary) are plain
 // text that simply never matches. A file read from disk that has no CR LF at
-// all (written by hand with LF line ends) is read with each LF taken as CR LF.
+// all (written by hand with LF line ends) is read with each LF taken as CR LF;
+// a file read with LoneLineFeed::kLineBreak has every lone LF taken so, which
+// suits files whose values never hold one (the settings).
 //
 // Lookups find the section header through an index of the text's headers,
 // built once after each change, so reading every section of a large file is
@@ -34,10 +36,15 @@ class CIni {
  public:
   CIni() = default;
 
+  // What a LF without CR before it is in a file that also has CR LF line
+  // ends: a plain byte (the user file's old cipher text may hold one), or a
+  // line break (a settings file edited by hand with a mix of line ends).
+  enum class LoneLineFeed { kPlainByte, kLineBreak };
+
   // Stores the path and loads the file. A missing or unreadable file gives
   // empty contents; false only for a file that is there but could not be
   // read (errno says why), which a caller may not want to take as empty.
-  bool SetFileName(const std::string& path);
+  bool SetFileName(const std::string& path, LoneLineFeed loneLineFeed = LoneLineFeed::kPlainByte);
   const std::string& FileName() const;
 
   // The key's value, or defaultValue when the section or the key is missing.

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
 #include <random>
 #include <string>
 
@@ -83,6 +87,27 @@ TEST(IniLookup, BareLineFeedsAreNotLineBreaks) {
   EXPECT_EQ(ini.GetValue("S", "K", "d"), "d");
   // The value runs to the next CR LF, bare LF included.
   EXPECT_EQ(ini.GetValue("T", "K"), "2\nL=3");
+}
+
+// A settings file edited by hand may mix CR LF and LF lines; no line may
+// swallow the next (FTPBindToIP after an LF-only line once went unread).
+TEST(IniLookup, MixedLineEndsReadLineByLineWhereAskedFor) {
+  char path[] = "/tmp/velto-ini-mixed-XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  std::ofstream(path, std::ios::binary) << "[FTP Settings]\r\nFTPPort=2121\nFTPBindToIP=1\r\r\nBannerExit=Bye\n";
+  CIni settings;
+  settings.SetFileName(path, CIni::LoneLineFeed::kLineBreak);
+  EXPECT_EQ(settings.GetValue("FTP Settings", "FTPPort"), "2121");
+  EXPECT_EQ(settings.GetValue("FTP Settings", "FTPBindToIP"), "1\r");
+  EXPECT_EQ(settings.GetValue("FTP Settings", "BannerExit"), "Bye");
+  EXPECT_EQ(settings.Contents(), "[FTP Settings]\r\nFTPPort=2121\r\nFTPBindToIP=1\r\r\nBannerExit=Bye\r\n");
+  // Elsewhere a lone LF in a CR LF file stays a byte of its value.
+  CIni accounts;
+  accounts.SetFileName(path);
+  EXPECT_EQ(accounts.GetValue("FTP Settings", "FTPPort"), "2121\nFTPBindToIP=1\r");
+  std::remove(path);
 }
 
 TEST(IniLookup, BytesArePassedThrough) {
