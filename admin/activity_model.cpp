@@ -11,12 +11,13 @@ ActivityModel::ActivityModel(Stamper stamp) : stamp_(std::move(stamp)) {
 }
 
 std::string ActivityModel::Caption(std::string_view userId, std::string_view remoteAddress) {
-  return "Activity - " + std::string(userId) + " [" + std::string(remoteAddress) + "]";
+  return "Activity - " + EscapeControls(userId) + " [" + std::string(remoteAddress) + "]";
 }
 
 void ActivityModel::Update(std::string_view text) {
   if (text_.size() > kTextLogLimit) text_.clear();
-  text_.insert(0, stamp_(text));
+  // A client's escapes and backspaces must not rewrite what the window shows.
+  text_.insert(0, stamp_(EscapeControls(text, LineBreaks::kKeep)));
 }
 
 }  // namespace velto

@@ -2,6 +2,8 @@
 // and the running text, newest entry on top. Unlike the diagnostics pane,
 // entries are taken as given (the session's received text carries its own
 // line ends) and the text is emptied once it has grown past the limit.
+// Control characters other than line ends are shown escaped
+// (EscapeControls).
 #pragma once
 
 #include "log/text_log.h"

@@ -56,7 +56,69 @@ std::string MaskPasswords(std::string_view block) {
   return out;
 }
 
+// Length of the valid UTF-8 sequence at `pos` (1 to 4), or 0 when the byte
+// there does not start one: no overlong forms, surrogates or values past
+// U+10FFFF.
+std::size_t Utf8Length(std::string_view text, std::size_t pos) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(pos);
+  std::size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xbf;
+  if (lead < 0x80) return 1;
+  if (lead >= 0xc2 && lead <= 0xdf) {
+    length = 2;
+  } else if (lead >= 0xe0 && lead <= 0xef) {
+    length = 3;
+    if (lead == 0xe0) low = 0xa0;
+    if (lead == 0xed) high = 0x9f;
+  } else if (lead >= 0xf0 && lead <= 0xf4) {
+    length = 4;
+    if (lead == 0xf0) low = 0x90;
+    if (lead == 0xf4) high = 0x8f;
+  } else {
+    return 0;
+  }
+  if (pos + length > text.size()) return 0;
+  if (byte(pos + 1) < low || byte(pos + 1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byte(pos + i) < 0x80 || byte(pos + i) > 0xbf) return 0;
+  }
+  return length;
+}
+
+void AppendHexEscape(std::string& out, unsigned char c) {
+  constexpr char kDigits[] = "0123456789abcdef";
+  out += "\\x";
+  out += kDigits[c >> 4];
+  out += kDigits[c & 0x0f];
+}
+
 }  // namespace
+
+std::string EscapeControls(std::string_view text, LineBreaks lineBreaks) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const std::size_t length = Utf8Length(text, i);
+    const bool keptBreak = lineBreaks == LineBreaks::kKeep && (c == '\r' || c == '\n');
+    // U+0080..U+009F are the C1 controls (0xc2 0x80..0x9f).
+    const bool c1 = length == 2 && c == 0xc2 && static_cast<unsigned char>(text[i + 1]) <= 0x9f;
+    if (c == '\\') {
+      out += "\\\\";
+      ++i;
+    } else if (length == 0 || c1 || ((c < 0x20 || c == 0x7f) && !keptBreak)) {
+      // One byte at a time: the rest of a C1 pair is escaped on its own.
+      AppendHexEscape(out, c);
+      ++i;
+    } else {
+      out.append(text, i, length);
+      i += length;
+    }
+  }
+  return out;
+}
 
 std::string FormatLogTime(const std::tm& when) {
   int hour12 = when.tm_hour % 12;
@@ -95,9 +157,9 @@ std::string AccessLogLine(std::string_view vsUserID, std::string_view vsCommand,
                           const std::tm& when) {
   std::string line = FormatLogTime(when);
   line += ',';
-  line += RemoveLineBreaks(vsUserID);
+  line += EscapeControls(RemoveLineBreaks(vsUserID));
   line += ',';
-  line += RemoveLineBreaks(MaskPasswords(vsCommand));
+  line += EscapeControls(RemoveLineBreaks(MaskPasswords(vsCommand)));
   line += ',';
   line += vsServerAddress;
   line += ',';
@@ -120,7 +182,7 @@ std::string ErrorLogLine(std::string_view vsNumber, std::string_view vsDescripti
                          std::string_view vsContext, const std::tm& when) {
   std::string line = FormatLogTime(when);
   line += ' ';
-  line += RemoveLineBreaks(vsDescription);
+  line += EscapeControls(RemoveLineBreaks(vsDescription));
   line += " - Error #";
   line += vsNumber;
   if (!vsContext.empty()) {

@@ -93,6 +93,8 @@ TEST(ActivityModel, NewestOnTopAndEmptiedPastTheLimit) {
   model.Update("A\r\n");
   model.Update("B\r\n");
   EXPECT_EQ(model.Text(), "STAMP B\r\nSTAMP A\r\n");
+  model.Update("\x1b[2JC\b\r\n");
+  EXPECT_EQ(model.Text().substr(0, 20), "STAMP \\x1b[2JC\\x08\r\n") << "escaped, line ends kept";
 
   model.Clear();
   model.Update(std::string(10000 - 6, 'x'));

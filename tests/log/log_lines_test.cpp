@@ -5,6 +5,8 @@
 namespace velto {
 namespace {
 
+using namespace std::string_literals;
+
 std::tm At(int year, int month, int day, int hour, int minute, int second) {
   std::tm t{};
   t.tm_year = year - 1900;
@@ -58,6 +60,20 @@ TEST(AccessLogLine, EveryLineBreakIsRemoved) {
   const std::string line =
       AccessLogLine("us\ner", "CWD a\r\nCWD b\nCWD c\r", "1", "2", "3", "4", At(2001, 1, 2, 3, 4, 5));
   EXPECT_EQ(line, "01-02-2001 03:04:05 AM,user,CWD aCWD bCWD c,1,3,2,4");
+}
+
+// What a client sends must not drive the terminal that shows the log, nor
+// backspace over its own text to forge a masked PASS line.
+TEST(AccessLogLine, ControlCharactersAreEscapedPrintableTextKept) {
+  EXPECT_EQ(AccessLogLine("u\x1b[2J", "NOOP x\b\b\b\b\b\bPASS ****\x1f\\x08\x7f\r\n", "1", "2", "3", "4",
+                          At(2001, 1, 2, 3, 4, 5)),
+            "01-02-2001 03:04:05 AM,u\\x1b[2J,NOOP x\\x08\\x08\\x08\\x08\\x08\\x08PASS ****\\x1f\\\\x08\\x7f,1,3,2,4");
+  // UTF-8 stays; C1 controls, invalid bytes and a cut sequence do not.
+  EXPECT_EQ(EscapeControls("CWD caf\xc3\xa9/\xe2\x82\xac \xc2\x9b" "1m \xe9 \xed\xa0\x80 \xf0\x9f\x98"),
+            "CWD caf\xc3\xa9/\xe2\x82\xac \\xc2\\x9b1m \\xe9 \\xed\\xa0\\x80 \\xf0\\x9f\\x98");
+  EXPECT_EQ(EscapeControls("a\tb\r\nc\0"s, LineBreaks::kKeep), "a\\x09b\r\nc\\x00");
+  EXPECT_EQ(ErrorLogLine("2", "cannot open /x/\x1b]0;t\x07", "", At(2001, 1, 2, 3, 4, 5)),
+            "01-02-2001 03:04:05 AM cannot open /x/\\x1b]0;t\\x07 - Error #2");
 }
 
 TEST(AccessLogLine, PasswordsNeverReachTheLog) {
