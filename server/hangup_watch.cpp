@@ -1,5 +1,7 @@
 #include "server/hangup_watch.h"
 
+#include <signal.h>
+
 #include <utility>
 
 namespace velto {
@@ -17,7 +19,15 @@ HangupWatch::HangupWatch(platform::EventLoop& loop, std::function<void()> onHang
 }
 
 HangupWatch::~HangupWatch() {
-  if (watching_) loop_.WatchHangupSignal(0, 0);
+  if (watching_) {
+    // Ignored first: a SIGHUP still pending would otherwise end the process
+    // the moment the watch unblocks it, with the orderly end half done.
+    struct sigaction ignore{};
+    ignore.sa_handler = SIG_IGN;
+    ::sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGHUP, &ignore, nullptr);
+    loop_.WatchHangupSignal(0, 0);
+  }
   loop_.DestroyTarget(target_);
 }
 

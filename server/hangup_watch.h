@@ -10,8 +10,11 @@ namespace velto {
 
 class HangupWatch {
  public:
-  // Calls `onHangup` on the loop for every SIGHUP while the object lives;
-  // afterwards SIGHUP has its default effect again.
+  // Calls `onHangup` on the loop for every SIGHUP while the object lives.
+  // SIGHUP is blocked for the signal descriptor, so threads started later
+  // (the windowing library's) inherit the block and cannot take it with its
+  // default effect, which ends the process. Afterwards SIGHUP is ignored:
+  // the watch ends as the program does.
   HangupWatch(platform::EventLoop& loop, std::function<void()> onHangup);
   ~HangupWatch();
   HangupWatch(const HangupWatch&) = delete;

@@ -5,9 +5,7 @@
 
 #include "portwell/portwell.h"
 #include "server/globals.h"
-#include "server/hangup_watch.h"
 #include "server/live_settings.h"
-#include "server/pid_file.h"
 #include "server/session_link.h"
 #include "server/tray_starter.h"
 
@@ -52,6 +50,9 @@ class FMain final : public IPortwellEvents {
   void Unload();
   // Starts or stops the FTP listener; false when starting failed.
   bool ActivateFTP();
+  // Why the listener that was to start did not (empty while it listens,
+  // or is off by choice); the title says so too.
+  const std::string& ListenerProblem() const { return listenerProblem_; }
   // Reads Velto.usr again (SIGHUP). Logged-on sessions stay logged on and
   // look their account up by id on each command: they get its new rights,
   // and none once it is gone. New log-ons check the new file.
@@ -93,11 +94,11 @@ class FMain final : public IPortwellEvents {
   bool CreateComponent();
   void CreateSessionTable();
   void WarnAboutReadableUserFile();
-  void AnnounceRunning();
   void AddListEntry(std::int32_t handle, std::int32_t addressIndex, bool accepted);
   CFTPSession* ControlSession(std::int32_t handle);
   void Refuse(std::int32_t handle, const std::string& text, bool& Accept);
   void ListenerFailed(const std::string& why, std::int32_t number);
+  void SetListenerProblem(std::string problem);
   void NotifySessionsChanged(SessionChange::Kind kind, const std::string& key) {
     if (onSessionsChanged) onSessionsChanged(SessionChange{kind, key});
   }
@@ -106,10 +107,10 @@ class FMain final : public IPortwellEvents {
   LiveSettings settings_;
   SessionRoutes routes_;
   std::unique_ptr<HostContext> hostContext_;
-  std::unique_ptr<HangupWatch> hangup_;
-  std::unique_ptr<PidFile> pidFile_;
   std::int32_t hwnd_ = 0;
   std::string title_;
+  std::string baseTitle_;  // the title without the listener's problem
+  std::string listenerProblem_;
   MainMenuState menus_;
   std::unique_ptr<TrayStarter> trayStarter_;
   bool unloaded_ = false;

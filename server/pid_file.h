@@ -1,6 +1,9 @@
 // The running server's process id, in Velto.pid beside the executable: how
-// the account tool finds the server to tell it to read the user file again.
+// the account tool finds the server to tell it to read the user file again,
+// and how a second server in the same folder learns that one runs.
 #pragma once
+
+#include "platform/fd.h"
 
 #include <sys/types.h>
 
@@ -11,8 +14,11 @@ namespace velto {
 
 inline constexpr const char* kPidFileName = "Velto.pid";
 
-// Writes this process's id into the folder's pid file; the file goes again
-// when the object does, unless another server has written its own id since.
+// Claims the folder's pid file for this process: it writes this process's
+// id and holds a lock on the file while the object lives; the file goes
+// again with the object. A file whose lock a live server holds is left
+// alone (Held); one nobody holds (its process ended, or the id now names
+// another program) is taken over.
 class PidFile {
  public:
   explicit PidFile(const std::string& folder);
@@ -20,14 +26,24 @@ class PidFile {
   PidFile(const PidFile&) = delete;
   PidFile& operator=(const PidFile&) = delete;
 
-  // Whether the file was written; Error() says why not.
+  // Another server holds the file; HolderPid is its id (0 when unreadable).
+  bool Held() const { return held_; }
+  pid_t HolderPid() const { return holderPid_; }
+  // Whether this process's id was written; Error() says why not.
   bool Written() const { return written_; }
   const std::string& Error() const { return error_; }
   const std::string& Path() const { return path_; }
 
  private:
+  // One attempt; false when the file changed under it (another server
+  // removed or replaced it meanwhile), so it is worth another.
+  bool TryClaim();
+
   std::string path_;
   std::string error_;
+  platform::UniqueFd fd_;
+  bool held_ = false;
+  pid_t holderPid_ = 0;
   bool written_ = false;
 };
 

@@ -36,6 +36,7 @@ class InstallTest(VeltoTestCase):
         exec_start = [line for line in text.splitlines() if line.startswith("ExecStart=")]
         self.assertEqual(exec_start, [f"ExecStart={self.srv.folder}/velto SERVICE"])
         self.assertIsNone(self.srv.read_ini(), "an install run must not load the server")
+        self.assertFalse((self.srv.folder / "Velto.pid").exists(), "an install run is no server")
 
         errors = self._run("-INSTALL")
         self.assertIn(INSTALL_FAILED, errors)
@@ -92,6 +93,12 @@ class ServiceStopTest(VeltoTestCase):
         server = self._service()
         self.stop_server(server, signal.SIGINT)
         self._assert_settings_written(server)
+
+    def test_service_that_cannot_listen_ends_with_status_1(self):
+        # systemd must see that the service does not serve.
+        server = self.server(args=["SERVICE"], settings={"FTP Settings": {"FTPBindToIP": "99"}}, start=False)
+        self.assertEqual(server.run_to_end(timeout=15.0), 1)
+        self.assertIn("there is no local address number 99 (FTPBindToIP)", server.stderr_text())
 
     def test_repeated_stop_requests_unload_once(self):
         server = self._service()

@@ -1,12 +1,18 @@
-"""Start-up and shutdown: settings read and written, the listener's port checks,
-an aborted start, and the orderly unload on SIGTERM and SIGINT."""
+"""Start-up and shutdown: the command line, settings read and written, the
+listener's port checks, one server per folder, an aborted start, the orderly
+unload on SIGTERM and SIGINT, and the same with the windows on a private X
+server."""
 
+import os
+import shutil
 import signal
 import socket
+import subprocess
 import time
 import unittest
 
-from velto_harness import NO_FILE, REPLY_NOT_LOGGED_ON, VeltoTestCase, crlf, ini_find_value
+from velto_harness import (NO_FILE, REPLY_NOT_LOGGED_ON, VeltoTestCase, crlf, ini_find_value,
+                           user_file_bytes)
 
 PORT_RANGE_MESSAGE = "Values port values are between 1 and 65535"
 COMPONENT_MISSING_MESSAGE = ("There was error initializing the libportwell.so.  Please ensure that the "
@@ -74,10 +80,9 @@ class DefaultsTest(VeltoTestCase):
             guard.bind(("0.0.0.0", 21))
         except OSError:
             pass  # in use by someone else, or not allowed for this user: velto cannot bind it either
-        server = self.server(ini=NO_FILE, ready=None)
-        wait_alive(server, 2.0)
-        self.assertIsNone(server.read_ini(), "Velto.ini written before the program ended")
-        self.stop_server(server)
+        # So it cannot listen, and ends with status 1 after the unload.
+        server = self.server(ini=NO_FILE, start=False)
+        self.assertEqual(server.run_to_end(timeout=15.0), 1)
         self.assertEqual(server.read_ini(), DEFAULT_SETTINGS_FILE)
 
     def test_keys_missing_from_the_file_take_their_defaults(self):
@@ -159,6 +164,16 @@ class SettingsFileTest(VeltoTestCase):
         self.assertTrue(text.endswith("\r\n"))
         self.assertNotIn("\r\n\r\n\r\n", text)
 
+    def test_lf_only_line_in_a_crlf_file_swallows_no_key(self):
+        server = self.server(ini=NO_FILE, start=False)
+        server.ini_path.write_bytes(b"[FTP Settings]\r\nFTPBindToIP=-1\r\nFTPPort=%d\r\n"
+                                    b"MaxUsers=5\nBannerExit=See you.\r\n" % server.port)
+        server.start()
+        with server.client() as client:
+            self.assertEqual(client.cmd("QUIT"), "221 See you.\r\n")
+        self.stop_server(server)
+        self.assertEqual(server.ini_value("FTP Settings", "MaxUsers"), "5")
+
     def test_booleans_in_either_form_are_read(self):
         server = self.server(settings={"FTP Settings": {"AllowAnonymousLogons": "1",
                                                         "UseNTAuthentication": "true"},
@@ -170,37 +185,33 @@ class SettingsFileTest(VeltoTestCase):
 
 
 class ListenerTest(VeltoTestCase):
-    def _assert_runs_without_listener(self, server, port_text):
-        self.stop_server(server)
+    def _assert_ends_without_listener(self, server, message):
+        # A headless server that cannot listen is no server: it unloads, and
+        # scripts and systemd see status 1.
+        port_text = server.ini_value("FTP Settings", "FTPPort")
+        self.assertEqual(server.run_to_end(timeout=15.0), 1)
+        self.assertIn(message, server.stderr_text())
         self.assertEqual(server.ini_value("FTP Settings", "FTPPort"), port_text)
         self.assertIsNone(server.ini_value("FTP Settings", "FTPActive"),
                           "FTPActive saved although the listener did not start")
+        self.assertFalse((server.folder / "Velto.pid").exists())
 
-    def test_port_zero_shows_the_port_message_and_keeps_running(self):
-        server = self.server(settings={"FTP Settings": {"FTPPort": "0"}}, ready=None)
-        wait_for_stderr(server, PORT_RANGE_MESSAGE)
-        wait_alive(server, 1.0)
-        self._assert_runs_without_listener(server, "0")
+    def test_port_zero_shows_the_port_message_and_ends(self):
+        server = self.server(settings={"FTP Settings": {"FTPPort": "0"}}, start=False)
+        self._assert_ends_without_listener(server, PORT_RANGE_MESSAGE)
 
-    def test_port_above_65535_shows_the_port_message_and_keeps_running(self):
-        server = self.server(settings={"FTP Settings": {"FTPPort": "70000"}}, ready=None)
-        wait_for_stderr(server, PORT_RANGE_MESSAGE)
-        wait_alive(server, 1.0)
-        self._assert_runs_without_listener(server, "70000")
+    def test_port_above_65535_shows_the_port_message_and_ends(self):
+        server = self.server(settings={"FTP Settings": {"FTPPort": "70000"}}, start=False)
+        self._assert_ends_without_listener(server, PORT_RANGE_MESSAGE)
 
-    def test_port_in_use_keeps_the_program_running_without_listener(self):
+    def test_port_in_use_ends_the_headless_program(self):
         holder = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self.addCleanup(holder.close)
         holder.bind(("127.0.0.1", 0))
         holder.listen(1)
         port = holder.getsockname()[1]
-        server = self.server(port=port, ready=None)
-        wait_alive(server, 2.0)
-        self.assertNotIn(PORT_RANGE_MESSAGE, server.stderr_text())
-        holder.close()
-        self.assertTrue(connection_refused(port), "velto listens although the port was taken")
-        wait_alive(server, 0.5)
-        self._assert_runs_without_listener(server, str(port))
+        server = self.server(port=port, start=False)
+        self._assert_ends_without_listener(server, f"Unable to start FTP on port {port}: cannot listen on 0.0.0.0")
 
     def test_listener_off_when_ftp_active_is_false(self):
         server = self.server(settings={"FTP Settings": {"FTPActive": "False"}}, ready=None)
@@ -209,11 +220,53 @@ class ListenerTest(VeltoTestCase):
         self.stop_server(server)
         self.assertEqual(server.ini_value("FTP Settings", "FTPActive"), "False")
 
-    def test_unknown_command_line_runs_the_server(self):
-        server = self.server(args=["-INSTALLX"])
+
+
+class CommandLineTest(VeltoTestCase):
+    """Only the forms the usage names run anything; no other starts a server."""
+
+    def test_help_version_and_unknown_arguments_start_no_server(self):
+        server = self.server(start=False)
+        settings = server.read_ini()
+        for args, status, stream, text in (
+                (["--help"], 0, "stdout", "usage: velto "),
+                (["-h"], 0, "stdout", "velto -INSTALL"),
+                (["--version"], 0, "stdout", "velto 2.0.101\n"),
+                (["-INSTALLX"], 2, "stderr", 'unknown arguments "-INSTALLX"'),
+                (["addresses", "x"], 2, "stderr", "usage: velto "),
+                (["SERVICE", "now"], 2, "stderr", "usage: velto ")):
+            with self.subTest(args=args):
+                result = server.run_command(args)
+                self.assertEqual(result.returncode, status)
+                self.assertIn(text, getattr(result, stream).decode("latin-1"))
+        self.assertEqual(sorted(p.name for p in server.folder.iterdir() if not p.name.endswith(".so")),
+                         ["Velto.ini", "velto"], "a command-line answer left files behind")
+        self.assertEqual(server.read_ini(), settings)
+
+
+class OneServerPerFolderTest(VeltoTestCase):
+    def test_second_server_refuses_and_tools_leave_the_pid_file_alone(self):
+        server = self.server()
+        pid_file = server.folder / "Velto.pid"
+        self.assertEqual(pid_file.read_text(), f"{server.proc.pid}\n")
+        (server.unit_dir).mkdir()
+        second = server.run_command([])
+        self.assertEqual(second.returncode, 1)
+        self.assertIn(f"already runs from {server.folder}/ (process {server.proc.pid})", second.stderr.decode())
+        for args in (["addresses"], ["user", "list"], ["-INSTALL"], ["-UNINSTALL"]):
+            self.assertEqual(server.run_command(args).returncode, 0, args)
+        self.assertEqual(pid_file.read_text(), f"{server.proc.pid}\n")
         with server.client() as client:
             self.assertEqual(client.cmd("PWD"), REPLY_NOT_LOGGED_ON)
-        self.assertFalse((server.unit_dir / "velto.service").exists())
+        self.stop_server(server)
+        self.assertFalse(pid_file.exists())
+
+    def test_stale_pid_file_is_taken_over(self):
+        # A live process that is no server (this test) names it.
+        server = self.server(extra_files={"Velto.pid": f"{os.getpid()}\n"})
+        self.assertEqual((server.folder / "Velto.pid").read_text(), f"{server.proc.pid}\n")
+        self.stop_server(server)
+        self.assertFalse((server.folder / "Velto.pid").exists())
 
 
 class AbortedStartTest(VeltoTestCase):
@@ -249,6 +302,43 @@ class ShutdownTest(VeltoTestCase):
 
     def test_sigint_unloads_and_exits_zero(self):
         self._assert_unloads_on(signal.SIGINT)
+
+
+@unittest.skipUnless(os.environ.get("VELTO_E2E_DISPLAY") and os.environ.get("DISPLAY"),
+                     "runs on a private X server (CTest's e2e_desktop)")
+class DesktopTest(VeltoTestCase):
+    """The program with its windows: the windowing library's threads must
+    not take the signals the loop handles."""
+
+    def desktop_server(self, **kwargs):
+        return self.server(env={"DISPLAY": os.environ["DISPLAY"]}, ready_timeout=60.0, **kwargs)
+
+    def test_sighup_reloads_the_accounts_and_the_unload_still_runs(self):
+        alice = {"UserID": "alice", "Password": "secret"}
+        server = self.desktop_server(users=[alice], settings={"FTP Settings": {"MaxUsers": "4"}})
+        (server.folder / "Velto.usr").write_bytes(
+            user_file_bytes([alice, {"UserID": "bob", "Password": "b0b"}], str(server.folder)))
+        server.send_signal(signal.SIGHUP)
+        server.wait_for_stderr("reloaded 2 accounts")
+        self.track(server.logged_on_client("bob", "b0b"))
+        self.stop_server(server)
+        self.assertFalse((server.folder / "Velto.pid").exists())
+        self.assertEqual(server.ini_value("FTP Settings", "MaxUsers"), "4")
+
+    def test_windows_stay_when_the_listener_cannot_start(self):
+        if shutil.which("xdotool") is None:
+            self.skipTest("xdotool is not installed (make deps installs it)")
+        holder = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.addCleanup(holder.close)
+        holder.bind(("127.0.0.1", 0))
+        holder.listen(1)
+        server = self.desktop_server(port=holder.getsockname()[1], ready=None,
+                                     settings={"Settings": {"HideSplashScreen": "True"}})
+        found = subprocess.run(["xdotool", "search", "--sync", "--name", "^Velto - .* - not listening on port"],
+                               capture_output=True, timeout=60)
+        self.assertEqual(found.returncode, 0, server.stderr_text()[-4000:])
+        wait_alive(server, 1.0)
+        self.stop_server(server)
 
 
 if __name__ == "__main__":

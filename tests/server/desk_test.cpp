@@ -241,5 +241,25 @@ TEST(ActivityWindows, OneWindowPerSessionFedWhileOpenPasswordsMasked) {
   EXPECT_FALSE(windows->Open(key)) << "the session is gone";
 }
 
+// With windows the program stays when it cannot listen; its title says why.
+TEST(MainWindow, TitleSaysWhyTheServerDoesNotListen) {
+  ListeningFolder folder;
+  platform::UniqueFd holder(::socket(AF_INET, SOCK_STREAM, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(folder.Port()));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(holder.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(holder.get(), 1), 0);
+  RecordingUi ui;
+  LiveServer server(folder, ui);
+  const std::string why = " - not listening on port " + std::to_string(folder.Port()) + ": cannot listen on 0.0.0.0";
+  EXPECT_NE(server.main.Title().find(why), std::string::npos) << server.main.Title();
+  EXPECT_EQ(server.main.ListenerProblem().rfind("not listening on port", 0), 0u);
+  holder.reset();
+  ASSERT_TRUE(server.main.ActivateFTP());
+  EXPECT_EQ(server.main.Title().find("not listening"), std::string::npos) << server.main.Title();
+}
+
 }  // namespace
 }  // namespace velto
