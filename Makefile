@@ -18,7 +18,7 @@ FUZZ_SECONDS ?= 240
 # CI treats warnings as errors.
 WERROR := $(if $(CI),ON,OFF)
 
-.PHONY: all deps fuzz-deps build build-test test fuzz fuzz-run run bench clean
+.PHONY: all deps fuzz-deps build build-program build-test test fuzz fuzz-run run bench clean
 
 all: build
 
@@ -35,10 +35,18 @@ deps fuzz-deps:
 	  DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
 
-# Optimised build, what `make run` and the benchmarks use.
+# Optimised build of everything (the benchmarks use it).
+RELEASE_CONFIGURE := cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DVELTO_SANITIZE=OFF -DVELTO_WERROR=$(WERROR)
 build: deps
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DVELTO_SANITIZE=OFF -DVELTO_WERROR=$(WERROR)
+	$(RELEASE_CONFIGURE)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+# What `make run` needs: only what bin/ holds, the program and the socket
+# component it loads (libvelto_platform.so comes with the program), none of
+# the tests.
+build-program: deps
+	$(RELEASE_CONFIGURE)
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target velto portwell
 
 # Test build: the same tree with AddressSanitizer and UBSan, so the unit tests
 # and the end-to-end runs of the real program are both checked.
@@ -68,7 +76,7 @@ fuzz-run: fuzz
 	  $(FUZZ_DIR)/corpus/$(FUZZER) tests/fuzz/corpus/$(FUZZER)
 
 # Runs from run/ on 127.0.0.1 port 2121 with a demo account (scripts/run.sh).
-run: build
+run: build-program
 	scripts/run.sh $(BUILD_DIR)
 
 bench: build
