@@ -209,7 +209,7 @@ class StartUpMessagesTest(VeltoTestCase):
         holder.listen(1)
         taken = self.server(port=holder.getsockname()[1], ready=None)
         taken.wait_for_stderr(str(taken.port))
-        self.stop_server(taken)
+        self.assertEqual(taken.wait(), 1, "a headless server that cannot listen ends with status 1")
         self.assertTrue(taken.read_errors_log(), "Errors.log has no line about the taken port")
 
 
