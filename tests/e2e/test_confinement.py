@@ -5,13 +5,11 @@ file (atomic uploads); STOU never hands two sessions one name; MFMT says
 what was stored."""
 
 import os
-import socket
-import struct
 import threading
 import time
 import unittest
 
-from velto_harness import VeltoTestCase, pasv_port
+from velto_harness import VeltoTestCase, passive_transfer
 
 CAROL = {"UserID": "carol", "Password": "secret", "LimitToDefaultDirectory": True,
          "AllowConcurrentLogons": True, "WriteAccess": True}
@@ -30,22 +28,7 @@ class ConfinedCase(VeltoTestCase):
         return self.track(self.srv.logged_on_client("carol", "secret"))
 
     def transfer(self, client, command, upload=None, reset_after=None):
-        data = socket.create_connection(("127.0.0.1", pasv_port(client.cmd("PASV"))), timeout=10)
-        self.addCleanup(data.close)
-        reply = client.cmd(command)
-        received = b""
-        if reply.startswith("150"):
-            if upload is not None:
-                data.sendall(upload)
-                if reset_after:
-                    time.sleep(reset_after)  # lets the server take the bytes in; nothing is timed
-                    data.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-            else:
-                while chunk := data.recv(65536):
-                    received += chunk
-            data.close()
-            reply = client.reply()
-        return reply, received
+        return passive_transfer(self, client, command, upload, reset_after)
 
 
 class SwappedFolderTest(ConfinedCase):

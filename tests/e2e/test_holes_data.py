@@ -9,7 +9,7 @@ import struct
 import time
 import unittest
 
-from velto_harness import REPLY_OK, VeltoTestCase, free_port, pasv_port
+from velto_harness import REPLY_OK, VeltoTestCase, free_port, passive_transfer, pasv_port
 
 ALICE = {"UserID": "alice", "Password": "secret", "LimitToDefaultDirectory": False,
          "AllowConcurrentLogons": True}
@@ -34,19 +34,7 @@ class DataCase(VeltoTestCase):
         return data
 
     def transfer(self, client, command, upload=None):
-        """Runs a transfer command; returns its final reply and the bytes received."""
-        data = self.open_data(client)
-        reply = client.cmd(command)
-        received = b""
-        if reply.startswith("150"):
-            if upload is not None:
-                data.sendall(upload)
-            else:
-                while chunk := data.recv(65536):
-                    received += chunk
-            data.close()
-            reply = client.reply()
-        return reply, received
+        return passive_transfer(self, client, command, upload)
 
 
 class FailedUploadTest(DataCase):

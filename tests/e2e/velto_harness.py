@@ -14,6 +14,7 @@ import select
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import tempfile
 import time
@@ -616,6 +617,28 @@ class VeltoServer:
             client.close()
             raise
         return client
+
+
+def passive_transfer(case, client, command, upload=None, reset_after=None):
+    """Runs a transfer command over a passive data connection opened first;
+    returns its final reply and the bytes received. With `reset_after`, an
+    upload's connection is reset that many seconds after its bytes went."""
+    data = socket.create_connection(("127.0.0.1", pasv_port(client.cmd("PASV"))), timeout=10)
+    case.addCleanup(data.close)
+    reply = client.cmd(command)
+    received = b""
+    if reply.startswith("150"):
+        if upload is not None:
+            data.sendall(upload)
+            if reset_after:
+                time.sleep(reset_after)  # lets the server take the bytes in; nothing is timed
+                data.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        else:
+            while chunk := data.recv(65536):
+                received += chunk
+        data.close()
+        reply = client.reply()
+    return reply, received
 
 
 class VeltoTestCase(unittest.TestCase):
