@@ -282,8 +282,11 @@ int CDirectory::MakeDirs(const std::string& target) const {
     if (IsDirectory(prefix) == 0) continue;
     const Entry entry = OpenEntry(prefix);
     if (entry.error != 0) return entry.error;
-    if (::mkdirat(entry.at, entry.name.c_str(), 0777) != 0 && !(errno == EEXIST && IsDirectory(prefix) == 0)) {
-      return -errno;
+    if (::mkdirat(entry.at, entry.name.c_str(), 0777) != 0) {
+      // Something has the name: a folder made meanwhile will do; a link
+      // that leads out says so.
+      if (errno != EEXIST) return -errno;
+      if (const int rc = IsDirectory(prefix); rc != 0) return rc;
     }
   }
   return IsDirectory(path);
