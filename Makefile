@@ -18,7 +18,7 @@ FUZZ_SECONDS ?= 240
 # CI treats warnings as errors.
 WERROR := $(if $(CI),ON,OFF)
 
-.PHONY: all deps fuzz-deps build build-program build-test test fuzz fuzz-run run bench clean
+.PHONY: all deps fuzz-deps build build-program build-test test fuzz fuzz-run run screenshots bench clean
 
 all: build
 
@@ -78,6 +78,12 @@ fuzz-run: fuzz
 # Runs from run/ on 127.0.0.1 port 2121 with a demo account (scripts/run.sh).
 run: build-program
 	scripts/run.sh $(BUILD_DIR)
+
+# The README's window pictures, taken anew on a private X server and copied
+# into docs/ (the test run itself writes only into the build folder).
+screenshots: build-test
+	cd $(BUILD_DIR) && ctest -R '^gui_screenshots$$' --output-on-failure
+	cp $(BUILD_DIR)/screenshots/*.png docs/
 
 bench: build
 	python3 bench/ftp_bench.py --build-dir $(BUILD_DIR)
