@@ -68,10 +68,9 @@ class CDirectory {
 
   // The first of Candidates(argument) for which `exists` holds. A limited
   // account never probes a path outside its default directory, by its text
-  // or through a symbolic link (Contains): it is refused when the path the
-  // argument primarily names is outside and nothing inside was found.
-  // `entry` says the command acts on the entry itself (delete, rename), so
-  // a last component that is a link is not followed.
+  // or through a symbolic link: it is refused when the path the argument
+  // primarily names is outside and nothing inside was found. Whether a last
+  // component that is a link is followed is up to `exists`.
   enum class Lookup { Found, NotFound, Refused };
   struct Located {
     Lookup result = Lookup::NotFound;
@@ -83,7 +82,7 @@ class CDirectory {
   // primary candidate refuses. A limited account's candidates are filtered
   // on their text first; the kernel does the rest.
   template <class Exists>
-  Located Locate(const std::string& argument, bool limited, Exists exists, bool = false) const {
+  Located Locate(const std::string& argument, bool limited, Exists exists) const {
     const std::vector<std::string> candidates = Candidates(argument);
     bool refused = limited && !InsideDefault(candidates.front());
     for (std::size_t i = 0; i < candidates.size(); ++i) {

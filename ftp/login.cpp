@@ -40,14 +40,15 @@ std::string CFTPSession::CmdPASS(const ParsedCommand& command) {
   if (users == nullptr) return FailedLogon();
   const bool useSystem = Options().UseNTAuthentication;
   const SessionServices& services = table_.Services();
-  if (users->UsesSystemLogon(UserID, useSystem) && services.systemLogon) {
+  const bool system = users->UsesSystemLogon(UserID, useSystem);
+  if (system && services.systemLogon) {
     // The system's check may take its time; it runs off the loop.
     CheckPassLater([&services, id = UserID, password = command.argument](std::function<void(bool)> done) {
       services.systemLogon(id, password, std::move(done));
     });
     return {};
   }
-  if (!users->UsesSystemLogon(UserID, useSystem) && services.offLoop) {
+  if (!system && services.offLoop) {
     // A hash is slow to compare on purpose: never on the loop. The job gets
     // copies only.
     if (std::string hash = users->StoredHash(UserID); !hash.empty()) {

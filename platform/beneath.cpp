@@ -107,8 +107,9 @@ int WalkBeneath(int root, std::string_view relative, int flags, mode_t mode, std
       return -errno;
     }
     if (S_ISLNK(st.st_mode)) {
+      // A link to the root itself leaves nothing pending: the open below
+      // takes the folder reached.
       if (const int error = expand(here(), name); error != 0) return error;
-      if (pending.empty()) pending.emplace_back(".");  // a link to the root itself
       continue;
     }
     if (last) {
