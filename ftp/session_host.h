@@ -58,6 +58,23 @@ class ISessionHost {
   // only compares it.
   virtual std::int64_t DataBytesTaken() const = 0;
 
+  // ---- TLS (the host keeps the library; the session only asks) ----
+  // True when the server holds usable TLS credentials now.
+  virtual bool TlsAvailable() const = 0;
+  // Sends `reply` (AUTH's 234) in clear, drops whatever the client sent
+  // behind the command and starts TLS on the control connection: every
+  // reply queued after this call goes out encrypted. A handshake that fails
+  // ends the connection (the session hears OnControlClosed as for any
+  // client that goes).
+  virtual void StartControlTls(std::string_view reply) = 0;
+  // Whether the data connections opened from now on are encrypted (PROT P).
+  // With protection on, OnDataConnected comes only once the data
+  // connection's handshake is done (and it resumed this control
+  // connection's session where the server requires that);
+  // OnDataConnectFailed comes when it failed. Nothing is ever sent on a
+  // protected data connection before its handshake is done.
+  virtual void SetDataProtection(bool protect) = 0;
+
   // ---- timers ----
   // Runs `callback` once after `milliseconds` on the event loop; 0 when no
   // timer could be set.
@@ -72,6 +89,9 @@ struct ConnectionInfo {
   std::string serverAddress;  // the address the access log names for this server
   int serverPort = 0;
   std::string localAddress;   // the address the client reached (what PASV announces)
+  // Reached through the implicit-TLS listener: the control connection is
+  // encrypted from its first byte and data protection is on from the start.
+  bool implicitTls = false;
 };
 
 }  // namespace velto

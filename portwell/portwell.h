@@ -178,6 +178,22 @@ struct PortwellSocketInfo {
   // the handler, so that NotifyOnEmptySendQue armed with it keeps its word.
   std::int64_t QueSendBytes = 0;
   bool ReceivePaused = false;  // see CPortwell::SetReceivePaused
+  // Accepted connections: the handle of the listener that accepted it (0
+  // for other sockets), so that a client with several listeners routes a
+  // connection by the listener rather than by a port number.
+  std::int32_t ListenerHandle = 0;
+  // TLS on this socket (see CPortwell::StartTls): PWL_TLS_NONE, a
+  // handshake in progress, or established, with the protocol's name
+  // ("TLSv1.3") and whether the handshake resumed an earlier session.
+  std::int32_t TlsState = 0;  // PWL_TLS_STATE
+  std::string TlsVersion;
+  bool TlsResumed = false;
+};
+
+enum PWL_TLS_STATE : std::int32_t {
+  PWL_TLS_NONE = 0,
+  PWL_TLS_HANDSHAKE = 1,
+  PWL_TLS_ESTABLISHED = 2,
 };
 
 // ---- events -------------------------------------------------------------------
@@ -225,6 +241,14 @@ class IPortwellEvents {
   virtual void ConnectionTerminated(std::int32_t /*SocketHandle*/) {}
   virtual void EmptySendQue(std::int32_t /*SocketHandle*/, const std::string& /*EventID*/) {}
   virtual void Error(std::int32_t /*SocketHandle*/, std::int32_t /*ErrorNum*/) {}
+  // Additions (CPortwell::StartTls): the handshake on SocketHandle ended.
+  // Established: the socket now sends and receives through TLS; Resumed
+  // says the handshake resumed the session it was told to. Failed: Reason
+  // says why (the library's reason, a time-out, or the session that should
+  // have been resumed was not); nothing more is sent or delivered on the
+  // socket, and the client closes it (CloseSock) when it likes.
+  virtual void TlsEstablished(std::int32_t /*SocketHandle*/, bool /*Resumed*/) {}
+  virtual void TlsFailed(std::int32_t /*SocketHandle*/, const std::string& /*Reason*/) {}
 };
 
 // ---- the public class -------------------------------------------------------------
@@ -407,6 +431,49 @@ class CPortwell {
   // id, QueSendBytes); unpause on that EmptySendQue.
   // std::out_of_range for a handle that is not registered.
   virtual void SetReceivePaused(const std::string& SocketHandle, bool Paused) = 0;
+
+  // ---- TLS (server side), an addition ----
+  //
+  // One set of credentials serves every socket of the object: a PEM
+  // certificate file (the server's certificate first, then its chain) and a
+  // PEM private key file. TLS 1.2 or later, the library's default ciphers,
+  // no compression, no renegotiation.
+  //
+  // Loads and checks the credentials (readable, key matches certificate,
+  // certificate not expired nor not yet valid). Returns "" when they are in
+  // force, otherwise the reason; a failed load keeps whatever was in force
+  // before (a renewal that fails drops no session and no TLS). Connections
+  // that are already encrypted keep their session; new handshakes use the
+  // new credentials.
+  virtual std::string SetTlsCredentials(const std::string& CertificateFile, const std::string& KeyFile) = 0;
+  // Removes the credentials: no new handshake can start.
+  virtual void ClearTlsCredentials() = 0;
+  virtual bool TlsAvailable() const = 0;
+  // Starts the server side of TLS on a connected (or accepted) stream
+  // socket, in this order and within this one call: what the peer sent that
+  // has not been delivered yet is discarded, both the receive queue and what
+  // the system holds (bytes a client pipelined in clear can never be read
+  // as if they came through TLS); ClearText (e.g. the reply that agrees to
+  // TLS; may be empty) is queued in clear behind whatever was queued
+  // before; then, once those bytes have gone, everything sent is encrypted
+  // and everything received is decrypted. Data queued while the handshake
+  // runs waits and goes out encrypted once it is done; none is sent in
+  // clear. The handshake never blocks; TimeoutMs (0: none) bounds it.
+  // ResumeOf: 0, or the handle of an established TLS socket of this object
+  // whose session the handshake must resume; a handshake that resumes
+  // another session, or none, fails ("session reuse required"). Both TLS
+  // 1.2 and 1.3 resumption count, checked against the session itself, not
+  // merely the fact of a resumption. The peer's close_notify ends the
+  // stream as a FIN does (and is answered with ours); a graceful close
+  // sends close_notify before the FIN. Received blocks, EmptySendQue,
+  // QueSendBytes, pauses and the close rules work as on a plain socket,
+  // counted in plaintext bytes. File ranges are read in bounded pieces and
+  // encrypted (memory stays bounded whatever the length).
+  // Returns 0, or the inner error number: 1000 inactive, 10038 unknown
+  // socket, 10045 not a connected stream socket, 10022 TLS already started
+  // or ResumeOf not an established TLS socket, 10093 no credentials.
+  virtual std::int32_t StartTls(const std::string& SocketHandle, std::int32_t ResumeOf,
+                                const PortwellData& ClearText = PortwellData(), std::int32_t TimeoutMs = 0) = 0;
 };
 
 // ---- factory and loader ---------------------------------------------------------------

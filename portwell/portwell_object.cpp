@@ -437,3 +437,15 @@ std::int32_t CPortwellObject::QueReceiveCount(const std::string& SocketHandle) c
 }
 
 }  // namespace portwell
+
+namespace portwell {
+
+// Placeholders until the TLS layer is in.
+std::string CPortwellObject::SetTlsCredentials(const std::string&, const std::string&) { return "TLS is not available"; }
+void CPortwellObject::ClearTlsCredentials() {}
+bool CPortwellObject::TlsAvailable() const { return false; }
+std::int32_t CPortwellObject::StartTls(const std::string&, std::int32_t, const PortwellData&, std::int32_t) {
+  return 10093;
+}
+
+}  // namespace portwell

@@ -83,6 +83,11 @@ class CPortwellObject final : public CPortwell {
   std::int64_t SentBytesWaiting(const std::string& SocketHandle) const override;
   std::int64_t QueSendBytes(const std::string& SocketHandle) const override;
   std::int32_t QueReceiveCount(const std::string& SocketHandle) const override;
+  std::string SetTlsCredentials(const std::string& CertificateFile, const std::string& KeyFile) override;
+  void ClearTlsCredentials() override;
+  bool TlsAvailable() const override;
+  std::int32_t StartTls(const std::string& SocketHandle, std::int32_t ResumeOf, const PortwellData& ClearText,
+                        std::int32_t TimeoutMs) override;
 
  private:
   // Removes every socket without events; `deliver` first offers the queued

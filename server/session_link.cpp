@@ -438,4 +438,9 @@ void PortwellSessionHost::StopTimer(TimerId id) {
   if (timers_.erase(id) > 0) context_.loop.KillTimer(id);
 }
 
+// Placeholders until the TLS wiring is in.
+bool PortwellSessionHost::TlsAvailable() const { return false; }
+void PortwellSessionHost::StartControlTls(std::string_view reply) { Send(reply); }
+void PortwellSessionHost::SetDataProtection(bool) {}
+
 }  // namespace velto

@@ -108,6 +108,9 @@ class PortwellSessionHost final : public ISessionHost {
   bool SendData(std::string bytes) override;
   void CloseData() override;
   std::int64_t DataBytesTaken() const override;
+  bool TlsAvailable() const override;
+  void StartControlTls(std::string_view reply) override;
+  void SetDataProtection(bool protect) override;
   TimerId StartTimer(std::uint32_t milliseconds, std::function<void()> callback) override;
   void StopTimer(TimerId id) override;
 

@@ -75,6 +75,13 @@ class FakeHost final : public ISessionHost {
   }
   void CloseData() override { log += "close-data\n"; }
   std::int64_t DataBytesTaken() const override { return bytesSent; }
+  bool tlsAvailable = false;
+  bool TlsAvailable() const override { return tlsAvailable; }
+  void StartControlTls(std::string_view reply) override {
+    replies.append(reply);
+    log += "reply:" + std::string(reply) + "start-tls\n";
+  }
+  void SetDataProtection(bool protect) override { log += protect ? "protect-data\n" : "clear-data\n"; }
   TimerId StartTimer(std::uint32_t ms, std::function<void()> callback) override {
     timers[++nextTimer] = {ms, std::move(callback)};
     return nextTimer;
