@@ -39,6 +39,12 @@ constexpr std::array<SettingInfo, kSettingCount> kSettings = {{
     {Setting::MaxConnectionsPerIP, kSectionFTPSettings, "MaxConnectionsPerIP", Int32, "0"},
     {Setting::AtomicUploads, kSectionFTPSettings, "AtomicUploads", Bool, "False"},
     {Setting::HashPasswords, kSectionFTPSettings, "HashPasswords", Bool, "False"},
+    {Setting::TLSCertificateFile, kSectionFTPSettings, "TLSCertificateFile", Text, ""},
+    {Setting::TLSKeyFile, kSectionFTPSettings, "TLSKeyFile", Text, ""},
+    {Setting::TLSRequiredForLogon, kSectionFTPSettings, "TLSRequiredForLogon", Bool, "False"},
+    {Setting::TLSRequiredForData, kSectionFTPSettings, "TLSRequiredForData", Bool, "False"},
+    {Setting::TLSSessionReuse, kSectionFTPSettings, "TLSSessionReuse", Bool, "True"},
+    {Setting::ImplicitTLSPort, kSectionFTPSettings, "ImplicitTLSPort", Int32, "0"},
 }};
 
 constexpr bool TableFollowsEnumOrder() {

@@ -46,9 +46,22 @@ enum class Setting {
   AtomicUploads,
   // New passwords kept as one-way hashes in Velto.usr.
   HashPasswords,
+  // FTPS: the server's certificate (chain) and key, PEM files; TLS is on
+  // when both load.
+  TLSCertificateFile,
+  TLSKeyFile,
+  // Log-on (USER/PASS) only over an encrypted control connection.
+  TLSRequiredForLogon,
+  // Data connections only under PROT P.
+  TLSRequiredForData,
+  // A protected data connection must resume its control connection's TLS
+  // session (off for clients that cannot).
+  TLSSessionReuse,
+  // The implicit-TLS listener's port; 0 = none.
+  ImplicitTLSPort,
 };
 
-inline constexpr std::size_t kSettingCount = static_cast<std::size_t>(Setting::HashPasswords) + 1;
+inline constexpr std::size_t kSettingCount = static_cast<std::size_t>(Setting::ImplicitTLSPort) + 1;
 
 enum class SettingType { Bool, Int16, Int32, Text };
 

@@ -68,9 +68,10 @@ const CFTPSession::Verb CFTPSession::kVerbs[] = {
     {"HELP", &CFTPSession::CmdHELP, true},
     {"OPTS", &CFTPSession::CmdOPTS, true},
     {"CLNT", &CFTPSession::CmdNOOP, true},
-    {"AUTH", &CFTPSession::CmdNotImplemented, true},
-    {"PBSZ", &CFTPSession::CmdNotImplemented, true},
-    {"PROT", &CFTPSession::CmdNotImplemented, true},
+    {"AUTH", &CFTPSession::CmdAUTH, true, true},
+    {"PBSZ", &CFTPSession::CmdPBSZ, true, true},
+    {"PROT", &CFTPSession::CmdPROT, true, true},
+    {"CCC", &CFTPSession::CmdCCC, true, true},
     {"STAT", &CFTPSession::CmdSTAT},
     {"MODE", &CFTPSession::CmdMODE},
     {"STRU", &CFTPSession::CmdSTRU},
@@ -101,15 +102,26 @@ const CFTPSession::Verb* CFTPSession::FindVerb(const std::string& name) {
 CFTPSession::CFTPSession(CFTPSessions& table, std::unique_ptr<ISessionHost> host, ConnectionInfo info)
     : table_(table), host_(std::move(host)), info_(std::move(info)), directory_(std::make_unique<CDirectory>()) {
   lastAccessTime_ = SecondsSinceMidnight();
-  // A connection that does not log on in time gives its place back.
-  if (Options().LogonTimeout > 0) {
-    logonTimer_ = StartTimer(static_cast<std::uint32_t>(Options().LogonTimeout), [this] {
-      logonTimer_ = 0;
-      if (LoggedOn() || closed_) return;
-      SendReply(reply::kLogonTimeout);
-      Disconnect();
-    });
+  ArmLogonTimer();
+  if (info_.implicitTls) {
+    // The handshake came before the greeting: the client takes PBSZ 0 and
+    // PROT P as done.
+    controlSecured_ = true;
+    pbszDone_ = true;
+    dataProtected_ = true;
+    host_->SetDataProtection(true);
   }
+}
+
+void CFTPSession::ArmLogonTimer() {
+  // A connection that does not log on in time gives its place back.
+  if (Options().LogonTimeout <= 0 || logonTimer_ != 0) return;
+  logonTimer_ = StartTimer(static_cast<std::uint32_t>(Options().LogonTimeout), [this] {
+    logonTimer_ = 0;
+    if (LoggedOn() || closed_) return;
+    SendReply(reply::kLogonTimeout);
+    Disconnect();
+  });
 }
 
 CFTPSession::~CFTPSession() {
@@ -245,6 +257,8 @@ void CFTPSession::OnControlClosed() {
 std::string CFTPSession::pSubmitCommand(std::string_view vsCommand) {
   const ParsedCommand command = ParseCommand(vsCommand);
   const Verb* verb = FindVerb(command.verb);
+  // CCC came with TLS: a server without it does not know the word.
+  if (verb != nullptr && verb->handler == &CFTPSession::CmdCCC && !TlsOffered()) verb = nullptr;
   std::string result;
   if (!LoggedOn() && (verb == nullptr || !verb->open)) {
     ++logonAttempts_;
@@ -326,19 +340,18 @@ std::string CFTPSession::CmdQUIT(const ParsedCommand&) {
   return Line("221 " + Options().BannerExit);
 }
 
-std::string CFTPSession::CmdNotImplemented(const ParsedCommand&) { return Line(reply::kNotImplemented); }
-
 std::string CFTPSession::CmdFEAT(const ParsedCommand&) {
   // Exactly the extensions this server implements.
   std::string facts;
   for (const FactName& f : kFactNames) facts += std::string(f.name) + ((mlstFacts_ & f.fact) ? "*;" : ";");
-  return "211-Features:\r\n"
+  const bool tls = host_->TlsAvailable();
+  return std::string("211-Features:\r\n") + (tls ? " AUTH TLS\r\n" : "") +
          " CLNT\r\n"
          " EPRT\r\n"
          " EPSV\r\n"
          " MDTM\r\n"
          " MFMT\r\n"
-         " MLST " + facts + "\r\n"
+         " MLST " + facts + "\r\n" + (tls ? " PBSZ\r\n PROT\r\n" : "") +
          " REST STREAM\r\n"
          " SIZE\r\n"
          " UTF8\r\n" +
@@ -347,8 +360,9 @@ std::string CFTPSession::CmdFEAT(const ParsedCommand&) {
 
 std::string CFTPSession::CmdHELP(const ParsedCommand&) {
   std::vector<std::string> names;
+  const bool tls = host_->TlsAvailable();
   for (const Verb& verb : kVerbs) {
-    if (verb.handler != &CFTPSession::CmdNotImplemented) names.emplace_back(verb.name);
+    if (!verb.tls || tls) names.emplace_back(verb.name);
   }
   std::sort(names.begin(), names.end());
   std::string text = "214-The following commands are recognized:\r\n";

@@ -8,8 +8,9 @@
 //
 // Command handlers live in topic files: log-on (login.cpp), navigation and
 // file management (session_files.cpp), data connections and transfers
-// (session_transfer.cpp), listings (session_listing.cpp); the simple status
-// and negotiation commands are in ftp_session.cpp.
+// (session_transfer.cpp), listings (session_listing.cpp), FTPS's security
+// commands and policies (session_tls.cpp); the simple status and
+// negotiation commands are in ftp_session.cpp.
 #pragma once
 
 #include "ftp/command_line.h"
@@ -52,8 +53,13 @@ class CFTPSession {
   bool WaitingForSTORFile = false;
   std::int64_t FilePos = 0;
 
-  // Logged on by a successful PASS; off again after USER, QUIT or BYE.
+  // Logged on by a successful PASS; off again after USER, QUIT, BYE or AUTH.
   bool LoggedOn() const { return loggedOn_; }
+  // The control connection is encrypted (AUTH TLS, or the implicit-TLS
+  // listener), and whether data connections are (PROT P): what the
+  // monitoring windows show.
+  bool ControlSecured() const { return controlSecured_; }
+  bool DataProtected() const { return dataProtected_; }
   void SetLoggedOn(bool on);
 
   // The key in the session table (the control socket's handle as text).
@@ -124,6 +130,8 @@ class CFTPSession {
     // Answered before log-on without counting as a failed attempt: what
     // clients send to learn about the server and to leave.
     bool open = false;
+    // FTPS's commands: HELP names them only while TLS is available.
+    bool tls = false;
   };
   static const Verb kVerbs[];
   static const Verb* FindVerb(const std::string& name);
@@ -174,8 +182,24 @@ class CFTPSession {
   std::string CmdMODE(const ParsedCommand&);
   std::string CmdSTRU(const ParsedCommand&);
   std::string CmdALLO(const ParsedCommand&);
-  // Known, not offered (security extensions): answered before log-on too.
-  std::string CmdNotImplemented(const ParsedCommand&);
+  // FTPS (RFC 4217): answered before log-on too.
+  std::string CmdAUTH(const ParsedCommand&);
+  std::string CmdPBSZ(const ParsedCommand&);
+  std::string CmdPROT(const ParsedCommand&);
+  std::string CmdCCC(const ParsedCommand&);
+  // Whether this server has TLS at all: a certificate configured, TLS
+  // available, or this connection secured. Without, the security commands
+  // answer as they did before the server knew TLS.
+  bool TlsOffered() const;
+  // Whether a log-on as `id` must wait for TLS on this connection.
+  bool LogonNeedsTls(const std::string& id) const;
+  // AUTH: the client logs on again, under TLS.
+  void RestartLogOn();
+  // The refusal of a transfer or listing that TLSRequiredForData forbids
+  // now, or "".
+  std::string DataRefusal() const;
+  // Gives a connection that is not logged on LogonTimeout to do so.
+  void ArmLogonTimer();
   // navigation and file management
   std::string CmdCWD(const ParsedCommand&);
   std::string CmdCD(const ParsedCommand&);
@@ -280,6 +304,10 @@ class CFTPSession {
   ISessionHost::TimerId logonTimer_ = 0;
   ISessionHost::TimerId replyTimer_ = 0;
 
+  bool controlSecured_ = false;  // AUTH TLS accepted, or implicit TLS
+  bool pbszDone_ = false;        // PBSZ accepted: PROT may follow
+  bool dataProtected_ = false;   // PROT P in force
+
   DataMode dataMode_ = DataMode::None;
   bool passiveOpen_ = false;
   bool dataConnected_ = false;
@@ -287,6 +315,10 @@ class CFTPSession {
   std::string dataHostAddress_;
   Transfer pending_;                   // waiting for the data connection
   Transfer active_;                    // running on the data connection
+  // A listing piece is being handed to the host, and the host reported it
+  // sent meanwhile (see SendNextListingPiece).
+  bool sendingListing_ = false;
+  bool listingPieceSent_ = false;
   ISessionHost::TimerId waitTimer_ = 0;
   platform::UniqueFd storFile_;
   CUploadTarget storTarget_;  // what becomes of the file when the upload ends

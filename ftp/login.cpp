@@ -25,6 +25,11 @@ constexpr std::int64_t kMaxFailureDelayMs = 30000;
 std::string CFTPSession::CmdUSER(const ParsedCommand& command) {
   // A new id ends the log-on: no rights until a password is accepted for it.
   SetLoggedOn(false);
+  // Refused before the password is asked, so it never travels in clear.
+  if (LogonNeedsTls(command.argument)) {
+    UserID.clear();
+    return Line(reply::kTlsRequired);
+  }
   UserID = command.argument;
   return Line(reply::kNeedPassword);
 }
@@ -36,6 +41,9 @@ std::string CFTPSession::CmdPASS(const ParsedCommand& command) {
     RefuseBanned();
     return {};
   }
+  // The policy may have come into force since USER (the accounts were
+  // read again): the password is not checked, nor counted as a guess.
+  if (LogonNeedsTls(UserID)) return Line(reply::kTlsRequired);
   CFTPUsers* users = table_.Services().users;
   if (users == nullptr) return FailedLogon();
   const bool useSystem = Options().UseNTAuthentication;

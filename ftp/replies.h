@@ -47,6 +47,22 @@ inline constexpr const char* kIllegalEprt = "500 Illegal EPRT command.";
 inline constexpr const char* kOnlyIpv4 = "522 Network protocol not supported, use (1)";
 inline constexpr const char* kChmodDone = "200 SITE CHMOD command successful.";
 inline constexpr const char* kStatusEnd = "213 End of status.";
+// FTPS (RFC 4217).
+inline constexpr const char* kAuthTls = "234 AUTH TLS successful";
+inline constexpr const char* kTlsUnavailable = "431 TLS is not available now.";
+inline constexpr const char* kUnknownMechanism = "504 Unknown security mechanism.";
+inline constexpr const char* kAlreadySecured = "503 The control connection is already secured.";
+inline constexpr const char* kPbszNeedsAuth = "503 PBSZ needs AUTH TLS first.";
+inline constexpr const char* kPbszOk = "200 PBSZ=0";
+inline constexpr const char* kProtNeedsPbsz = "503 PROT needs PBSZ first.";
+inline constexpr const char* kProtPrivate = "200 Protection level set to Private.";
+inline constexpr const char* kProtClear = "200 Protection level set to Clear.";
+inline constexpr const char* kProtUnsupported = "536 Requested PROT level not supported by mechanism.";
+inline constexpr const char* kProtUnknown = "504 Unknown protection level.";
+inline constexpr const char* kCccNotSecured = "533 The control connection is not secured.";
+inline constexpr const char* kCccRefused = "534 The control connection stays encrypted.";
+inline constexpr const char* kTlsRequired = "530 TLS is required to log on: send AUTH TLS first.";
+inline constexpr const char* kDataNeedsProt = "521 Data connection cannot be opened with this PROT setting: send PROT P.";
 
 // A reply line: the text and CR LF.
 inline std::string Line(std::string_view text) { return std::string(text) + kCrLf; }

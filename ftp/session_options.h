@@ -27,6 +27,14 @@ struct SessionOptions {
   // A new upload is written under a temporary name and takes its name only
   // once complete, so a failed one leaves the old file as it was.
   bool AtomicUploads = false;
+
+  // FTPS. The certificate file as configured: when it is empty the server
+  // offers no TLS at all and the security commands answer as they always
+  // did; when it is set but the host holds no usable credentials, AUTH
+  // says the resource is missing.
+  std::string TLSCertificateFile;
+  bool TLSRequiredForLogon = false;  // USER/PASS only over an encrypted control connection
+  bool TLSRequiredForData = false;   // transfers and listings only under PROT P
 };
 
 }  // namespace velto

@@ -292,6 +292,8 @@ std::string CFTPSession::CmdSTOU(const ParsedCommand& command) {
   const std::string wanted = command.argument.empty() ? std::string("upload") : command.argument;
   std::string path;
   if (!LocateUpload(wanted, account->LimitToDefaultDirectory, path)) return Line(reply::kNoAccess);
+  // Refused before a name is taken.
+  if (std::string refusal = DataRefusal(); !refusal.empty()) return refusal;
   FilePos = 0;
   // The name is taken now (created, never replacing anything), so two
   // sessions storing at once can never be handed the same one; it is
@@ -348,6 +350,7 @@ bool CFTPSession::TransferBusy() const {
 }
 
 std::string CFTPSession::BeginTransfer(Transfer transfer, std::string_view preliminary) {
+  if (std::string refusal = DataRefusal(); !refusal.empty()) return refusal;
   if (TransferBusy()) return Line(reply::kTransferRunning);
   SendReply(preliminary);
   pending_ = std::move(transfer);
@@ -439,15 +442,31 @@ void CFTPSession::StartTransfer() {
 }
 
 void CFTPSession::SendNextListingPiece() {
-  std::string piece;
-  const bool more = active_.listing && active_.listing->Next(piece, kListingPiece);
-  if (!more) active_.listing.reset();
-  if (piece.empty()) {
-    // Nothing (more) to send: an empty directory is an empty transfer.
-    FinishTransfer(reply::kTransferCompleted);
+  // A host may report a piece sent from inside SendData; the loop below
+  // then sends the next, so a listing of many pieces never nests calls.
+  if (sendingListing_) {
+    listingPieceSent_ = true;
     return;
   }
-  if (!host_->SendData(std::move(piece))) FinishTransfer(reply::kLocalError);
+  sendingListing_ = true;
+  do {
+    listingPieceSent_ = false;
+    std::string piece;
+    const bool more = active_.listing && active_.listing->Next(piece, kListingPiece);
+    if (!more) active_.listing.reset();
+    const char* ending = nullptr;  // the transfer's last reply, when it ends here
+    if (piece.empty()) {
+      ending = reply::kTransferCompleted;  // nothing (more): an empty directory is an empty transfer
+    } else if (!host_->SendData(std::move(piece))) {
+      ending = reply::kLocalError;
+    }
+    if (ending != nullptr) {
+      sendingListing_ = false;
+      FinishTransfer(ending);
+      return;
+    }
+  } while (listingPieceSent_);
+  sendingListing_ = false;
 }
 
 void CFTPSession::OnDataSent() {

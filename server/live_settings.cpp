@@ -57,6 +57,9 @@ LiveSettings::LiveSettings(MGlobal& globals) : g_(globals) {
   BindInt32(Setting::LogonTimeout, [sessions]() -> std::int32_t& { return sessions().LogonTimeout; });
   BindInt32(Setting::MaxConnectionsPerIP, [sessions]() -> std::int32_t& { return sessions().MaxConnectionsPerIP; });
   BindBool(Setting::AtomicUploads, [sessions]() -> bool& { return sessions().AtomicUploads; });
+  BindText(Setting::TLSCertificateFile, [sessions]() -> std::string& { return sessions().TLSCertificateFile; });
+  BindBool(Setting::TLSRequiredForLogon, [sessions]() -> bool& { return sessions().TLSRequiredForLogon; });
+  BindBool(Setting::TLSRequiredForData, [sessions]() -> bool& { return sessions().TLSRequiredForData; });
 }
 
 void LiveSettings::BindBool(Setting setting, std::function<bool&()> target) {

@@ -58,7 +58,7 @@ class LiveSettings {
 // The keys the load step reads into live values, in its order: the
 // component's socket settings, then the program's switches, then the
 // listener's address, then the session table's options.
-inline constexpr std::array<Setting, 23> kLoadSettings = {
+inline constexpr std::array<Setting, 26> kLoadSettings = {
     Setting::ChunkSize,          Setting::ProcessingIntervalToSend, Setting::ProcessingIntervalReceive,
     Setting::UseBuffersToSend,   Setting::UseBuffersToReceive,      Setting::HideIcon,
     Setting::ViewRealTime,       Setting::FTPPort,                  Setting::FTPBindToIP,
@@ -66,7 +66,8 @@ inline constexpr std::array<Setting, 23> kLoadSettings = {
     Setting::BannerExit,         Setting::BannerMaxUsers,           Setting::AllowAnonymousLogons,
     Setting::UseNTAuthentication, Setting::Timeout,                 Setting::FailedLogonDelay,
     Setting::BanFailedLogons,    Setting::BanTime,                  Setting::LogonTimeout,
-    Setting::MaxConnectionsPerIP, Setting::AtomicUploads,
+    Setting::MaxConnectionsPerIP, Setting::AtomicUploads,     Setting::TLSCertificateFile,
+    Setting::TLSRequiredForLogon, Setting::TLSRequiredForData,
 };
 
 }  // namespace velto

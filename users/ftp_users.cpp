@@ -44,6 +44,11 @@ constexpr std::size_t kKeyCount = sizeof kKeys / sizeof kKeys[0];
 // section that still holds one, so files without hashes stay as they were.
 constexpr std::string_view kHashKey = "PasswordHash";
 
+// Written last (so first in its section) only for an account that
+// requires TLS, or to turn it off in a section that holds it: files of
+// accounts without it stay as older versions wrote and read them.
+constexpr std::string_view kRequireTlsKey = "RequireTLS";
+
 // What the "Password" key of a hashed account holds: CR LF, which no PASS
 // command can carry, so a program that knows no hashes refuses every
 // password instead of taking an empty one.
@@ -52,9 +57,16 @@ const std::string& HashedAccountMarker() {
   return marker;
 }
 
-// The section's keys and values, in kKeys order, then the hash key when
-// the account has a hash or `hashKeyInSection`.
-std::vector<std::pair<std::string, std::string>> EntriesOf(const CFTPUser& user, bool hashKeyInSection) {
+// Which optional keys a section of the file already holds.
+struct KeysInSection {
+  bool hash = false;
+  bool requireTls = false;
+};
+
+// The section's keys and values, in kKeys order, with the hash key after
+// the password when the account has a hash or the section holds one, and
+// the TLS key last when the account requires TLS or the section holds it.
+std::vector<std::pair<std::string, std::string>> EntriesOf(const CFTPUser& user, KeysInSection present) {
   const std::string password = user.PasswordHash.empty()
                                    ? EncodeFileValue(CEncrypt::Encrypt(user.Password, CFTPUsers::kPassPhrase))
                                    : HashedAccountMarker();
@@ -68,19 +80,21 @@ std::vector<std::pair<std::string, std::string>> EntriesOf(const CFTPUser& user,
                                                      BoolText(user.LogAccess),
                                                      BoolText(user.UseVirtualPaths)};
   std::vector<std::pair<std::string, std::string>> entries;
-  entries.reserve(kKeyCount + 1);
+  entries.reserve(kKeyCount + 2);
   for (std::size_t i = 0; i < kKeyCount; ++i) {
     entries.emplace_back(kKeys[i], values[i]);
-    if (kKeys[i] == "Password" && (hashKeyInSection || !user.PasswordHash.empty())) {
+    if (kKeys[i] == "Password" && (present.hash || !user.PasswordHash.empty())) {
       entries.emplace_back(kHashKey, user.PasswordHash);
     }
   }
+  if (present.requireTls || user.RequireTLS) entries.emplace_back(kRequireTlsKey, BoolText(user.RequireTLS));
   return entries;
 }
 
-// Whether the file's section holds the hash key (a value never holds CR LF).
-bool HasHashKey(const CIni& file, const std::string& section) {
-  return file.GetValue(section, kHashKey, "\r\n") != "\r\n";
+// The optional keys the file's section holds (a value never holds CR LF).
+KeysInSection KeysIn(const CIni& file, const std::string& section) {
+  const auto holds = [&](std::string_view key) { return file.GetValue(section, key, "\r\n") != "\r\n"; };
+  return {holds(kHashKey), holds(kRequireTlsKey)};
 }
 
 }  // namespace
@@ -182,6 +196,7 @@ void CFTPUsers::Load() {
     user->WriteAccess = flag("WriteAccess", true);
     user->LogAccess = flag("LogAccess", false);
     user->UseVirtualPaths = flag("UseVirtualPaths", true);
+    user->RequireTLS = flag(kRequireTlsKey, false);
     byId_.emplace(LowerId(user->UserID), user.get());
     users_.push_back(std::move(user));
     if (Count() != n) fileInStep_ = false;
@@ -190,7 +205,7 @@ void CFTPUsers::Load() {
 
 void CFTPUsers::WriteSection(std::int32_t number, const CFTPUser& user) {
   const std::string section = Section(number);
-  for (const auto& [key, value] : EntriesOf(user, HasHashKey(file_, section))) file_.WriteValue(section, key, value);
+  for (const auto& [key, value] : EntriesOf(user, KeysIn(file_, section))) file_.WriteValue(section, key, value);
 }
 
 // Writes every account to its section in one pass over the file, so a
@@ -204,7 +219,7 @@ void CFTPUsers::WriteAllSections() {
   for (std::int32_t n = 1; n <= Count(); ++n) {
     CIni::SectionValues entry;
     entry.section = Section(n);
-    entry.values = EntriesOf(*users_[static_cast<std::size_t>(n - 1)], HasHashKey(file_, entry.section));
+    entry.values = EntriesOf(*users_[static_cast<std::size_t>(n - 1)], KeysIn(file_, entry.section));
     sections.push_back(std::move(entry));
     if (n < Count() && pump_) pump_();
   }

@@ -33,6 +33,8 @@ class CFTPUser {
   bool WriteAccess = true;
   bool LogAccess = false;
   bool UseVirtualPaths = true;
+  // Logs on only over an encrypted control connection (FTPS).
+  bool RequireTLS = false;
 };
 
 // Thrown by ItemByKey / ItemByIndex / pDeleteByIndex for an account that is

@@ -50,6 +50,25 @@ TEST(SettingsTable, EveryKeyHasOneEntryWithItsDefault) {
                        Setting::StartMinimized, Setting::AllowAnonymousLogons, Setting::UseNTAuthentication}) {
     EXPECT_EQ(ReadSettingText(none, flag), "False");
   }
+  // FTPS is off until a certificate is configured.
+  EXPECT_EQ(ReadSettingText(none, Setting::TLSCertificateFile), "");
+  EXPECT_EQ(ReadSettingText(none, Setting::TLSKeyFile), "");
+  EXPECT_EQ(ReadSettingText(none, Setting::TLSRequiredForLogon), "False");
+  EXPECT_EQ(ReadSettingText(none, Setting::TLSRequiredForData), "False");
+  EXPECT_EQ(ReadSettingText(none, Setting::TLSSessionReuse), "True");
+  EXPECT_EQ(ReadSettingText(none, Setting::ImplicitTLSPort), "0");
+  const CIni tls = WithText(
+      "[FTP Settings]\r\nTLSCertificateFile=/etc/velto/cert.pem\r\nTLSKeyFile=/etc/velto/key.pem\r\n"
+      "TLSRequiredForLogon=true\r\nTLSRequiredForData=1\r\nTLSSessionReuse=False\r\nImplicitTLSPort=990\r\n");
+  EXPECT_EQ(ReadSettingText(tls, Setting::TLSCertificateFile), "/etc/velto/cert.pem");
+  EXPECT_EQ(ReadSettingText(tls, Setting::TLSKeyFile), "/etc/velto/key.pem");
+  bool logon = false, data = false, reuse = true;
+  std::int32_t implicitPort = 0;
+  EXPECT_TRUE(ReadSetting(tls, Setting::TLSRequiredForLogon, logon) && logon);
+  EXPECT_TRUE(ReadSetting(tls, Setting::TLSRequiredForData, data) && data);
+  EXPECT_TRUE(ReadSetting(tls, Setting::TLSSessionReuse, reuse) && !reuse);
+  EXPECT_TRUE(ReadSetting(tls, Setting::ImplicitTLSPort, implicitPort));
+  EXPECT_EQ(implicitPort, 990);
   EXPECT_EQ(DescribeSetting(Setting::FTPPort).section, "FTP Settings");
   EXPECT_EQ(DescribeSetting(Setting::StartMinimized).section, "Settings");
 }

@@ -40,6 +40,9 @@ class FakeHost final : public ISessionHost {
   std::string connectedTo;
   int sendsInFlight = 0;
   std::int64_t bytesSent = 0;
+  // Set: each send is reported complete from inside SendData/SendFile, as
+  // a host may do when the system takes all of it at once.
+  std::function<void()> completeSendsAtOnce;
 
   void Send(std::string_view text) override {
     replies.append(text);
@@ -71,6 +74,10 @@ class FakeHost final : public ISessionHost {
     bytesSent += static_cast<std::int64_t>(bytes.size());
     ++sendsInFlight;
     log += "send " + std::to_string(bytes.size()) + "\n";
+    if (completeSendsAtOnce) {
+      --sendsInFlight;
+      completeSendsAtOnce();
+    }
     return true;
   }
   void CloseData() override { log += "close-data\n"; }
@@ -134,10 +141,13 @@ class SessionFixture : public ::testing::Test {
     sessions->LogonTimeout = 0;
   }
 
-  CFTPSession& NewSession() {
+  // `tls`: the host holds usable TLS credentials; `implicitTls`: reached
+  // through the implicit-TLS listener.
+  CFTPSession& NewSession(bool tls = false, bool implicitTls = false) {
     auto fake = std::make_unique<FakeHost>();
     host = fake.get();
-    ConnectionInfo info{"127.0.0.1", 50000, "127.0.0.1", 21, "127.0.0.1"};
+    host->tlsAvailable = tls;
+    ConnectionInfo info{"127.0.0.1", 50000, "127.0.0.1", 21, "127.0.0.1", implicitTls};
     session = std::make_unique<CFTPSession>(*sessions, std::move(fake), info);
     return *session;
   }

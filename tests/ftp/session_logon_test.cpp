@@ -243,3 +243,172 @@ TEST_F(SessionLogonTest, LinksLeavingAConfinedTreeLeadNowhere) {
 
 }  // namespace
 }  // namespace velto
+
+// ---- FTPS: AUTH, PBSZ, PROT, CCC and the policies ------------------------------
+
+namespace velto {
+namespace {
+
+const std::string kAuth234 = "234 AUTH TLS successful\r\n";
+const std::string kTls530 = "530 TLS is required to log on: send AUTH TLS first.\r\n";
+const std::string k503Pbsz = "503 PBSZ needs AUTH TLS first.\r\n";
+const std::string k503Prot = "503 PROT needs PBSZ first.\r\n";
+const std::string kPrivate = "200 Protection level set to Private.\r\n";
+const std::string kClear = "200 Protection level set to Clear.\r\n";
+const std::string k504 = "504 That command is not implemented.\r\n";
+
+class SessionTlsTest : public test::SessionFixture {
+ protected:
+  void AddBob() { ASSERT_TRUE(users.pAddUser("bob", "pw", tree.Path("ftp/bob"), true, true, true, true, false, true)); }
+  // AUTH TLS as the client sends it; true when the host was asked to start TLS.
+  bool Secure() {
+    host->log.clear();
+    return Say("AUTH TLS") == kAuth234 && host->log == "reply:" + kAuth234 + "start-tls\n";
+  }
+};
+
+TEST_F(SessionTlsTest, WithoutACertificateTheSecurityCommandsAnswerAsBefore) {
+  AddBob();
+  NewSession();
+  for (const char* line : {"AUTH TLS", "AUTH SSL", "PBSZ 0", "PROT P"}) EXPECT_EQ(Cmd(line), k504) << line;
+  // CCC is an unknown word there: before log-on it counts as an attempt.
+  EXPECT_EQ(Cmd("CCC"), k530);
+  Cmd("USER bob");
+  Cmd("PASS pw");
+  EXPECT_EQ(Cmd("CCC"), k504);
+  for (const char* verb : {"AUTH", "PBSZ", "PROT", "CCC"}) {
+    EXPECT_EQ(Cmd("FEAT").find(verb), std::string::npos) << verb;
+    EXPECT_EQ(Cmd("HELP").find(verb), std::string::npos) << verb;
+  }
+  EXPECT_FALSE(session->ControlSecured());
+}
+
+TEST_F(SessionTlsTest, FeatAndHelpNameTheSecurityCommandsWhileTlsIsAvailable) {
+  NewSession(true);
+  const std::string feat = Cmd("FEAT");
+  EXPECT_EQ(feat.find("211-Features:\r\n AUTH TLS\r\n CLNT\r\n"), 0u) << feat;
+  EXPECT_NE(feat.find(" PBSZ\r\n PROT\r\n REST STREAM\r\n"), std::string::npos) << feat;
+  const std::string help = Cmd("HELP");
+  for (const char* verb : {" AUTH", " CCC", " PBSZ", " PROT"}) EXPECT_NE(help.find(verb), std::string::npos) << verb;
+}
+
+TEST_F(SessionTlsTest, TheSecurityCommandsFollowTheirOrderAndAreNotCountedBeforeLogOn) {
+  sessions->MaxLogonAttempts = "1";
+  NewSession(true);
+  EXPECT_EQ(Say("PBSZ 0"), k503Pbsz);
+  EXPECT_EQ(Say("PROT P"), k503Prot);
+  EXPECT_EQ(Say("CCC"), "533 The control connection is not secured.\r\n");
+  EXPECT_EQ(Say("AUTH KERBEROS_V4"), "504 Unknown security mechanism.\r\n");
+  EXPECT_EQ(Say("AUTH"), "504 Unknown security mechanism.\r\n");
+  ASSERT_TRUE(Secure());
+  EXPECT_TRUE(session->ControlSecured());
+  EXPECT_EQ(Say("auth tls-c"), "503 The control connection is already secured.\r\n");
+  EXPECT_EQ(Say("PROT P"), k503Prot) << "PBSZ comes first";
+  for (const char* bad : {"PBSZ", "PBSZ x", "PBSZ -1", "PBSZ 4294967296"}) {
+    EXPECT_EQ(Say(bad), "501 Syntax error--missing or incorrect parameters or arguments.\r\n") << bad;
+  }
+  EXPECT_EQ(Say("PBSZ 16384"), "200 PBSZ=0\r\n");
+  EXPECT_EQ(Say("PROT S"), "536 Requested PROT level not supported by mechanism.\r\n");
+  EXPECT_EQ(Say("PROT E"), "536 Requested PROT level not supported by mechanism.\r\n");
+  EXPECT_EQ(Say("PROT X"), "504 Unknown protection level.\r\n");
+  EXPECT_FALSE(session->DataProtected());
+  host->log.clear();
+  EXPECT_EQ(Say("PROT p"), kPrivate);
+  EXPECT_TRUE(session->DataProtected());
+  EXPECT_EQ(Say("PROT C"), kClear);
+  EXPECT_EQ(host->log, "protect-data\nreply:" + kPrivate + "clear-data\nreply:" + kClear);
+  EXPECT_EQ(Say("CCC"), "534 The control connection stays encrypted.\r\n");
+  EXPECT_FALSE(host->controlClosed);
+}
+
+TEST_F(SessionTlsTest, ACertificateThatDidNotLoadIsAMissingResource) {
+  sessions->TLSCertificateFile = "/etc/velto/missing.pem";
+  NewSession(false);
+  EXPECT_EQ(Say("AUTH SSL"), "431 TLS is not available now.\r\n");
+  EXPECT_EQ(Say("AUTH GSSAPI"), "504 Unknown security mechanism.\r\n");
+  EXPECT_EQ(Say("PBSZ 0"), k503Pbsz);
+  EXPECT_EQ(Cmd("FEAT").find("AUTH"), std::string::npos);
+  EXPECT_FALSE(session->ControlSecured());
+}
+
+// Lines sent in clear behind AUTH could come from anyone on the path; and
+// what was authorised in clear is authorised again under TLS.
+TEST_F(SessionTlsTest, AuthDropsWhatCameBehindItAndEndsTheLogOn) {
+  LogOn({});
+  host->tlsAvailable = true;
+  host->TakeReplies();
+  session->OnControlData("AUTH TLS\r\nUSER bob\r\nPASS pw\r\nNOO");
+  EXPECT_EQ(host->TakeReplies(), kAuth234);
+  EXPECT_FALSE(session->LoggedOn());
+  EXPECT_TRUE(session->UserID.empty());
+  EXPECT_EQ(Say("P"), k530) << "the partial line went too";
+  EXPECT_EQ(Say("CWD sub"), k530);
+  EXPECT_EQ(Say("USER bob"), "331 OK need password.\r\n");
+  EXPECT_EQ(Say("PASS pw"), "230 \r\n");
+}
+
+TEST_F(SessionTlsTest, LogOnPoliciesRefuseTheUserBeforeAnyPasswordTravels) {
+  AddBob();
+  ASSERT_TRUE(users.pAddUser("carl", "pw", tree.Path("ftp/alice"), true, true, true, true, false, true));
+  sessions->MaxLogonAttempts = "1";
+  sessions->TLSRequiredForLogon = true;
+  NewSession(true);
+  EXPECT_EQ(Say("USER carl"), kTls530);
+  EXPECT_EQ(Say("PASS pw"), kTls530) << "no password is checked in clear";
+  EXPECT_FALSE(host->controlClosed) << "nor counted as a guess";
+  ASSERT_TRUE(Secure());
+  EXPECT_EQ(Say("USER carl"), "331 OK need password.\r\n");
+  EXPECT_EQ(Say("PASS pw"), "230 \r\n");
+
+  // The account's own key, with the server-wide policy off.
+  sessions->TLSRequiredForLogon = false;
+  Account().RequireTLS = true;
+  NewSession(true);
+  EXPECT_EQ(Say("USER BOB"), kTls530);
+  EXPECT_EQ(Say("USER carl"), "331 OK need password.\r\n");
+  Account().RequireTLS = false;
+  Say("USER bob");
+  Account().RequireTLS = true;  // the accounts were read again meanwhile
+  EXPECT_EQ(Say("PASS pw"), kTls530);
+  ASSERT_TRUE(Secure());
+  Say("USER bob");
+  EXPECT_EQ(Say("PASS pw"), "230 \r\n");
+}
+
+TEST_F(SessionTlsTest, DataPolicyRefusesTransfersAndListingsInClear) {
+  tree.File("ftp/bob/hello.txt", "hello");
+  sessions->TLSRequiredForData = true;
+  LogOn({});
+  host->tlsAvailable = true;
+  host->TakeReplies();
+  const std::string k521 = "521 Data connection cannot be opened with this PROT setting: send PROT P.\r\n";
+  EXPECT_EQ(Say("PASV"), "227 Entering Passive Mode (127,0,0,1,156,65).\r\n") << "setting one up is allowed";
+  for (const char* line : {"RETR hello.txt", "STOR new.txt", "APPE hello.txt", "STOU", "LIST", "NLST", "MLSD"}) {
+    EXPECT_EQ(Say(line), k521) << line;
+  }
+  EXPECT_FALSE(tree.Exists("ftp/bob/upload"));
+  EXPECT_FALSE(tree.Exists("ftp/bob/new.txt"));
+  ASSERT_TRUE(Secure());
+  Say("USER bob");
+  Say("PASS pw");
+  Say("PBSZ 0");
+  Say("PROT P");
+  Say("PASV");
+  EXPECT_EQ(Say("RETR hello.txt"), "150 Opening data connection.\r\n");
+  EXPECT_EQ(Say("PROT C"), kClear);
+  EXPECT_EQ(Say("LIST"), k521);
+}
+
+TEST_F(SessionTlsTest, AnImplicitConnectionIsSecuredAndProtectedFromTheStart) {
+  NewSession(true, true);
+  EXPECT_EQ(host->log, "protect-data\n");
+  EXPECT_TRUE(session->ControlSecured());
+  EXPECT_TRUE(session->DataProtected());
+  EXPECT_EQ(Say("AUTH TLS"), "503 The control connection is already secured.\r\n");
+  EXPECT_EQ(Say("PROT C"), kClear) << "PBSZ 0 counts as done";
+  EXPECT_EQ(Say("PBSZ 0"), "200 PBSZ=0\r\n");
+  EXPECT_EQ(Say("CCC"), "534 The control connection stays encrypted.\r\n");
+}
+
+}  // namespace
+}  // namespace velto

@@ -186,6 +186,34 @@ TEST_F(SessionTransferTest, ListingsGoOutInPiecesAfterTheConnectionOpens) {
   EXPECT_NE(host->dataOut.find("deeper\r\n"), std::string::npos);
 }
 
+// A host may report a send complete from inside SendData or SendFile: the
+// transfer ends as it does when the report comes later, and a listing of
+// many pieces never nests one send inside another.
+TEST_F(SessionTransferTest, SendsCompletedInsideTheHostsCallEndAlike) {
+  for (int i = 0; i < 3000; ++i) tree.File("ftp/bob/sub/file-with-a-long-name-" + std::to_string(i) + ".txt");
+  int depth = 0;
+  int deepest = 0;
+  host->completeSendsAtOnce = [&] {
+    deepest = std::max(deepest, ++depth);
+    session->OnDataSent();
+    --depth;
+  };
+  Say("PASV");
+  session->OnDataConnected();
+  EXPECT_EQ(Say("RETR hello.txt"), k150 + k226);
+  EXPECT_EQ(host->dataOut, "hello world");
+  Say("CWD sub");
+  Say("PASV");
+  session->OnDataConnected();
+  host->dataOut.clear();
+  host->log.clear();
+  EXPECT_EQ(Say("NLST"), k150 + k226);
+  EXPECT_NE(host->dataOut.find("file-with-a-long-name-2999.txt\r\n"), std::string::npos);
+  EXPECT_GT(std::count(host->log.begin(), host->log.end(), '\n'), 3) << "several pieces";
+  EXPECT_EQ(deepest, 1);
+  EXPECT_EQ(Say("NOOP"), "200 OK\r\n");
+}
+
 TEST_F(SessionTransferTest, EmptyFolderIsAnEmptyTransfer) {
   Say("CWD sub/deeper");
   Say("PASV");

@@ -241,6 +241,31 @@ TEST_F(FTPUsersTest, HashedPasswordsGoUnderTheirOwnKeyAndClassicAccountsStayAsTh
   EXPECT_TRUE(again->ValidateUser("new", "plain")) << "a refused password changes nothing";
 }
 
+// The key is written only for an account that has it, or to turn it off
+// where the file holds it: other accounts' sections stay as they were.
+TEST_F(FTPUsersTest, RequireTlsIsReadWrittenAndAbsentMeansOff) {
+  const std::string old = "[User1]\r\nDefaultDirectory=/\r\nUserID=old\r\n";
+  WriteFile(old);
+  {
+    auto users = Open();
+    EXPECT_FALSE(users->ItemByKey("old").RequireTLS);
+    Add(*users, "secure");
+    users->ItemByKey("secure").RequireTLS = true;
+    ASSERT_TRUE(users->pUpdateUsers());
+  }
+  std::string file = ReadFile();
+  EXPECT_EQ(file.find("RequireTLS"), file.rfind("RequireTLS")) << file;
+  EXPECT_NE(file.find("[User2]\r\nRequireTLS=True\r\nUseVirtualPaths="), std::string::npos) << file;
+  EXPECT_EQ(file.substr(0, file.find("[User2]")).find("RequireTLS"), std::string::npos) << file;
+  auto users = Open();
+  EXPECT_TRUE(users->ItemByKey("secure").RequireTLS);
+  EXPECT_FALSE(users->ItemByKey("old").RequireTLS);
+  users->ItemByKey("secure").RequireTLS = false;
+  ASSERT_TRUE(users->pUpdateUsers());
+  EXPECT_NE(ReadFile().find("\r\nRequireTLS=False\r\n"), std::string::npos);
+  EXPECT_FALSE(Open()->ItemByKey("secure").RequireTLS);
+}
+
 TEST_F(FTPUsersTest, ValuesTheFileCannotHoldAreRefused) {
   auto users = Open();
   Add(*users, "Bob");
