@@ -33,6 +33,15 @@ constexpr std::array<FTPOptionsModel::OptionField, 5> kLimitFields = {{
      "Connections one client address may hold at the same time (0: no limit)"},
 }};
 
+constexpr std::array<FTPOptionsModel::OptionField, 3> kTlsFields = {{
+    {Setting::TLSCertificateFile, "Certificate File",
+     "PEM file with the server's certificate and its chain; with the key file it turns FTPS on (read at start and "
+     "on SIGHUP)"},
+    {Setting::TLSKeyFile, "Private Key File", "PEM file with the certificate's private key"},
+    {Setting::ImplicitTLSPort, "Implicit TLS Port",
+     "Second port where the TLS handshake comes first (990 is usual; 0: none)"},
+}};
+
 // What the dialog lets through: no line break of any kind (a banner goes
 // out in a reply line; an id or a folder with one is a mistake), and what
 // the files themselves can hold.
@@ -50,11 +59,17 @@ const std::array<FTPOptionsModel::OptionField, 7>& FTPOptionsModel::GlobalFields
 
 const std::array<FTPOptionsModel::OptionField, 5>& FTPOptionsModel::LimitFields() { return kLimitFields; }
 
+const std::array<FTPOptionsModel::OptionField, 3>& FTPOptionsModel::TlsFields() { return kTlsFields; }
+
 FTPOptionsModel::FTPOptionsModel(ISettingStore& settings, CFTPUsers& users, std::vector<std::string> localAddresses,
                                  std::int32_t platformId, MessageSink message, BusySink busy)
     : settings_(settings), users_(users), message_(std::move(message)), busy_(std::move(busy)) {
   for (const auto& field : kGlobalFields) Text(field.setting) = settings_.SettingText(field.setting);
   for (const auto& field : kLimitFields) Text(field.setting) = settings_.SettingText(field.setting);
+  for (const auto& field : kTlsFields) Text(field.setting) = settings_.SettingText(field.setting);
+  TLSRequiredForLogon = ParseBool(settings_.SettingText(Setting::TLSRequiredForLogon)).value_or(false);
+  TLSRequiredForData = ParseBool(settings_.SettingText(Setting::TLSRequiredForData)).value_or(false);
+  TLSSessionReuse = ParseBool(settings_.SettingText(Setting::TLSSessionReuse)).value_or(true);
   AllowAnonymousLogons = ParseBool(settings_.SettingText(Setting::AllowAnonymousLogons)).value_or(false);
   nTAvailable_ = platformId >= 2;
   UseNTAuthentication =
@@ -83,6 +98,11 @@ bool FTPOptionsModel::Ok() {
     Say("The FTP Port must be a number from 1 to 65535.");
     return false;
   }
+  const auto implicitPort = ParseInt32(Text(Setting::ImplicitTLSPort));
+  if (!implicitPort || *implicitPort < 0 || *implicitPort > 65535) {
+    Say("The Implicit TLS Port must be a number from 0 (none) to 65535.");
+    return false;
+  }
   const auto storable = [this](const auto& fields) {
     for (const OptionField& field : fields) {
       if (!Holdable(Text(field.setting))) {
@@ -92,7 +112,7 @@ bool FTPOptionsModel::Ok() {
     }
     return true;
   };
-  if (!storable(kGlobalFields) || !storable(kLimitFields)) return false;
+  if (!storable(kGlobalFields) || !storable(kLimitFields) || !storable(kTlsFields)) return false;
 
   for (const auto& field : kGlobalFields) settings_.SetSetting(field.setting, Text(field.setting));
   settings_.SetSetting(Setting::AllowAnonymousLogons, BoolText(AllowAnonymousLogons));
@@ -110,7 +130,19 @@ bool FTPOptionsModel::Ok() {
       if (after != before) settings_.WriteSettingNow(field.setting, after);
     }
   }
+  for (const auto& field : kTlsFields) WriteNow(field.setting, Text(field.setting));
+  WriteNow(Setting::TLSRequiredForLogon, BoolText(TLSRequiredForLogon));
+  WriteNow(Setting::TLSRequiredForData, BoolText(TLSRequiredForData));
+  WriteNow(Setting::TLSSessionReuse, BoolText(TLSSessionReuse));
   return true;
+}
+
+// The TLS keys are checked above; those the running server reads only at
+// start or on SIGHUP have no live value, so the text is written as typed.
+void FTPOptionsModel::WriteNow(Setting setting, const std::string& text) {
+  const std::string before = settings_.SettingText(setting);
+  settings_.SetSetting(setting, text);
+  if (text != before) settings_.WriteSettingNow(setting, text);
 }
 
 bool FTPOptionsModel::Selected(int index) const {
@@ -154,6 +186,7 @@ void FTPOptionsModel::ListClick(const std::vector<int>& selected, int current) {
     Form.writeAccess = user.WriteAccess;
     Form.logAccess = user.LogAccess;
     Form.useVirtualPaths = user.UseVirtualPaths;
+    Form.requireTls = user.RequireTLS;
   }
   locked_ = SelectedCount() >= 2;
 }
@@ -171,6 +204,7 @@ void FTPOptionsModel::Add() {
   Form.readAccess = true;
   Form.writeAccess = true;
   Form.logAccess = false;
+  Form.requireTls = false;
 }
 
 void FTPOptionsModel::Update() {
@@ -194,6 +228,10 @@ void FTPOptionsModel::Update() {
                          Form.useVirtualPaths)) {
       Say(users_.LastError());
       return;
+    }
+    if (Form.requireTls) {
+      users_.ItemByIndex(users_.Count()).RequireTLS = true;
+      users_.pUpdateUsers();
     }
     if (!Saved()) return;
     entries_.push_back(users_.ItemByIndex(users_.Count()).UserID);
@@ -267,6 +305,7 @@ void FTPOptionsModel::CopyRights(CFTPUser& user) const {
   user.WriteAccess = Form.writeAccess;
   user.LogAccess = Form.logAccess;
   user.UseVirtualPaths = Form.useVirtualPaths;
+  user.RequireTLS = Form.requireTls;
 }
 
 bool FTPOptionsModel::CanStoreId() const {

@@ -31,6 +31,8 @@ class FTPOptionsModel {
   // The classic options, then the limits on guessing and idle strangers.
   static const std::array<OptionField, 7>& GlobalFields();
   static const std::array<OptionField, 5>& LimitFields();
+  // FTPS: the certificate and key files and the implicit-TLS port.
+  static const std::array<OptionField, 3>& TlsFields();
 
   static constexpr std::string_view kAllIPs = "<All IPs>";
   static constexpr std::string_view kAnonymous = "ANONYMOUS";
@@ -54,6 +56,7 @@ class FTPOptionsModel {
     bool writeAccess = true;
     bool logAccess = false;
     bool useVirtualPaths = true;
+    bool requireTls = false;
   };
 
   using MessageSink = std::function<void(const DialogMessage&)>;
@@ -70,6 +73,9 @@ class FTPOptionsModel {
   bool AllowAnonymousLogons = false;
   bool UseNTAuthentication = false;
   bool NTAuthenticationAvailable() const { return nTAvailable_; }
+  bool TLSRequiredForLogon = false;
+  bool TLSRequiredForData = false;
+  bool TLSSessionReuse = true;
   // "<All IPs>" first, then the local addresses, then (when the stored
   // number names none of them) "Address #n (not present)", which OK writes
   // back as the stored number; BindPosition indexes it.
@@ -77,7 +83,9 @@ class FTPOptionsModel {
   int BindPosition = 0;
 
   // Applies the global options. False (nothing applied, a message shown)
-  // when a value cannot be used: a port outside 1..65535 or a text the
+  // when a value cannot be used: a port outside 1..65535 (0 too for the
+  // implicit-TLS port, which it turns off, and that one must be a number)
+  // or a text the
   // settings file cannot hold. A box that is not a number leaves only its
   // own setting unchanged.
   bool Ok();
@@ -116,6 +124,9 @@ class FTPOptionsModel {
   // Whether the form's id and directory can be stored; says why not.
   bool CanStoreId() const;
   bool CanStoreDirectory() const;
+  // Applies and writes a TLS key (the program does not write them when it
+  // ends) if it changed.
+  void WriteNow(Setting setting, const std::string& text);
   void CopyRights(CFTPUser& user) const;
   bool Saved() const;
   std::vector<int> SelectedIndexes() const;

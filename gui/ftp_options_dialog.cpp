@@ -26,7 +26,7 @@ struct RightText {
   const char* tooltip;
 };
 
-constexpr std::array<RightText, 6> kRightTexts = {{
+constexpr std::array<RightText, 7> kRightTexts = {{
     {"Allow Concurrent Logons",
      "Allows this user to be logged on from more than one terminal at the same time"},
     {"Limit To Default Directory", "Restricts this users access to directories under the default directory"},
@@ -36,6 +36,7 @@ constexpr std::array<RightText, 6> kRightTexts = {{
     {"Use Virtual Paths",
      "Hides the true path of the default directory from the FTP client.  Note that some FTP clients will not work "
      "with true path names."},
+    {"Require TLS", "Lets this user log on only over an encrypted (FTPS) connection"},
 }};
 
 QLineEdit* OptionLine(const FTPOptionsModel::OptionField& field, QFormLayout* form, QWidget* parent) {
@@ -79,6 +80,9 @@ FFTPOptions::FFTPOptions(CServerFacade& server, QWidget* parent) : QDialog(paren
   nTAuthentication_->setChecked(model_->UseNTAuthentication);
   for (const std::string& address : model_->BindList()) bindToIP_->addItem(ToQt(address));
   bindToIP_->setCurrentIndex(model_->BindPosition);
+  tlsForLogon_->setChecked(model_->TLSRequiredForLogon);
+  tlsForData_->setChecked(model_->TLSRequiredForData);
+  tlsReuse_->setChecked(model_->TLSSessionReuse);
   ShowList();
   ShowForm();
 }
@@ -118,8 +122,30 @@ QWidget* FFTPOptions::BuildGlobalOptions() {
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(global);
   layout->addWidget(limits);
+  layout->addWidget(BuildTls(column));
   layout->addStretch(1);
   return column;
+}
+
+QWidget* FFTPOptions::BuildTls(QWidget* parent) {
+  auto* group = new QGroupBox(tr("Encryption (FTPS)"), parent);
+  auto* form = new QFormLayout(group);
+  form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+  for (const auto& field : FTPOptionsModel::TlsFields()) {
+    optionBoxes_[static_cast<std::size_t>(field.setting)] = OptionLine(field, form, group);
+  }
+  tlsForLogon_ = new QCheckBox(tr("Require TLS For Logons"), group);
+  tlsForLogon_->setToolTip(tr("Refuses USER and PASS on a connection that has not started TLS"));
+  form->addRow(tlsForLogon_);
+  tlsForData_ = new QCheckBox(tr("Require TLS For Data"), group);
+  tlsForData_->setToolTip(tr("Refuses transfers and listings unless the client protects data (PROT P)"));
+  form->addRow(tlsForData_);
+  tlsReuse_ = new QCheckBox(tr("Require TLS Session Reuse"), group);
+  tlsReuse_->setToolTip(
+      tr("A data connection must resume its control connection's TLS session, so no one else can take it over; "
+         "turn off only for clients that cannot resume"));
+  form->addRow(tlsReuse_);
+  return group;
 }
 
 QWidget* FFTPOptions::BuildUsers() {
@@ -197,6 +223,7 @@ void FFTPOptions::ReadForm() {
   form.writeAccess = rights_[kWriteAccess]->isChecked();
   form.logAccess = rights_[kLogAccess]->isChecked();
   form.useVirtualPaths = rights_[kVirtualPaths]->isChecked();
+  form.requireTls = rights_[kRequireTLS]->isChecked();
 }
 
 // The list mirrors the model's entries, selection and current entry; the
@@ -227,6 +254,7 @@ void FFTPOptions::ShowForm() {
   rights_[kWriteAccess]->setChecked(form.writeAccess);
   rights_[kLogAccess]->setChecked(form.logAccess);
   rights_[kVirtualPaths]->setChecked(form.useVirtualPaths);
+  rights_[kRequireTLS]->setChecked(form.requireTls);
 
   // Locked boxes take the button face's colour, as a hint that the id and
   // password of several accounts cannot be typed.
@@ -287,6 +315,9 @@ void FFTPOptions::OkClicked() {
   model_->AllowAnonymousLogons = allowAnonymous_->isChecked();
   model_->UseNTAuthentication = nTAuthentication_->isChecked();
   model_->BindPosition = bindToIP_->currentIndex();
+  model_->TLSRequiredForLogon = tlsForLogon_->isChecked();
+  model_->TLSRequiredForData = tlsForData_->isChecked();
+  model_->TLSSessionReuse = tlsReuse_->isChecked();
   if (model_->Ok()) accept();
 }
 

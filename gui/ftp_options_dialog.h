@@ -24,8 +24,16 @@ class FFTPOptions final : public QDialog {
   Q_OBJECT
 
  public:
-  // The six rights of an account, in the order of the user file.
-  enum Right { kConcurrentLogons, kLimitToDefaultDirectory, kReadAccess, kWriteAccess, kLogAccess, kVirtualPaths };
+  // The rights of an account, in the order of the user file.
+  enum Right {
+    kConcurrentLogons,
+    kLimitToDefaultDirectory,
+    kReadAccess,
+    kWriteAccess,
+    kLogAccess,
+    kVirtualPaths,
+    kRequireTLS
+  };
 
   explicit FFTPOptions(CServerFacade& server, QWidget* parent = nullptr);
   ~FFTPOptions() override;
@@ -36,6 +44,9 @@ class FFTPOptions final : public QDialog {
   QCheckBox* AllowAnonymousBox() const { return allowAnonymous_; }
   QCheckBox* NTAuthenticationBox() const { return nTAuthentication_; }
   QComboBox* BindBox() const { return bindToIP_; }
+  QCheckBox* TlsForLogonBox() const { return tlsForLogon_; }
+  QCheckBox* TlsForDataBox() const { return tlsForData_; }
+  QCheckBox* TlsReuseBox() const { return tlsReuse_; }
   QListWidget* UserList() const { return users_; }
   QLineEdit* UserIdBox() const { return userId_; }
   QLineEdit* PasswordBox() const { return password_; }
@@ -50,6 +61,7 @@ class FFTPOptions final : public QDialog {
 
  private:
   QWidget* BuildGlobalOptions();
+  QWidget* BuildTls(QWidget* parent);
   QWidget* BuildUsers();
   void ReadForm();
   void ShowList();
@@ -66,11 +78,14 @@ class FFTPOptions final : public QDialog {
   QCheckBox* allowAnonymous_ = nullptr;
   QCheckBox* nTAuthentication_ = nullptr;
   QComboBox* bindToIP_ = nullptr;
+  QCheckBox* tlsForLogon_ = nullptr;
+  QCheckBox* tlsForData_ = nullptr;
+  QCheckBox* tlsReuse_ = nullptr;
   QListWidget* users_ = nullptr;
   QLineEdit* userId_ = nullptr;
   QLineEdit* password_ = nullptr;
   QLineEdit* defaultDir_ = nullptr;
-  std::array<QCheckBox*, 6> rights_{};
+  std::array<QCheckBox*, 7> rights_{};
   QPushButton* chooseDir_ = nullptr;
   QPushButton* add_ = nullptr;
   QPushButton* update_ = nullptr;

@@ -214,6 +214,8 @@ TEST(FTPOptions, OkAppliesTheOptionsAndABadNumberLeavesOnlyItsOwnSetting) {
   d.OptionBox(Setting::Timeout)->setText("5000");
   d.OptionBox(Setting::BanFailedLogons)->setText("4");
   d.AllowAnonymousBox()->setChecked(true);
+  d.OptionBox(Setting::TLSCertificateFile)->setText("/etc/velto/cert.pem");
+  d.TlsForLogonBox()->setChecked(true);
   d.OkButton()->click();
   EXPECT_TRUE(o.messages.Texts().empty());
   EXPECT_EQ(d.result(), QDialog::Accepted);
@@ -225,6 +227,10 @@ TEST(FTPOptions, OkAppliesTheOptionsAndABadNumberLeavesOnlyItsOwnSetting) {
   EXPECT_EQ(o.Live(Setting::FTPBindToIP), std::to_string(addresses)) << "kept while not changed";
   EXPECT_NE(o.folder.Read("Velto.ini").find("BanFailedLogons=4\r\n"), std::string::npos)
       << "a limit is written at once";
+  const std::string ini = o.folder.Read("Velto.ini");
+  EXPECT_NE(ini.find("TLSCertificateFile=/etc/velto/cert.pem\r\n"), std::string::npos) << "so are the TLS keys";
+  EXPECT_NE(ini.find("TLSRequiredForLogon=True\r\n"), std::string::npos);
+  EXPECT_EQ(ini.find("TLSSessionReuse"), std::string::npos) << "an untouched key is not written";
 
   // Cancel applies no option; an account stored meanwhile stays.
   FFTPOptions again(o.core.facade);
@@ -258,8 +264,10 @@ TEST(FTPOptions, StoresAbsoluteFoldersOnlyAndHashesPasswordsWhenTheSettingSaysSo
   EXPECT_FALSE(o.core.facade.Users().pExists("hal"));
 
   o.Type(d.DefaultDirBox(), QString::fromStdString(o.folder.Path()));
+  d.RightBox(FFTPOptions::kRequireTLS)->setChecked(true);
   d.UpdateButton()->click();
   EXPECT_TRUE(o.User("hal").PasswordHash.starts_with("$y$"));
+  EXPECT_TRUE(o.User("hal").RequireTLS) << "the TLS requirement is stored with the new account";
   EXPECT_TRUE(o.core.facade.Users().ValidateUser("hal", "pw"));
 }
 
