@@ -4,8 +4,8 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
 # Debian packages the project needs to build, test and run.
-DEPS := build-essential cmake pkg-config libgtest-dev libgmock-dev libpam0g-dev \
-        python3 curl lftp tnftp wget procps strace \
+DEPS := build-essential cmake pkg-config libgtest-dev libgmock-dev libpam0g-dev libssl-dev \
+        python3 curl lftp tnftp wget procps strace openssl \
         qt6-base-dev libqt6svg6 libgl-dev xvfb trayer xdotool imagemagick
 
 # What the fuzzers add: clang and its runtime, which holds libFuzzer.
@@ -18,7 +18,7 @@ FUZZ_SECONDS ?= 240
 # CI treats warnings as errors.
 WERROR := $(if $(CI),ON,OFF)
 
-.PHONY: all deps fuzz-deps build build-program build-test test fuzz fuzz-run run screenshots bench clean
+.PHONY: all deps fuzz-deps build build-program build-test test-clients test fuzz fuzz-run run screenshots bench clean
 
 all: build
 
@@ -54,7 +54,20 @@ build-test: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTO_SANITIZE=ON -DVELTO_WERROR=$(WERROR)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-test: build-test
+# The Node.js FTP client the FTPS tests drive, from npm into the build folder
+# (the machine's Node.js, or Debian's when there is none).
+NODE_CLIENT := basic-ftp
+NODE_CLIENT_VERSION := 6.2.6
+test-clients: deps
+	@grep -qs '"version": "$(NODE_CLIENT_VERSION)"' $(BUILD_DIR)/node/node_modules/$(NODE_CLIENT)/package.json || { \
+	  SUDO=""; [ "$$(id -u)" -ne 0 ] && SUDO=sudo; \
+	  command -v npm >/dev/null || { $$SUDO apt-get update -qq && \
+	    DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends nodejs npm; }; \
+	  mkdir -p $(BUILD_DIR)/node && \
+	  npm install --prefix $(BUILD_DIR)/node --no-save --no-package-lock --no-audit --no-fund \
+	    $(NODE_CLIENT)@$(NODE_CLIENT_VERSION); }
+
+test: build-test test-clients
 	cd $(BUILD_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure --timeout 600 -j $(JOBS)
 

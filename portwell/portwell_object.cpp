@@ -129,6 +129,12 @@ PortwellSocketInfo Snapshot(CWinsock& s) {
   info.QueReceiveCount = s.QueReceiveCount();
   info.QueSendBytes = s.QueSendBytes();
   info.ReceivePaused = s.ReceivePaused();
+  info.ListenerHandle = s.ListenerHandle;
+  info.TlsState = s.TlsState();
+  if (info.TlsState == PWL_TLS_ESTABLISHED) {
+    info.TlsVersion = s.Tls()->Version();
+    info.TlsResumed = s.Tls()->Resumed();
+  }
   return info;
 }
 }  // namespace
@@ -417,8 +423,11 @@ std::int32_t CPortwellObject::SetSockOptionValue(const std::string& SocketHandle
 std::int64_t CPortwellObject::ReceivedBytesWaiting(const std::string& SocketHandle) const {
   CWinsock& socket = Socket(SocketHandle);
   int waiting = 0;
-  if (socket.Fd() < 0 || socket.Protocol() != PWL_TCPIP || ::ioctl(socket.Fd(), FIONREAD, &waiting) != 0) return 0;
-  return waiting;
+  // Under TLS what the library holds waits too (records fed to it and
+  // plaintext not delivered yet), though the system no longer has it.
+  const std::int64_t held = socket.TlsBufferedInput();
+  if (socket.Fd() < 0 || socket.Protocol() != PWL_TCPIP || ::ioctl(socket.Fd(), FIONREAD, &waiting) != 0) return held;
+  return waiting + held;
 }
 
 std::int64_t CPortwellObject::SentBytesWaiting(const std::string& SocketHandle) const {
@@ -440,12 +449,53 @@ std::int32_t CPortwellObject::QueReceiveCount(const std::string& SocketHandle) c
 
 namespace portwell {
 
-// Placeholders until the TLS layer is in.
-std::string CPortwellObject::SetTlsCredentials(const std::string&, const std::string&) { return "TLS is not available"; }
-void CPortwellObject::ClearTlsCredentials() {}
-bool CPortwellObject::TlsAvailable() const { return false; }
-std::int32_t CPortwellObject::StartTls(const std::string&, std::int32_t, const PortwellData&, std::int32_t) {
-  return 10093;
+std::string CPortwellObject::SetTlsCredentials(const std::string& CertificateFile, const std::string& KeyFile) {
+  std::string reason;
+  TlsContext context = LoadTlsContext(CertificateFile, KeyFile, reason);
+  if (!context) {
+    PWL_DEBUG("CPortwell::SetTlsCredentials - " + reason + (tlsContext_ ? " (the credentials before stay)" : ""));
+    return reason;
+  }
+  // Connections that use the old context hold their own reference to it.
+  tlsContext_ = std::move(context);
+  PWL_DEBUG("CPortwell::SetTlsCredentials - credentials in force: " + CertificateFile);
+  return "";
+}
+
+void CPortwellObject::ClearTlsCredentials() { tlsContext_.reset(); }
+
+bool CPortwellObject::TlsAvailable() const { return tlsContext_ != nullptr; }
+
+std::int32_t CPortwellObject::StartTls(const std::string& SocketHandle, std::int32_t ResumeOf,
+                                       const PortwellData& ClearText, std::int32_t TimeoutMs) {
+  if (!isActive_ || !mobjWinsocks) return 1000;
+  CWinsock* socket = mobjWinsocks->Find(SocketHandle);
+  if (socket == nullptr) return 10038;
+  if (const std::int32_t refused = socket->TlsStartable(); refused != 0) return refused;
+  if (!tlsContext_) return 10093;
+  SSL_CTX* context = tlsContext_.get();
+  std::optional<TlsToken> expected;
+  if (ResumeOf != 0) {
+    const CWinsock* control = mobjWinsocks->FindHandle(ResumeOf);
+    if (control == nullptr || control == socket || control->TlsState() != PWL_TLS_ESTABLISHED) return 10022;
+    // The control connection's context: its ticket keys and cache know the
+    // session, also after the credentials were renewed.
+    expected = control->Tls()->SessionToken();
+    context = control->Tls()->Context();
+  }
+  std::string reason;
+  std::unique_ptr<TlsLayer> layer = TlsLayer::Create(context, expected, reason);
+  if (!layer) {
+    PWL_DEBUG("CPortwell::StartTls - " + reason);
+    return 10055;
+  }
+  try {
+    socket->StartTls(std::move(layer), ClearText, TimeoutMs);
+  } catch (const std::exception& e) {
+    // A handler of an event raised while sending failed; TLS has started.
+    PWL_DEBUG(std::string("CPortwell::StartTls - ") + e.what());
+  }
+  return 0;
 }
 
 }  // namespace portwell

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "portwell/portwell.h"
+#include "portwell/tls_credentials.h"
 #include "portwell/winsocks.h"
 
 #include <memory>
@@ -104,6 +105,8 @@ class CPortwellObject final : public CPortwell {
   std::unique_ptr<CWinsocks> mobjWinsocks;
   IPortwellEvents* sink_ = nullptr;
   bool isActive_ = false;
+  // The credentials in force (none: TLS is not available).
+  TlsContext tlsContext_;
 };
 
 }  // namespace portwell

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 
 namespace portwell {
 
@@ -189,8 +190,9 @@ void CWinsock::SendDataWhenReady(const PortwellData& data, const std::string& re
                                  std::int32_t remotePortUDP) {
   CWinsocks* registry = registry_;
   if (registry == nullptr) return;
+  // Under TLS everything goes through the queue: it is encrypted there.
   const bool straight = protocol_ == PWL_TCPIP && sendQueue_.Empty() && !connecting_ && !writeBlocked_ &&
-                        !shutdownPending_ && fd_ && !data.Empty();
+                        !shutdownPending_ && fd_ && !data.Empty() && !tls_;
   if (!straight) {
     WrapAdd(registry->RequestsToSendReceived, sendQueue_.AddRequests(data, ChunkSize, remoteHostUDP, remotePortUDP));
     SendQueued(SendPath::Direct);
@@ -237,17 +239,21 @@ void CWinsock::QueueFile(platform::UniqueFd file, std::int64_t offset, std::int6
 
 SendOutcome CWinsock::SendAllDataForConnection() {
   writeBlocked_ = false;
-  if (sendQueue_.Empty()) return SendOutcome::Idle;
+  // Under TLS handshake records, alerts and close_notify wait too.
+  if (sendQueue_.Empty() && !(tls_ && (tls_->HasOutput() || shutdownPending_))) return SendOutcome::Idle;
   return SendQueued(SendPath::WriteReady);
 }
 
 SendOutcome CWinsock::SendQueued(SendPath path) {
+  if (tls_ && tls_->phase() != TlsLayer::Phase::Clear) return SendTls(path, true);
   if (sendQueue_.Empty()) return SendOutcome::Idle;
   const std::int64_t budget = sendQueue_.Count();
   const auto life = Life();
   const SendOutcome outcome =
       protocol_ == PWL_TCPIP ? SendStream(path, budget) : SendDatagrams(path, budget);
   if (life.expired()) return SendOutcome::Destroyed;
+  // The clear text went in this round: what follows waits for the handshake.
+  if (tls_ && tls_->phase() != TlsLayer::Phase::Clear) return SendTls(path, true);
   if (shutdownPending_ && sendQueue_.Empty() && fd_) {
     shutdownPending_ = false;
     ::shutdown(fd_.get(), SHUT_WR);
@@ -275,6 +281,9 @@ SendOutcome CWinsock::SendStream(SendPath path, std::int64_t budget) {
       LogBlocked(path);
       return SendOutcome::Blocked;
     }
+    // StartTls's clear text is the last thing sent in clear.
+    const std::int64_t clearLimit = tls_ ? tls_->clearLeft : INT64_MAX;
+    if (clearLimit <= 0) return SendOutcome::Done;
     const SendSegment& head = sendQueue_.Head();
     // A corked range that left the queue unsent (cleared) leaves no cork on.
     if (corkLeft_ > 0 && (!head.isFile || head.Remaining() != corkLeft_)) Uncork();
@@ -287,7 +296,7 @@ SendOutcome CWinsock::SendStream(SendPath path, std::int64_t budget) {
         int on = 1;
         if (::setsockopt(fd_.get(), IPPROTO_TCP, TCP_CORK, &on, sizeof on) == 0) corkLeft_ = head.length;
       }
-      attempted = std::min(head.Remaining(), kSendFileMax);
+      attempted = std::min({head.Remaining(), kSendFileMax, clearLimit});
       std::int64_t offset = head.fileOffset + head.sent;
       n = Loop().SendFile(fd_.get(), head.file.get(), &offset, static_cast<std::size_t>(attempted));
       if (n == 0) {
@@ -302,8 +311,15 @@ SendOutcome CWinsock::SendStream(SendPath path, std::int64_t budget) {
       }
     } else {
       iovec vectors[kMaxVectors];
-      const int count = sendQueue_.GatherHead(vectors, kMaxVectors);
-      for (int i = 0; i < count; ++i) attempted += static_cast<std::int64_t>(vectors[i].iov_len);
+      int count = sendQueue_.GatherHead(vectors, kMaxVectors);
+      for (int i = 0; i < count; ++i) {
+        const auto length = static_cast<std::int64_t>(vectors[i].iov_len);
+        if (attempted + length >= clearLimit) {
+          vectors[i].iov_len = static_cast<std::size_t>(clearLimit - attempted);
+          count = i + 1;
+        }
+        attempted += static_cast<std::int64_t>(vectors[i].iov_len);
+      }
       n = count == 1 ? Loop().Send(fd_.get(), vectors[0].iov_base, vectors[0].iov_len)
                      : Loop().SendV(fd_.get(), vectors, count);
     }
@@ -330,6 +346,13 @@ SendOutcome CWinsock::SendStream(SendPath path, std::int64_t budget) {
     (void)headRequestLength;
     done += RequestCount(runs);
     if (!Complete(runs)) return SendOutcome::Destroyed;
+    if (tls_ && tls_->phase() == TlsLayer::Phase::Clear) {
+      tls_->clearLeft -= n;
+      if (tls_->clearLeft <= 0) {
+        BeginHandshake();
+        return SendOutcome::Done;
+      }
+    }
     // A partial send: what is left of the head request is tried again at
     // once (the system usually answers "would block").
   }
@@ -436,7 +459,7 @@ SendOutcome CWinsock::SendFailed(int error) {
   const std::int32_t handle = SocketHandle;
   PWL_DEBUG("CWinsock::SendData - send error " + std::to_string(number) + " (" + platform::SocketErrorText(number) +
             ") (socket handle " + std::to_string(handle) + ")");
-  sendQueue_.Clear();
+  QueSendClear();
   pendingRuns_.clear();
   CWinsocks* registry = registry_;
   if (registry == nullptr) return SendOutcome::Failed;
@@ -522,10 +545,23 @@ bool CWinsock::CloseSockWithLinger() {
       ::setsockopt(fd_.get(), SOL_SOCKET, SO_LINGER, &off, sizeof off);
       lingerSet_ = false;
     }
+    // A handshake the client gives up on ends without a word.
+    if (tls_ && tls_->phase() == TlsLayer::Phase::Handshake) {
+      tls_->Fail("closed during the handshake");
+      tlsTimer_.reset();
+      PWL_DEBUG("CWinsock::CloseSockWithLinger - TLS handshake abandoned (socket handle " + std::to_string(handle) +
+                ")");
+    }
     // Data still queued here goes out first; the sending direction is shut
-    // when the queue is empty.
-    if (protocol_ == PWL_TCPIP && !sendQueue_.Empty()) {
+    // when the queue is empty (under TLS after close_notify).
+    const bool tlsClose = tls_ && tls_->phase() != TlsLayer::Phase::Clear &&
+                          (tls_->phase() == TlsLayer::Phase::Established || tls_->HasOutput());
+    if (protocol_ == PWL_TCPIP && (!sendQueue_.Empty() || tlsClose)) {
       shutdownPending_ = true;
+      if (tlsClose && sendQueue_.Empty()) {
+        SendTls(SendPath::Direct, true);
+        if (life.expired()) return true;
+      }
     } else {
       ::shutdown(fd_.get(), SHUT_WR);
       writeShut_ = true;
@@ -563,6 +599,7 @@ bool CWinsock::CloseSockWithLinger() {
 }
 
 DrainEnd CWinsock::DrainInput(const char* who, int maxReads, int* error) {
+  if (tls_ && protocol_ == PWL_TCPIP) return TlsReceive(who, maxReads, error);
   const auto life = Life();
   CWinsocks* registry = registry_;
   const std::int32_t handle = SocketHandle;
@@ -586,6 +623,7 @@ DrainEnd CWinsock::DrainInput(const char* who, int maxReads, int* error) {
       return DrainEnd::Failed;
     }
     if (n == 0) return protocol_ == PWL_UDP ? DrainEnd::WouldBlock : DrainEnd::EndOfStream;
+    receivedAny_ = true;
     PortwellData block;
     if (NoUnicodeConversionOnRecv) {
       block.MutableBytes().assign(buffer, static_cast<std::size_t>(n));
@@ -604,6 +642,8 @@ DrainEnd CWinsock::DrainInput(const char* who, int maxReads, int* error) {
     const std::int32_t senderPort = protocol_ == PWL_UDP ? ntohs(from.sin_port) : 0;
     registry->RaiseEventDataArrival(*this, block, false, senderHost, senderPort);
     if (life.expired()) return DrainEnd::Destroyed;
+    // The handler started TLS: nothing more is read in clear.
+    if (tls_) return DrainEnd::WouldBlock;
   }
   return DrainEnd::WouldBlock;
 }
@@ -633,8 +673,9 @@ bool CWinsock::PeerClosed() const {
 
 bool CWinsock::DeliverRemaining() {
   const auto life = Life();
-  if (fd_ && protocol_ == PWL_TCPIP && Loop().InputMayWait(fd_.get()) &&
-      (Loop().PeerClosed(fd_.get()) || PeerClosed())) {
+  // Under TLS the library may still hold plaintext the system no longer does.
+  if (fd_ && protocol_ == PWL_TCPIP &&
+      ((Loop().InputMayWait(fd_.get()) && (Loop().PeerClosed(fd_.get()) || PeerClosed())) || TlsBufferedInput() > 0)) {
     // What the peer sent before its close is finite: read all of it.
     int error = 0;
     const DrainEnd end = DrainInput("CWinsock::LingerEnd", 0, &error);
@@ -673,6 +714,12 @@ void CWinsock::Resume() {
   EndPause();
   CWinsocks* registry = registry_;
   if (registry == nullptr) return;
+  // What TLS decrypted (or was fed) is no longer in the system: no read
+  // notification would come for it. It goes before a held close.
+  if (TlsBufferedInput() > 0) {
+    Loop().Post(registry->HwndMsgs(), platform::kSocketMessage, SocketHandle,
+                platform::MakeSelectLParam(platform::kFdRead, 0));
+  }
   if (closeHeld) {
     Loop().Post(registry->HwndMsgs(), platform::kSocketMessage, SocketHandle,
                 platform::MakeSelectLParam(platform::kFdClose, 0));
@@ -715,7 +762,7 @@ void CWinsock::OnConnectTimeout() {
   if (registry == nullptr) return;
   const std::int32_t handle = SocketHandle;
   PWL_DEBUG("CWinsocks::ConnectAsync - Connect timed out (socket handle " + std::to_string(handle) + ")");
-  sendQueue_.Clear();
+  QueSendClear();
   // Abandoned: later reports about the attempt are of no interest.
   if (fd_) platform::EventLoop::Instance().Unwatch(fd_.get());
   const auto life = Life();
@@ -844,6 +891,394 @@ std::int32_t CWinsock::SetSockOption(PWL_SOCK_OPTION option, bool activeStatus) 
   }
   PWL_DEBUG(std::string("CWinsocks::SetSockOption - Active: ") + (readBack ? "True" : "False"));
   return 0;
+}
+
+// ---- TLS ------------------------------------------------------------------------------
+
+namespace {
+
+// Plaintext encrypted in one piece: four full records. Its ciphertext waits
+// in the layer until the system has taken all of it, so this bounds what a
+// socket holds whatever the size of a file range.
+constexpr std::size_t kTlsPiece = 64 * 1024;
+// Raw reads under TLS: as large as the largest block delivered.
+constexpr std::size_t kTlsRawRead = CPortwell::kRawReceiveBlock;
+// A TLS protocol failure, reported as the connection's abort.
+constexpr int kTlsAborted = 10053;
+
+char* TlsScratch() {
+  // Shared by every socket: filled and used up before any event can run.
+  static char buffer[kTlsRawRead > kTlsPiece ? kTlsRawRead : kTlsPiece];
+  return buffer;
+}
+
+}  // namespace
+
+void CWinsock::QueSendClear() {
+  sendQueue_.Clear();
+  if (tls_) tls_->DropOutput();
+}
+
+std::int32_t CWinsock::TlsStartable() const {
+  if (protocol_ != PWL_TCPIP || !fd_ || connecting_ || state_ == PWL_LISTENING || lingerCloseStarted_) return 10045;
+  if (tls_) return 10022;
+  return 0;
+}
+
+PWL_TLS_STATE CWinsock::TlsState() const {
+  if (!tls_) return PWL_TLS_NONE;
+  switch (tls_->phase()) {
+    case TlsLayer::Phase::Clear:
+    case TlsLayer::Phase::Handshake:
+      return PWL_TLS_HANDSHAKE;
+    case TlsLayer::Phase::Established:
+      return PWL_TLS_ESTABLISHED;
+    case TlsLayer::Phase::Failed:
+      break;
+  }
+  return PWL_TLS_NONE;
+}
+
+void CWinsock::DiscardWaitingInput() {
+  std::int64_t dropped = 0;
+  // Bounded: only what is there now, not a peer that keeps sending.
+  for (int reads = 0; fd_ && reads < kMaxDrainReads; ++reads) {
+    const long n = Loop().Recv(fd_.get(), TlsScratch(), kTlsRawRead);
+    if (n <= 0) break;
+    dropped += n;
+  }
+  if (dropped > 0) {
+    PWL_DEBUG("CWinsock::StartTls - discarded " + std::to_string(dropped) + " bytes received in clear (socket handle " +
+              std::to_string(SocketHandle) + ")");
+  }
+}
+
+void CWinsock::StartTls(std::unique_ptr<TlsLayer> layer, const PortwellData& clearText, std::int32_t timeoutMs) {
+  CWinsocks* registry = registry_;
+  if (registry == nullptr) return;
+  // What came in clear is never read as if it came through TLS. On a
+  // connection that has received nothing yet, what waits can only be the
+  // start of the handshake, and stays.
+  receiveQueue_.Clear();
+  if (receivedAny_) DiscardWaitingInput();
+  tls_ = std::move(layer);
+  if (!clearText.Empty()) {
+    WrapAdd(registry->RequestsToSendReceived, sendQueue_.AddRequests(clearText, ChunkSize, "", 0));
+  }
+  tls_->clearLeft = sendQueue_.Bytes();
+  if (timeoutMs > 0) {
+    auto timer = std::make_unique<CTimer>();
+    timer->SetInterval(timeoutMs);
+    timer->Tag = std::to_string(SocketHandle);
+    timer->IntervalReached = [this] { OnTlsTimeout(); };
+    tlsTimer_ = std::move(timer);
+    tlsTimer_->EnableTimer();
+  }
+  PWL_DEBUG("CWinsock::StartTls - TLS requested (socket handle " + std::to_string(SocketHandle) + ", " +
+            std::to_string(tls_->clearLeft) + " bytes to go in clear first)");
+  if (tls_->clearLeft == 0) {
+    BeginHandshake();
+  } else if (UseBufferToSend) {
+    registry->pGetQueToSendTimerObj().EnableTimer();
+  } else {
+    SendQueued(SendPath::Direct);
+  }
+}
+
+void CWinsock::BeginHandshake() {
+  tls_->clearLeft = 0;
+  if (lingerCloseStarted_) {
+    // The client closed meanwhile: no handshake starts.
+    tls_->Fail("closed before the handshake");
+    tlsTimer_.reset();
+    return;
+  }
+  tls_->BeginHandshake();
+  PWL_DEBUG("CWinsock::StartTls - TLS handshake started (socket handle " + std::to_string(SocketHandle) + ")");
+  // The client's first flight may already wait, its notification spent.
+  if (fd_ && registry_ != nullptr && Loop().InputMayWait(fd_.get())) {
+    Loop().Post(registry_->HwndMsgs(), platform::kSocketMessage, SocketHandle,
+                platform::MakeSelectLParam(platform::kFdRead, 0));
+  }
+}
+
+void CWinsock::OnTlsTimeout() {
+  tlsTimer_.reset();
+  if (!tls_ || tls_->phase() == TlsLayer::Phase::Established || tls_->phase() == TlsLayer::Phase::Failed) return;
+  FailTls("handshake timed out", false);
+}
+
+bool CWinsock::FailTls(const std::string& reason, bool keepOutput) {
+  const auto life = Life();
+  const std::int32_t handle = SocketHandle;
+  tls_->Fail(reason);
+  tlsTimer_.reset();
+  // Nothing queued goes out any more; what the library said (an alert) may.
+  sendQueue_.Clear();
+  if (!keepOutput) tls_->DropOutput();
+  PWL_DEBUG("CWinsock::StartTls - TLS handshake failed (socket handle " + std::to_string(handle) + "): " + reason);
+  CWinsocks* registry = registry_;
+  if (registry == nullptr) return true;
+  registry->RaiseEventTlsFailed(handle, reason);
+  if (life.expired()) return false;
+  if (tls_->HasOutput() || shutdownPending_) SendTls(SendPath::Direct, false);
+  return !life.expired();
+}
+
+bool CWinsock::TlsEndedEarly(bool failed) {
+  if (!tls_ || lingerCloseStarted_) return true;
+  const TlsLayer::Phase phase = tls_->phase();
+  if (phase != TlsLayer::Phase::Clear && phase != TlsLayer::Phase::Handshake) return true;
+  return FailTls(failed ? "the connection failed during the handshake" : "the peer closed the connection during the handshake",
+                 false);
+}
+
+bool CWinsock::AdvanceHandshake() {
+  const auto life = Life();
+  const std::int32_t handle = SocketHandle;
+  const TlsLayer::Step step = tls_->Handshake();
+  if (step == TlsLayer::Step::Failed) {
+    // The library's failure leaves an alert to send; a refused reuse or a
+    // time-out sends nothing.
+    return FailTls(tls_->reason(), tls_->reason() != "session reuse required");
+  }
+  if (tls_->HasOutput()) {
+    SendTls(SendPath::Direct, false);
+    if (life.expired()) return false;
+  }
+  if (step == TlsLayer::Step::Pending || !tls_ || tls_->phase() != TlsLayer::Phase::Established) return true;
+  tlsTimer_.reset();
+  PWL_DEBUG("CWinsock::StartTls - TLS established (socket handle " + std::to_string(handle) + ", " + tls_->Version() +
+            (tls_->Resumed() ? ", session resumed)" : ", new session)"));
+  CWinsocks* registry = registry_;
+  if (registry == nullptr) return true;
+  registry->RaiseEventTlsEstablished(handle, tls_->Resumed());
+  if (life.expired()) return false;
+  // What was queued meanwhile goes now, encrypted.
+  if (!sendQueue_.Empty() || shutdownPending_) {
+    if (UseBufferToSend && !shutdownPending_ && registry_ != nullptr) {
+      registry_->pGetQueToSendTimerObj().EnableTimer();
+    } else {
+      SendTls(SendPath::Direct, true);
+      if (life.expired()) return false;
+    }
+  }
+  return true;
+}
+
+DrainEnd CWinsock::DeliverDecrypted(const std::string& who, int* error) {
+  const auto life = Life();
+  const std::size_t limit = NoUnicodeConversionOnRecv ? static_cast<std::size_t>(CPortwell::kRawReceiveBlock)
+                                                      : kReceiveLimit;
+  while (tls_->phase() == TlsLayer::Phase::Established && !tls_->PeerClosed()) {
+    // A pause holds what the library decrypts too.
+    if (receivePaused_) return DrainEnd::WouldBlock;
+    std::string plain;
+    const TlsLayer::ReadEnd end = tls_->Read(plain, limit);
+    if (tls_->HasOutput()) {
+      SendTls(SendPath::Direct, false);
+      if (life.expired()) return DrainEnd::Destroyed;
+    }
+    if (!plain.empty()) {
+      CWinsocks* registry = registry_;
+      const std::int32_t handle = SocketHandle;
+      PortwellData block;
+      if (NoUnicodeConversionOnRecv) {
+        block.MutableBytes() = std::move(plain);
+      } else {
+        std::u16string text(plain.size(), u'\0');
+        for (std::size_t i = 0; i < plain.size(); ++i) text[i] = static_cast<unsigned char>(plain[i]);
+        block = PortwellData(std::move(text));
+      }
+      PWL_DEBUG(who + " - Received " + std::to_string(block.Size()) + " bytes (TLS)");
+      if (registry == nullptr || !registry->Exists(std::to_string(handle))) return DrainEnd::Detached;
+      registry->RaiseEventDataArrival(*this, block, false, "", 0);
+      if (life.expired()) return DrainEnd::Destroyed;
+    }
+    if (end == TlsLayer::ReadEnd::Full) continue;
+    if (end == TlsLayer::ReadEnd::WantInput) return DrainEnd::WouldBlock;
+    if (end == TlsLayer::ReadEnd::Broken) {
+      PWL_DEBUG(who + " - TLS failed (socket handle " + std::to_string(SocketHandle) + "): " + tls_->reason());
+      tlsBroken_ = true;
+      sendQueue_.Clear();
+      *error = kTlsAborted;
+      return DrainEnd::Failed;
+    }
+  }
+  if (tls_->PeerClosed() && !tlsEndPosted_) {
+    // The peer's close_notify ends the stream as a FIN does; ours answers
+    // it in the graceful close that follows.
+    tlsEndPosted_ = true;
+    PWL_DEBUG(who + " - close_notify received (socket handle " + std::to_string(SocketHandle) + ")");
+    if (registry_ != nullptr) {
+      Loop().Post(registry_->HwndMsgs(), platform::kSocketMessage, SocketHandle,
+                  platform::MakeSelectLParam(platform::kFdClose, 0));
+    }
+    return DrainEnd::EndOfStream;
+  }
+  return tls_->PeerClosed() ? DrainEnd::EndOfStream : DrainEnd::WouldBlock;
+}
+
+DrainEnd CWinsock::TlsDeliverBuffered(const char* who, int* error) {
+  if (!tls_) return DrainEnd::WouldBlock;
+  return DeliverDecrypted(who, error);
+}
+
+DrainEnd CWinsock::TlsReceive(const char* who, int maxReads, int* error) {
+  const auto life = Life();
+  const std::string name(who);
+  for (int reads = 0; fd_;) {
+    // What the library holds goes before anything new.
+    if (tls_->phase() == TlsLayer::Phase::Established && !tls_->PeerClosed()) {
+      const DrainEnd end = DeliverDecrypted(name, error);
+      if (end != DrainEnd::WouldBlock) return end;
+    }
+    if (receivePaused_) return DrainEnd::WouldBlock;
+    if (maxReads > 0 && reads >= maxReads) return DrainEnd::Limit;
+    char* buffer = TlsScratch();
+    const long n = Loop().Recv(fd_.get(), buffer, kTlsRawRead);
+    ++reads;
+    if (n < 0) {
+      const int saved = errno;
+      if (WouldBlock(saved)) return DrainEnd::WouldBlock;
+      PWL_DEBUG(name + " - (recv returned INVALID_SOCKET) - " + platform::SystemErrorText(saved));
+      *error = platform::WinsockErrorFromErrno(saved);
+      return DrainEnd::Failed;
+    }
+    if (n == 0) return DrainEnd::EndOfStream;
+    receivedAny_ = true;
+    switch (tls_->phase()) {
+      case TlsLayer::Phase::Clear:
+      case TlsLayer::Phase::Failed:
+        // Sent in clear before our switch, or after TLS ended: never data.
+        PWL_DEBUG(name + " - discarded " + std::to_string(n) + " bytes (socket handle " +
+                  std::to_string(SocketHandle) + ")");
+        break;
+      case TlsLayer::Phase::Handshake:
+        tls_->Feed(buffer, static_cast<std::size_t>(n));
+        if (!AdvanceHandshake() || life.expired()) return DrainEnd::Destroyed;
+        break;
+      case TlsLayer::Phase::Established:
+        tls_->Feed(buffer, static_cast<std::size_t>(n));
+        break;
+    }
+  }
+  return DrainEnd::WouldBlock;
+}
+
+bool CWinsock::EncryptNextPiece(SendOutcome* failed) {
+  const SendSegment& head = sendQueue_.Head();
+  bool ok = false;
+  if (head.isFile) {
+    // Read in a bounded piece; the file is never held in memory.
+    const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(head.Remaining(), kTlsPiece));
+    char* buffer = TlsScratch();
+    long got = 0;
+    do {
+      got = ::pread(head.file.get(), buffer, want, static_cast<off_t>(head.fileOffset + head.sent));
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) {
+      // A file that ends before its range cannot keep the promise.
+      *failed = SendFailed(got == 0 ? EIO : errno);
+      return false;
+    }
+    ok = tls_->Encrypt(buffer, static_cast<std::size_t>(got));
+  } else {
+    iovec vectors[kMaxVectors];
+    const int count = sendQueue_.GatherHead(vectors, kMaxVectors);
+    if (count == 1 || (count > 0 && vectors[0].iov_len >= kTlsPiece)) {
+      ok = tls_->Encrypt(static_cast<const char*>(vectors[0].iov_base), std::min(vectors[0].iov_len, kTlsPiece));
+    } else {
+      // Small requests together: fewer records and fewer system calls.
+      char* buffer = TlsScratch();
+      std::size_t length = 0;
+      for (int i = 0; i < count && length < kTlsPiece; ++i) {
+        const std::size_t take = std::min(vectors[i].iov_len, kTlsPiece - length);
+        std::memcpy(buffer + length, vectors[i].iov_base, take);
+        length += take;
+      }
+      ok = tls_->Encrypt(buffer, length);
+    }
+  }
+  if (!ok) {
+    PWL_DEBUG("CWinsock::SendData - TLS failed (socket handle " + std::to_string(SocketHandle) + "): " +
+              tls_->reason());
+    tlsBroken_ = true;
+    *failed = SendFailed(ECONNABORTED);
+    return false;
+  }
+  return true;
+}
+
+SendOutcome CWinsock::SendTls(SendPath path, bool payload) {
+  const auto life = Life();
+  const std::int64_t budget = sendQueue_.Count();
+  std::int64_t done = 0;
+  std::vector<CompletionRun> runs;
+  while (fd_) {
+    if (tls_->phase() == TlsLayer::Phase::Failed) sendQueue_.Clear();
+    if (tls_->HasOutput()) {
+      if (writeBlocked_) {
+        LogBlocked(path);
+        return SendOutcome::Blocked;
+      }
+      const long n = Loop().Send(fd_.get(), tls_->Output(), tls_->OutputSize());
+      if (n < 0) {
+        const int error = errno;
+        if (WouldBlock(error)) {
+          writeBlocked_ = true;
+          LogBlocked(path);
+          return SendOutcome::Blocked;
+        }
+        return SendFailed(error);
+      }
+      const std::int64_t plain = tls_->Consumed(static_cast<std::size_t>(n));
+      if (plain > 0) {
+        runs.clear();
+        sendQueue_.Advance(plain, runs);
+        if (DebugOn()) {
+          for (const auto& r : runs) {
+            for (std::int64_t i = 0; i < r.count; ++i) LogSent(path, r.length);
+          }
+        }
+        done += RequestCount(runs);
+        if (!Complete(runs)) return SendOutcome::Destroyed;
+      }
+      // A partial send: the rest is tried again at once (the system usually
+      // answers "would block"), never encrypted again.
+      continue;
+    }
+    if (shutdownPending_ && sendQueue_.Empty()) {
+      if (tls_->phase() == TlsLayer::Phase::Established && !tls_->CloseNotifyQueued()) {
+        tls_->QueueCloseNotify();
+        PWL_DEBUG("CWinsock::CloseSockWithLinger - close_notify queued (socket handle " +
+                  std::to_string(SocketHandle) + ")");
+        continue;
+      }
+      shutdownPending_ = false;
+      ::shutdown(fd_.get(), SHUT_WR);
+      writeShut_ = true;
+      return SendOutcome::Done;
+    }
+    // The queue waits for the handshake.
+    if (tls_->phase() != TlsLayer::Phase::Established) return SendOutcome::Idle;
+    if (sendQueue_.Empty()) return done > 0 ? SendOutcome::Done : SendOutcome::Idle;
+    if (!payload || done >= budget) return SendOutcome::Done;
+    if (sendQueue_.Head().Remaining() == 0) {
+      runs.clear();
+      sendQueue_.Advance(0, runs);
+      done += RequestCount(runs);
+      if (!Complete(runs)) return SendOutcome::Destroyed;
+      continue;
+    }
+    if (writeBlocked_) {
+      LogBlocked(path);
+      return SendOutcome::Blocked;
+    }
+    SendOutcome failed = SendOutcome::Failed;
+    if (!EncryptNextPiece(&failed)) return life.expired() ? SendOutcome::Destroyed : failed;
+  }
+  return SendOutcome::Blocked;
 }
 
 }  // namespace portwell

@@ -11,6 +11,7 @@
 #include "portwell/portwell.h"
 #include "portwell/queues.h"
 #include "portwell/timer.h"
+#include "portwell/tls_layer.h"
 #include "platform/fd.h"
 
 #include <cstdint>
@@ -71,6 +72,8 @@ class CWinsock {
   bool UseBufferToSend = false;
   bool UseBufferToReceive = false;
   bool NoUnicodeConversionOnRecv = false;
+  // Accepted connections: the listener that accepted it (0 otherwise).
+  std::int32_t ListenerHandle = 0;
 
   void RegisterCWinsocks(CWinsocks* registry);
   void UnRegisterCWinsocks();
@@ -97,7 +100,8 @@ class CWinsock {
   // completion is still to be counted (only while EmptySendQue handlers
   // run): what arming the notification with it must wait for.
   std::int64_t QueSendBytes() const;
-  void QueSendClear() { sendQueue_.Clear(); }
+  // Drops what waits to go, with the ciphertext of it under TLS.
+  void QueSendClear();
   void QueReceiveClear() { receiveQueue_.Clear(); }
   bool CloseSockWithLinger();
   std::int32_t SetSockOption(PWL_SOCK_OPTION option, bool activeStatus);
@@ -157,6 +161,35 @@ class CWinsock {
   // Final (the socket is ending): every block is offered once, a declined
   // one is dropped. False when a handler removed the socket.
   bool DeliverQueued(bool final);
+  // Something was read from the system on this socket.
+  void NoteReceived() { receivedAny_ = true; }
+
+  // ---- TLS (CPortwell::StartTls) ----
+  // A connected stream socket without TLS: 0, or 10045 / 10022.
+  std::int32_t TlsStartable() const;
+  // Starts TLS in the order StartTls documents; events may run (the caller
+  // checks the lifeline).
+  void StartTls(std::unique_ptr<TlsLayer> layer, const PortwellData& clearText, std::int32_t timeoutMs);
+  TlsLayer* Tls() const { return tls_.get(); }
+  PWL_TLS_STATE TlsState() const;
+  // Received bytes TLS holds that have not been delivered (fed records and
+  // decrypted plaintext).
+  std::int64_t TlsBufferedInput() const { return tls_ ? tls_->BufferedInput() : 0; }
+  // A TLS protocol failure ended the connection (it is closed as a failed
+  // send would be).
+  bool TlsBroken() const { return tlsBroken_; }
+  // Reads through TLS: what the library holds first, then up to maxReads
+  // reads of the system (0: until it has nothing more).
+  DrainEnd TlsReceive(const char* who, int maxReads, int* error);
+  // Delivers what the library holds, reading nothing.
+  DrainEnd TlsDeliverBuffered(const char* who, int* error);
+  // The connection ended (`failed`: with an error) while TLS had not been
+  // established: TlsFailed. False when a handler removed the socket.
+  bool TlsEndedEarly(bool failed);
+  // The peer's end was reported (PWL_CLOSING) for this TLS socket: its
+  // close_notify and a later FIN are one end.
+  bool PeerEndReported() const { return peerEndReported_; }
+  void MarkPeerEndReported() { peerEndReported_ = true; }
 
  private:
   // Before the socket goes: what the system still holds when the peer has
@@ -167,6 +200,21 @@ class CWinsock {
   void Resume();
   SendOutcome SendStream(SendPath path, std::int64_t budget);
   SendOutcome SendDatagrams(SendPath path, std::int64_t budget);
+  // The TLS round: ciphertext waiting first, then (payload) the queue's next
+  // pieces, each counted as sent once its ciphertext has all gone; the
+  // close_notify and the shutdown of a graceful close.
+  SendOutcome SendTls(SendPath path, bool payload);
+  // Encrypts the head of the queue, at most one bounded piece. False when
+  // the piece could not be made (the send failed; events were raised).
+  bool EncryptNextPiece(SendOutcome* failed);
+  void BeginHandshake();
+  // Runs the handshake on the input fed; false when a handler removed the
+  // socket.
+  bool AdvanceHandshake();
+  bool FailTls(const std::string& reason, bool keepOutput);
+  void OnTlsTimeout();
+  DrainEnd DeliverDecrypted(const std::string& who, int* error);
+  void DiscardWaitingInput();
   // Completion rule for the requests the system finished; false when an
   // event handler removed the socket.
   bool Complete(const std::vector<CompletionRun>& runs);
@@ -210,6 +258,12 @@ class CWinsock {
   CQueReceiveRequests receiveQueue_;
   std::unique_ptr<CTimer> mobjLingerTimer;
   std::unique_ptr<CTimer> connectTimer_;
+  bool receivedAny_ = false;      // something was read from the system
+  std::unique_ptr<TlsLayer> tls_;
+  std::unique_ptr<CTimer> tlsTimer_;  // bounds the handshake
+  bool tlsBroken_ = false;
+  bool tlsEndPosted_ = false;     // the peer's close_notify was turned into a close
+  bool peerEndReported_ = false;
   Lifeline life_;
 };
 

@@ -319,6 +319,7 @@ bool CWinsocks::AcceptConnection(std::int32_t listener, platform::UniqueFd accep
     socket->LocalPort = PeerPort(fd);
   }
   socket->SetProtocol(PWL_TCPIP);
+  socket->ListenerHandle = listener;
   // The system hands the listener's cork on.
   if (listening != nullptr) socket->SetCorkedByClient(listening->CorkedByClient());
   // Accepted non-blocking (accept4), and a connected stream socket.
@@ -475,6 +476,14 @@ void CWinsocks::RaiseEventConnectionEstablished(std::int32_t handle) {
   if (sink_ != nullptr && *sink_ != nullptr) (*sink_)->ConnectionEstablished(handle);
 }
 
+void CWinsocks::RaiseEventTlsEstablished(std::int32_t handle, bool resumed) {
+  if (sink_ != nullptr && *sink_ != nullptr) (*sink_)->TlsEstablished(handle, resumed);
+}
+
+void CWinsocks::RaiseEventTlsFailed(std::int32_t handle, const std::string& reason) {
+  if (sink_ != nullptr && *sink_ != nullptr) (*sink_)->TlsFailed(handle, reason);
+}
+
 void CWinsocks::RaiseEventConnectionTerminated(std::int32_t handle) {
   if (sink_ != nullptr && *sink_ != nullptr) (*sink_)->ConnectionTerminated(handle);
 }
@@ -605,6 +614,19 @@ void CWinsocks::OnClose(CWinsock& socket, std::uint32_t error) {
   const auto socketLife = socket.Life();
   auto gone = [&] { return life.expired() || socketLife.expired(); };
   PWL_DEBUG("MPortwell::WindowProc - FD_CLOSE fired (socket handle " + key + ")");
+  if (socket.Tls() != nullptr) {
+    // The peer's close_notify and its FIN after it are one end.
+    if (error == 0 && socket.PeerEndReported()) return;
+    // A handshake that can no longer finish fails first.
+    if (!socket.TlsEndedEarly(error != 0) || gone()) return;
+    // Plaintext the library still holds goes before the end.
+    if (error == 0 && !socket.ReceivePaused() && socket.TlsBufferedInput() > 0) {
+      int ignored = 0;
+      if (socket.TlsDeliverBuffered("MPortwell::WindowProc - FD_CLOSE", &ignored) == DrainEnd::Destroyed || gone()) {
+        return;
+      }
+    }
+  }
   if (error != 0) {
     FailConnection(socket, static_cast<std::int32_t>(error));
     if (gone()) return;
@@ -622,6 +644,7 @@ void CWinsocks::OnClose(CWinsock& socket, std::uint32_t error) {
     }
   }
   // The peer ended the connection; an Error raised before says it failed.
+  if (socket.Tls() != nullptr) socket.MarkPeerEndReported();
   socket.SetState(PWL_CLOSING);
   if (gone()) return;
   if (ItemExists(key)) CloseSock(key);
@@ -644,7 +667,7 @@ void CWinsocks::FailConnection(CWinsock& socket, std::int32_t number) {
   PWL_DEBUG("MPortwell::WindowProc - connection error " + ErrorAndText(static_cast<std::uint32_t>(number)) +
             " (socket handle " + std::to_string(handle) + ")");
   // Data that still waited to go out is lost with the connection.
-  socket.SendQueue().Clear();
+  socket.QueSendClear();
   RaiseEventError(handle, number);
   if (gone()) return;
   socket.SetState(PWL_ERROR);
@@ -657,7 +680,7 @@ void CWinsocks::OnConnect(CWinsock& socket, std::uint32_t error) {
   socket.StopConnecting();
   const std::int32_t handle = socket.SocketHandle;
   if (error != 0) {
-    socket.SendQueue().Clear();
+    socket.QueSendClear();
     // The attempt is over: nothing more will be reported for this socket.
     Loop().Unwatch(socket.Fd());
     FailAndClose(socket, "FD_CONNECT", error, false);
@@ -675,6 +698,10 @@ void CWinsocks::OnRead(CWinsock& socket) {
   // Paused: the loop posts the read again when reading resumes.
   if (socket.ReceivePaused()) return;
   const std::int32_t handle = socket.SocketHandle;
+  if (socket.Tls() != nullptr && socket.Protocol() == PWL_TCPIP) {
+    OnTlsRead(socket);
+    return;
+  }
   const bool datagram = socket.Protocol() == PWL_UDP;
   sockaddr_in from{};
   unsigned fromLength = sizeof from;
@@ -706,6 +733,7 @@ void CWinsocks::OnRead(CWinsock& socket) {
     PWL_DEBUG("MPortwell::WindowProc - FD_READ fired (0 bytes read)");
     return;
   }
+  socket.NoteReceived();
   PortwellData block;
   if (raw && n < kRawCopyBelow) {
     block.MutableBytes().assign(rawBlock.data(), static_cast<std::size_t>(n));
@@ -730,6 +758,21 @@ void CWinsocks::OnRead(CWinsock& socket) {
   if (raw && n >= kRawCopyBelow && RawReceiveBlock().capacity() < block.Bytes().capacity()) {
     RawReceiveBlock().swap(block.MutableBytes());
   }
+}
+
+void CWinsocks::OnTlsRead(CWinsock& socket) {
+  const std::string key = std::to_string(socket.SocketHandle);
+  const auto life = Life();
+  const auto socketLife = socket.Life();
+  int error = 0;
+  const DrainEnd end = socket.TlsReceive("MPortwell::WindowProc - FD_READ", 1, &error);
+  if (end != DrainEnd::Failed || life.expired() || socketLife.expired()) return;
+  const bool broken = socket.TlsBroken();
+  FailConnection(socket, error);
+  if (life.expired() || socketLife.expired()) return;
+  // A system failure is followed by the loop's close notification; a TLS
+  // failure leaves a sound connection that only we can end.
+  if (broken && ItemExists(key)) CloseSock(key);
 }
 
 void CWinsocks::OnAccept(CWinsock& listener) {

@@ -76,6 +76,8 @@ class CWinsocks {
   void RaiseEventConnectionRequest(std::int32_t handle, bool& accept);
   void RaiseEventConnectionEstablished(std::int32_t handle);
   void RaiseEventConnectionTerminated(std::int32_t handle);
+  void RaiseEventTlsEstablished(std::int32_t handle, bool resumed);
+  void RaiseEventTlsFailed(std::int32_t handle, const std::string& reason);
   SendOutcome RaiseEventSendAllDataForConnection(const std::string& key);
   // Delivery of one received block (directly, or from the receive queue
   // when fromQueue); returns Retrieved.
@@ -120,6 +122,8 @@ class CWinsocks {
 
  private:
   void OnRead(CWinsock& socket);
+  // A read notification on a socket that has started TLS.
+  void OnTlsRead(CWinsock& socket);
   void OnAccept(CWinsock& listener);
   void OnConnect(CWinsock& socket, std::uint32_t error);
   void FailAndClose(CWinsock& socket, const std::string& what, std::uint32_t error, bool stateFirst);
