@@ -242,11 +242,21 @@ class IPortwellEvents {
   virtual void EmptySendQue(std::int32_t /*SocketHandle*/, const std::string& /*EventID*/) {}
   virtual void Error(std::int32_t /*SocketHandle*/, std::int32_t /*ErrorNum*/) {}
   // Additions (CPortwell::StartTls): the handshake on SocketHandle ended.
-  // Established: the socket now sends and receives through TLS; Resumed
-  // says the handshake resumed the session it was told to. Failed: Reason
-  // says why (the library's reason, a time-out, or the session that should
-  // have been resumed was not); nothing more is sent or delivered on the
-  // socket, and the client closes it (CloseSock) when it likes.
+  // Every StartTls that returned 0 ends in exactly one of the two, unless
+  // the client closes the socket first (CloseSock, Activate(false): no
+  // event). Established: the socket now sends and receives through TLS;
+  // Resumed says the handshake resumed a session (with ResumeOf, always the
+  // one it was told to). Data queued during the handshake goes out right
+  // after the handler. Failed: Reason says why: the library's reason (e.g.
+  // "wrong version number"), "handshake timed out", "session reuse
+  // required", or, when the connection ended before the handshake did,
+  // "the peer closed the connection during the handshake" / "the connection
+  // failed during the handshake" (raised before that end's Error and
+  // PWL_CLOSING). After Failed nothing queued is sent (the queue is dropped;
+  // only the library's alert may go) and nothing received is delivered;
+  // TlsState is PWL_TLS_NONE and a new StartTls is refused (10022). The
+  // client closes the socket (CloseSock) when it likes; the peer's end may
+  // still be reported meanwhile as on any socket.
   virtual void TlsEstablished(std::int32_t /*SocketHandle*/, bool /*Resumed*/) {}
   virtual void TlsFailed(std::int32_t /*SocketHandle*/, const std::string& /*Reason*/) {}
 };
@@ -453,7 +463,10 @@ class CPortwell {
   // socket, in this order and within this one call: what the peer sent that
   // has not been delivered yet is discarded, both the receive queue and what
   // the system holds (bytes a client pipelined in clear can never be read
-  // as if they came through TLS); ClearText (e.g. the reply that agrees to
+  // as if they came through TLS; on a connection nothing has been read from
+  // yet, what waits can only be the client's first handshake bytes and is
+  // kept, so call it on an accepted connection before any data arrival, e.g.
+  // from ConnectionRequest or PWL_ACCEPTED_CONNECTION); ClearText (e.g. the reply that agrees to
   // TLS; may be empty) is queued in clear behind whatever was queued
   // before; then, once those bytes have gone, everything sent is encrypted
   // and everything received is decrypted. Data queued while the handshake
@@ -467,11 +480,16 @@ class CPortwell {
   // stream as a FIN does (and is answered with ours); a graceful close
   // sends close_notify before the FIN. Received blocks, EmptySendQue,
   // QueSendBytes, pauses and the close rules work as on a plain socket,
-  // counted in plaintext bytes. File ranges are read in bounded pieces and
-  // encrypted (memory stays bounded whatever the length).
+  // counted in plaintext bytes (a pause holds the handshake too: nothing is
+  // read). ReceivedBytesWaiting adds what TLS holds undelivered. File ranges
+  // are read in bounded pieces and encrypted (memory stays bounded whatever
+  // the length); a piece counts as sent once all its ciphertext has gone.
+  // A TLS protocol failure on an established socket is a failure of the
+  // connection: Error 10053, PWL_ERROR and the graceful close.
   // Returns 0, or the inner error number: 1000 inactive, 10038 unknown
   // socket, 10045 not a connected stream socket, 10022 TLS already started
-  // or ResumeOf not an established TLS socket, 10093 no credentials.
+  // or ResumeOf not an established TLS socket, 10093 no credentials, 10055
+  // the library could not make the connection object.
   virtual std::int32_t StartTls(const std::string& SocketHandle, std::int32_t ResumeOf,
                                 const PortwellData& ClearText = PortwellData(), std::int32_t TimeoutMs = 0) = 0;
 };
