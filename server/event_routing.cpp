@@ -71,13 +71,17 @@ void FMain::ConnectionRequest(std::int32_t SocketHandle, bool& Accept) {
     pw.SetUseBufferToReceive(key, g_.gbUseBuffersToReceive);
     pw.SetUseBufferToSend(key, g_.gbUseBuffersToSend);
   });
-  const std::int32_t port = UnsignedPort(pw.RemotePort(key));
-  const std::string peer = pw.RemoteHostIP(key);
-  if (port != g_.gnFTPPort) {
-    // A passive data connection: it belongs to the session that listens on
-    // that port, only when it comes from that session's client, and only
-    // the first one.
-    PortwellSessionHost* host = routes_.ByListenPort(port);
+  const auto accepted = pw.ItemByKey(key);
+  const std::string& peer = accepted.RemoteHostIP;
+  // The listener that accepted it says what it is: a port number could be
+  // any of them.
+  const std::int32_t listener = accepted.ListenerHandle;
+  const bool implicitTls = listener != 0 && listener == g_.gnImplicitListenSocket;
+  if (listener == 0 || (listener != g_.gnListenSocket && !implicitTls)) {
+    // A passive data connection: it belongs to the session that listens
+    // there, only when it comes from that session's client, and only the
+    // first one.
+    PortwellSessionHost* host = routes_.ByListener(listener);
     Accept = false;
     Guarded(g_, kContext, [&] { Accept = host != nullptr && host->OfferPassive(SocketHandle, peer); });
     if (Accept) Guarded(g_, kContext, [&] { AddListEntry(SocketHandle, 0, true); });
@@ -86,6 +90,16 @@ void FMain::ConnectionRequest(std::int32_t SocketHandle, bool& Accept) {
   if (sessions.pExists(key)) {
     Accept = false;
     return;
+  }
+  // An implicit-TLS client speaks TLS from its first byte: even a refusal
+  // goes through the handshake.
+  if (implicitTls) {
+    const std::int32_t err = pw.StartTls(key, 0, PortwellData(), kTlsHandshakeMs);
+    if (err != 0) {
+      g_.LogError(err, "TLS could not start for the implicit-TLS client " + peer, kContext);
+      Accept = false;
+      return;
+    }
   }
   if (sessions.OpenCount() >= sessions.MaxUsers) {
     Refuse(SocketHandle, BannerLine(sessions.BannerMaxUsers), Accept);
@@ -116,10 +130,13 @@ void FMain::ConnectionRequest(std::int32_t SocketHandle, bool& Accept) {
     connection.serverAddress = g_.ServerAddress();
     connection.serverPort = UnsignedPort(info.RemotePort);
     connection.localAddress = info.LocalIP;
+    connection.implicitTls = implicitTls;
     auto host = std::make_unique<PortwellSessionHost>(*hostContext_, SocketHandle);
     PortwellSessionHost& hostRef = *host;
     CFTPSession& session = sessions.pAddFTPSession(key, std::move(host), std::move(connection));
     hostRef.Attach(session);
+    // Over implicit TLS the greeting waits in the component for the
+    // handshake.
     g_.SendText(SocketHandle, session.StartSession(), kContext);
   });
   Guarded(g_, kContext, [&] { AddListEntry(SocketHandle, g_.gnFTPBindToIP < 0 ? 0 : g_.gnFTPBindToIP, true); });
@@ -220,6 +237,8 @@ void FMain::gConnectionTerminated(const std::string& handleText, IListControl& l
   if (g_.gobjConnectionEntries->pExists(handleText)) g_.gobjConnectionEntries->pDeleteByKey(handleText, list);
   if (handle == g_.gnListenSocket) {
     g_.gnListenSocket = 0;
+  } else if (handle == g_.gnImplicitListenSocket) {
+    g_.gnImplicitListenSocket = 0;
   } else {
     g_.ConnectionClosed();
   }
@@ -228,6 +247,34 @@ void FMain::gConnectionTerminated(const std::string& handleText, IListControl& l
 void FMain::Error(std::int32_t SocketHandle, std::int32_t ErrorNum) {
   if (PortwellSessionHost* host = routes_.ByData(SocketHandle)) host->DataError(SocketHandle, ErrorNum);
   g_.Feed("An error occurred on SocketHandle " + std::to_string(SocketHandle) + "(" + std::to_string(ErrorNum) + ")");
+}
+
+void FMain::TlsEstablished(std::int32_t SocketHandle, bool Resumed) {
+  if (!g_.gobjFTPSessions) return;
+  ReplyBatch batch(hostContext_.get());
+  Guarded(g_, "mobjPortwell_TlsEstablished", [&] {
+    if (PortwellSessionHost* host = routes_.ByData(SocketHandle)) host->DataTlsEstablished(SocketHandle);
+  });
+  if (g_.gbViewRealTime) {
+    g_.Feed(TimeStampText("TLS established on SocketHandle " + std::to_string(SocketHandle) +
+                          (Resumed ? " (session resumed)" : "")));
+  }
+}
+
+void FMain::TlsFailed(std::int32_t SocketHandle, const std::string& Reason) {
+  constexpr const char* kContext = "mobjPortwell_TlsFailed";
+  if (!g_.gobjFTPSessions) return;
+  ReplyBatch batch(hostContext_.get());
+  Guarded(g_, kContext, [&] {
+    if (CFTPSession* session = ControlSession(SocketHandle)) {
+      // Nothing more can pass on it: the connection ends, and the session
+      // with it.
+      g_.LogError(0, "TLS with " + session->Connection().clientAddress + " failed: " + Reason, kContext);
+      g_.CloseSocket(SocketHandle, true);
+      return;
+    }
+    if (PortwellSessionHost* host = routes_.ByData(SocketHandle)) host->DataTlsFailed(SocketHandle, Reason);
+  });
 }
 
 }  // namespace velto

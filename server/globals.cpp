@@ -3,6 +3,10 @@
 #include "ftp/ftp_sessions.h"
 #include "log/log_lines.h"
 
+#include <syslog.h>
+
+#include <cstdio>
+
 namespace velto {
 
 MGlobal::MGlobal(platform::EventLoop& eventLoop) : loop(eventLoop) {}
@@ -24,6 +28,12 @@ void MGlobal::ConnectionClosed() {
 
 void MGlobal::LogError(std::int64_t number, const std::string& description, const std::string& context) {
   if (gobjErrorLog) gobjErrorLog->LogData(ErrorLogLine(std::to_string(number), description, context));
+}
+
+void MGlobal::Report(int priority, const std::string& text, std::int64_t number, const std::string& context) {
+  std::fprintf(stderr, "velto: %s\n", text.c_str());
+  ::syslog(priority, "%s", text.c_str());
+  if (priority <= LOG_WARNING) LogError(number, text, context);
 }
 
 void MGlobal::SendText(std::int32_t handle, const std::string& text, const char* context) {

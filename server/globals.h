@@ -54,6 +54,12 @@ struct MGlobal {
   std::int32_t gnFTPPort = 21;
   std::int32_t gnFTPBindToIP = 0;
   std::int32_t gnListenSocket = 0;
+  // FTPS: the credential files as the settings name them (read at start;
+  // SIGHUP loads them again), and the implicit-TLS listener (port 0: none).
+  std::string gsTLSCertificateFile;
+  std::string gsTLSKeyFile;
+  std::int32_t gnImplicitTLSPort = 0;
+  std::int32_t gnImplicitListenSocket = 0;
   bool gbFTPActive = false;
   bool gbUseBuffersToSend = false;
   bool gbUseBuffersToReceive = false;
@@ -85,6 +91,10 @@ struct MGlobal {
   void CloseSocket(std::int32_t handle, bool linger);
   // One error-log line (number, description, context).
   void LogError(std::int64_t number, const std::string& description, const std::string& context);
+  // What whoever runs the server must learn: standard error and syslog at
+  // `priority` (LOG_ERR, LOG_INFO, ...); a warning or worse goes into
+  // Errors.log too.
+  void Report(int priority, const std::string& text, std::int64_t number, const std::string& context);
   // The server's local address as the access log and PASV show it.
   std::string ServerAddress() const;
 };

@@ -37,7 +37,7 @@ constexpr const char* kUsageText =
     "       velto --help | -h   this text\n"
     "       velto --version     the program's version\n"
     "The server keeps its files beside the program. SIGTERM and SIGINT stop it (settings\n"
-    "saved); SIGHUP reads Velto.usr again.\n";
+    "saved); SIGHUP reads Velto.usr and the TLS certificate and key again.\n";
 
 // The arguments as given, joined by blanks (for messages).
 std::string Arguments(int argc, char** argv) {
@@ -202,7 +202,11 @@ int main(int argc, char** argv) {
       ReadSetting(*g.gobjIni, Setting::StartMinimized, startMinimized);
       ui.ShowMainWindow(!startMinimized);
     }
-    onHangup = [&] { main.ReloadUsers(); };
+    onHangup = [&] {
+      main.ReloadUsers();
+      // A renewed certificate takes over without dropping a session.
+      main.LoadTlsCredentials(true);
+    };
     if (desktop) {
       desktop->Run(requestUnload);
     } else {

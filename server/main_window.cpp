@@ -201,6 +201,7 @@ void FMain::Load() {
   menus_.viewRealTimeChecked = g_.gbViewRealTime;
   bool ftpActive = false;
   ReadSetting(ini, Setting::FTPActive, ftpActive);
+  LoadTlsCredentials(false);
   if (ftpActive) ActivateFTP();
   g_.gobjFTPSessions->ArmTimer();
 
@@ -284,6 +285,7 @@ bool FMain::ActivateFTP() {
     } catch (const PortwellError& e) {
       g_.LogError(e.Number, e.Description, "ActivateFTP");
     }
+    StopImplicitListener();
     g_.gbFTPActive = false;
     menus_.activateFTPChecked = false;
     SetListenerProblem({});
@@ -322,6 +324,7 @@ bool FMain::ActivateFTP() {
   g_.gbFTPActive = true;
   SetListenerProblem({});
   WriteSetting(*g_.gobjIni, Setting::FTPActive, "True", true);
+  StartImplicitListener();
   return true;
 }
 

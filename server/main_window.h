@@ -57,6 +57,10 @@ class FMain final : public IPortwellEvents {
   // look their account up by id on each command: they get its new rights,
   // and none once it is gone. New log-ons check the new file.
   void ReloadUsers();
+  // FTPS: reads the credential files the settings name into the component
+  // (at start; SIGHUP again, when a failure keeps the ones in force) and
+  // starts the implicit-TLS listener they make possible.
+  void LoadTlsCredentials(bool reload);
 
   std::int32_t Hwnd() const { return hwnd_; }
   const std::string& Title() const { return title_; }
@@ -86,6 +90,8 @@ class FMain final : public IPortwellEvents {
   void ConnectionTerminated(std::int32_t SocketHandle) override;
   void EmptySendQue(std::int32_t SocketHandle, const std::string& EventID) override;
   void Error(std::int32_t SocketHandle, std::int32_t ErrorNum) override;
+  void TlsEstablished(std::int32_t SocketHandle, bool Resumed) override;
+  void TlsFailed(std::int32_t SocketHandle, const std::string& Reason) override;
 
   // The work of ConnectionTerminated.
   void gConnectionTerminated(const std::string& handleText, IListControl& list);
@@ -98,6 +104,9 @@ class FMain final : public IPortwellEvents {
   CFTPSession* ControlSession(std::int32_t handle);
   void Refuse(std::int32_t handle, const std::string& text, bool& Accept);
   void ListenerFailed(const std::string& why, std::int32_t number);
+  // The implicit-TLS listener follows the FTP listener (server/tls_setup.cpp).
+  void StartImplicitListener();
+  void StopImplicitListener();
   void SetListenerProblem(std::string problem);
   void NotifySessionsChanged(SessionChange::Kind kind, const std::string& key) {
     if (onSessionsChanged) onSessionsChanged(SessionChange{kind, key});

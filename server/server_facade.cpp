@@ -58,6 +58,11 @@ std::optional<CServerFacade::SessionRow> CServerFacade::RowOf(CFTPSession& s) co
   row.clientAddress = s.Connection().clientAddress;
   row.loggedOn = s.LoggedOn();
   row.activityLogging = s.ActivityLogging();
+  row.controlSecured = s.ControlSecured();
+  row.dataProtected = s.DataProtected();
+  if (row.controlSecured && g_.gobjPortwell && g_.gobjPortwell->ItemExists(row.key)) {
+    row.tlsVersion = g_.gobjPortwell->ItemByKey(row.key).TlsVersion;
+  }
   return row;
 }
 

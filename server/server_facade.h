@@ -65,6 +65,12 @@ class CServerFacade final : public ISettingStore {
     std::string clientAddress;
     bool loggedOn = false;
     bool activityLogging = false;
+    // FTPS: the control connection is encrypted (AUTH TLS or the
+    // implicit-TLS listener), with this protocol ("TLSv1.3"; "" while the
+    // handshake runs), and data connections are too (PROT P).
+    bool controlSecured = false;
+    std::string tlsVersion;
+    bool dataProtected = false;
   };
   std::vector<SessionRow> Sessions() const;
   std::optional<SessionRow> Session(const std::string& key) const;

@@ -63,6 +63,18 @@ std::int32_t Clamp32(std::int64_t value) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, 1, INT32_MAX - 1));
 }
 
+// The control connection speaks Telnet: a byte 255 in a reply (a name in a
+// 257, a STAT line) goes out doubled, or the client reads a command.
+std::string TelnetText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + (text.find('\xff') != std::string_view::npos ? 16 : 0));
+  for (const char c : text) {
+    out.push_back(c);
+    if (c == '\xff') out.push_back(c);
+  }
+  return out;
+}
+
 }  // namespace
 
 ReplyBatch::ReplyBatch(HostContext* context) : context_(context) {
@@ -78,7 +90,9 @@ ReplyBatch::~ReplyBatch() {
 }
 
 PortwellSessionHost::PortwellSessionHost(HostContext& context, std::int32_t controlHandle)
-    : context_(context), control_(controlHandle) {}
+    : context_(context), control_(controlHandle) {
+  deliveryTarget_ = context_.loop.CreateTarget([this](const platform::Message&) { RunDeliveries(); });
+}
 
 PortwellSessionHost::~PortwellSessionHost() {
   if (!heldReplies_.empty()) {
@@ -90,40 +104,29 @@ PortwellSessionHost::~PortwellSessionHost() {
   ClosePassive();
   CloseData();
   for (const auto& timer : timers_) context_.loop.KillTimer(timer.first);
+  deliveries_.clear();
+  context_.loop.DestroyTarget(deliveryTarget_);  // a delivery still posted is dropped
 }
 
 // ---- the control connection ------------------------------------------------------
 
 void PortwellSessionHost::Send(std::string_view text) {
-  // The control connection speaks Telnet: a byte 255 in a reply (a name in
-  // a 257, a STAT line) goes out doubled, or the client reads a command.
-  std::string doubled;
-  if (text.find('\xff') != std::string_view::npos) {
-    doubled.reserve(text.size() + 16);
-    for (const char c : text) {
-      doubled.push_back(c);
-      if (c == '\xff') doubled.push_back(c);
-    }
-    text = doubled;
-  }
   if (context_.batchDepth > 0) {
     if (heldReplies_.empty()) context_.batched.push_back(this);
-    heldReplies_.append(text);
+    heldReplies_.append(TelnetText(text));
     return;
   }
-  try {
-    context_.portwell.SendData(control_, PortwellData(std::string(text)));
-  } catch (const PortwellError& e) {
-    context_.logError(e.Number, e.Description, "CFTPSession");
-  } catch (const std::exception& e) {
-    context_.logError(0, e.what(), "CFTPSession");
-  }
+  SendNow(TelnetText(text));
 }
 
 void PortwellSessionHost::FlushReplies() {
   if (heldReplies_.empty()) return;
   std::string text;
   text.swap(heldReplies_);
+  SendNow(std::move(text));
+}
+
+void PortwellSessionHost::SendNow(std::string text) {
   try {
     context_.portwell.SendData(control_, PortwellData(std::move(text)));
   } catch (const PortwellError& e) {
@@ -190,17 +193,15 @@ int PortwellSessionHost::OpenPassive() {
   // client's delayed ack.
   pw.SetSockOptionValue(Key(listener), PWL_TCP_CORK, 1);
   listener_ = listener;
-  listenPort_ = port;
-  context_.routes.SetListenPort(port, this);
+  context_.routes.SetListener(listener, this);
   return port;
 }
 
 void PortwellSessionHost::ClosePassive() {
   if (listener_ == 0) return;
-  context_.routes.SetListenPort(listenPort_, nullptr);
+  context_.routes.SetListener(listener_, nullptr);
   const std::string key = Key(listener_);
   listener_ = 0;
-  listenPort_ = 0;
   try {
     if (context_.portwell.ItemExists(key)) context_.portwell.CloseSock(key, true);
   } catch (const PortwellError& e) {
@@ -215,8 +216,11 @@ bool PortwellSessionHost::OfferPassive(std::int32_t handle, const std::string& p
   }
   ClosePassive();
   PrepareData(handle);
-  session_->OnDataConnected();
-  return true;
+  if (DataReady(handle)) return true;
+  // Refused: the component closes it.
+  ForgetData();
+  Deliver([](CFTPSession& session) { session.OnDataConnectFailed(); });
+  return false;
 }
 
 // ---- the data connection ----------------------------------------------------------
@@ -241,13 +245,58 @@ void PortwellSessionHost::DataConnected(std::int32_t handle) {
   PrepareData(handle);
   // An outgoing connection has no listener to inherit the cork from.
   if (context_.portwell.ItemExists(Key(handle))) context_.portwell.SetSockOptionValue(Key(handle), PWL_TCP_CORK, 1);
-  if (session_ != nullptr) session_->OnDataConnected();
+  if (DataReady(handle)) return;
+  CloseData();
+  Deliver([](CFTPSession& session) { session.OnDataConnectFailed(); });
+}
+
+bool PortwellSessionHost::DataReady(std::int32_t handle) {
+  if (!protectData_) {
+    Deliver([](CFTPSession& session) { session.OnDataConnected(); });
+    return true;
+  }
+  CPortwell& pw = context_.portwell;
+  const std::string key = Key(handle);
+  // The handshake's small records must not wait for the cork to fill a
+  // segment; it goes back on once the handshake is done.
+  if (pw.ItemExists(key)) pw.SetSockOptionValue(key, PWL_TCP_CORK, 0);
+  dataHandshake_ = true;
+  // Where reuse is required, the data connection must resume this control
+  // connection's session: proof that it comes from the same client, not
+  // from someone who raced it to the passive port.
+  const std::int32_t err =
+      pw.StartTls(key, context_.tlsSessionReuse ? control_ : 0, PortwellData(), kTlsHandshakeMs);
+  if (err == 0 || data_ != handle) return true;  // a failure raised at once was handled already
+  dataHandshake_ = false;
+  context_.logError(err, "TLS could not start on the data connection from " + ClientAddress(), "PROT P");
+  return false;
+}
+
+void PortwellSessionHost::DataTlsEstablished(std::int32_t handle) {
+  if (handle != data_ || !dataHandshake_) return;
+  dataHandshake_ = false;
+  const std::string key = Key(handle);
+  if (context_.portwell.ItemExists(key)) context_.portwell.SetSockOptionValue(key, PWL_TCP_CORK, 1);
+  Deliver([](CFTPSession& session) { session.OnDataConnected(); });
+}
+
+void PortwellSessionHost::DataTlsFailed(std::int32_t handle, const std::string& reason) {
+  if (handle != data_) return;
+  dataHandshake_ = false;
+  context_.logError(0, "TLS on the data connection from " + ClientAddress() + " failed: " + reason, "PROT P");
+  CloseData();
+  Deliver([](CFTPSession& session) { session.OnDataConnectFailed(); });
+}
+
+std::string PortwellSessionHost::ClientAddress() const {
+  return session_ != nullptr ? session_->Connection().clientAddress : std::string();
 }
 
 void PortwellSessionHost::PrepareData(std::int32_t handle) {
   data_ = handle;
   dataError_ = false;
   dataEnded_ = false;
+  dataHandshake_ = false;
   armedPart_ = 0;
   unannounced_ = 0;
   received_ = 0;
@@ -264,7 +313,16 @@ void PortwellSessionHost::PrepareData(std::int32_t handle) {
 }
 
 bool PortwellSessionHost::SendFile(platform::UniqueFd file, std::int64_t offset, std::int64_t length) {
-  if (data_ == 0 || !file) return false;
+  if (data_ == 0 || dataHandshake_ || !file) return false;
+  // The component may finish a small send inside this call: the session
+  // hears of it once the call has returned.
+  ++sendCalls_;
+  const bool sent = QueueFile(std::move(file), offset, length);
+  --sendCalls_;
+  return sent;
+}
+
+bool PortwellSessionHost::QueueFile(platform::UniqueFd file, std::int64_t offset, std::int64_t length) {
   // The component sends from the session's own descriptor (and closes it),
   // so it sends exactly the file the session opened and checked, whatever
   // has happened to its path since.
@@ -282,16 +340,20 @@ bool PortwellSessionHost::SendFile(platform::UniqueFd file, std::int64_t offset,
 }
 
 bool PortwellSessionHost::SendData(std::string bytes) {
-  if (data_ == 0) return false;
+  if (data_ == 0 || dataHandshake_) return false;
+  // As for a file: a send done inside the call is heard after it.
+  ++sendCalls_;
   unannounced_ = static_cast<std::int64_t>(bytes.size());
   ArmNextPart();
+  bool sent = true;
   try {
     context_.portwell.SendData(data_, PortwellData(std::move(bytes)));
   } catch (const PortwellError& e) {
     context_.logError(e.Number, e.Description, "SendData");
-    return false;
+    sent = false;
   }
-  return true;
+  --sendCalls_;
+  return sent;
 }
 
 // Arms the completion notice for the next part of the running send: the
@@ -326,7 +388,7 @@ void PortwellSessionHost::EmptySendQue(std::int32_t handle, const std::string& i
   }
   if (id != kDoneId) return;
   if (context_.portwell.ItemExists(Key(handle))) context_.portwell.NotifyOnEmptySendQue(Key(handle), "", 0);
-  if (session_ != nullptr) session_->OnDataSent();
+  Deliver([](CFTPSession& session) { session.OnDataSent(); });
 }
 
 std::int64_t PortwellSessionHost::DataBytesTaken() const {
@@ -344,7 +406,7 @@ std::int64_t PortwellSessionHost::DataBytesTaken() const {
 }
 
 void PortwellSessionHost::DataReceived(std::int32_t handle, std::string_view bytes) {
-  if (handle != data_ || session_ == nullptr) return;
+  if (handle != data_ || dataHandshake_ || session_ == nullptr) return;
   received_ += static_cast<std::int64_t>(bytes.size());
   if (!lowWaterSet_ && received_ >= kBulkUpload) {
     // The system still reports the client's close and a nearly full
@@ -355,14 +417,21 @@ void PortwellSessionHost::DataReceived(std::int32_t handle, std::string_view byt
       context_.portwell.SetSockOptionValue(key, PWL_OPTIONAL_SO_RCVLOWAT, CPortwell::kRawReceiveBlock);
     }
   }
-  session_->OnDataReceived(bytes);
+  if (deliveries_.empty()) {
+    session_->OnDataReceived(bytes);
+    return;
+  }
+  // Behind what the session has not heard yet (the data connection itself).
+  Deliver([copy = std::string(bytes)](CFTPSession& session) { session.OnDataReceived(copy); });
 }
 
 void PortwellSessionHost::DataPeerClosing(std::int32_t handle, bool nothingQueued) {
   // A client that closed the data connection of an upload has sent
   // everything once no block waits: the upload completes now, not when the
   // close has run.
-  if (handle != data_ || !nothingQueued || session_ == nullptr || !session_->WaitingForSTORFile) return;
+  if (handle != data_ || dataHandshake_ || !nothingQueued || session_ == nullptr || !session_->WaitingForSTORFile) {
+    return;
+  }
   EndData(dataError_);
 }
 
@@ -374,7 +443,7 @@ void PortwellSessionHost::DataTerminated(std::int32_t handle) {
   if (handle == connect_) {
     context_.routes.SetConnect(handle, nullptr);
     connect_ = 0;
-    if (session_ != nullptr) session_->OnDataConnectFailed();
+    Deliver([](CFTPSession& session) { session.OnDataConnectFailed(); });
     return;
   }
   if (handle == data_) EndData(dataError_);
@@ -383,13 +452,24 @@ void PortwellSessionHost::DataTerminated(std::int32_t handle) {
 void PortwellSessionHost::EndData(bool error) {
   if (dataEnded_) return;
   dataEnded_ = true;
+  // What the client took of this connection stays counted once it is gone:
+  // a broken-off download's log line says how far it got.
+  sentTotal_ = DataBytesTaken();
+  const bool handshaking = dataHandshake_;
   ForgetData();
-  if (session_ != nullptr) session_->OnDataClosed(error);
+  // A connection that ends during its handshake never was one.
+  if (handshaking) {
+    context_.logError(0, "The data connection from " + ClientAddress() + " ended during its TLS handshake", "PROT P");
+    Deliver([](CFTPSession& session) { session.OnDataConnectFailed(); });
+    return;
+  }
+  Deliver([error](CFTPSession& session) { session.OnDataClosed(error); });
 }
 
 void PortwellSessionHost::ForgetData() {
   if (data_ != 0) context_.routes.SetData(data_, nullptr);
   data_ = 0;
+  dataHandshake_ = false;
   armedPart_ = 0;
   unannounced_ = 0;
 }
@@ -438,9 +518,46 @@ void PortwellSessionHost::StopTimer(TimerId id) {
   if (timers_.erase(id) > 0) context_.loop.KillTimer(id);
 }
 
-// Placeholders until the TLS wiring is in.
-bool PortwellSessionHost::TlsAvailable() const { return false; }
-void PortwellSessionHost::StartControlTls(std::string_view reply) { Send(reply); }
-void PortwellSessionHost::SetDataProtection(bool) {}
+// ---- deliveries to the session ------------------------------------------------------
+
+void PortwellSessionHost::Deliver(std::function<void(CFTPSession&)> delivery) {
+  if (sendCalls_ == 0 && deliveries_.empty()) {
+    if (session_ != nullptr) delivery(*session_);
+    return;
+  }
+  deliveries_.push_back(std::move(delivery));
+  if (!deliveryPosted_) deliveryPosted_ = context_.loop.Post(deliveryTarget_, 1, 0, 0);
+}
+
+void PortwellSessionHost::RunDeliveries() {
+  deliveryPosted_ = false;
+  ReplyBatch batch(&context_);
+  // Those queued now; any that come meanwhile get a turn of their own, so
+  // a listing sent in pieces the component takes at once lets the loop run
+  // between pieces.
+  for (std::size_t due = deliveries_.size(); due > 0 && !deliveries_.empty(); --due) {
+    std::function<void(CFTPSession&)> delivery = std::move(deliveries_.front());
+    deliveries_.pop_front();
+    if (session_ != nullptr) delivery(*session_);
+  }
+  if (!deliveries_.empty() && !deliveryPosted_) deliveryPosted_ = context_.loop.Post(deliveryTarget_, 1, 0, 0);
+}
+
+// ---- TLS ---------------------------------------------------------------------------------
+
+bool PortwellSessionHost::TlsAvailable() const { return context_.portwell.TlsAvailable(); }
+
+void PortwellSessionHost::StartControlTls(std::string_view reply) {
+  // The replies before AUTH's go first, in clear, as they were given.
+  FlushReplies();
+  const std::int32_t err =
+      context_.portwell.StartTls(Key(control_), 0, PortwellData(TelnetText(reply)), kTlsHandshakeMs);
+  if (err == 0) return;
+  // The client waits for a handshake that cannot come.
+  context_.logError(err, "TLS could not start on the control connection from " + ClientAddress(), "AUTH");
+  CloseControl();
+}
+
+void PortwellSessionHost::SetDataProtection(bool protect) { protectData_ = protect; }
 
 }  // namespace velto

@@ -13,6 +13,7 @@
 #include "portwell/portwell.h"
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <unordered_map>
@@ -27,11 +28,12 @@ class PortwellSessionHost;
 class SessionRoutes {
  public:
   PortwellSessionHost* ByData(std::int32_t handle) const { return Find(data_, handle); }
-  PortwellSessionHost* ByListenPort(std::int32_t port) const { return Find(listenPorts_, port); }
+  // A passive listener, by the handle of the listener that accepted.
+  PortwellSessionHost* ByListener(std::int32_t handle) const { return Find(listeners_, handle); }
   PortwellSessionHost* ByConnect(std::int32_t handle) const { return Find(connects_, handle); }
 
   void SetData(std::int32_t handle, PortwellSessionHost* host) { Set(data_, handle, host); }
-  void SetListenPort(std::int32_t port, PortwellSessionHost* host) { Set(listenPorts_, port, host); }
+  void SetListener(std::int32_t handle, PortwellSessionHost* host) { Set(listeners_, handle, host); }
   void SetConnect(std::int32_t handle, PortwellSessionHost* host) { Set(connects_, handle, host); }
 
  private:
@@ -49,7 +51,7 @@ class SessionRoutes {
   }
 
   Map data_;
-  Map listenPorts_;
+  Map listeners_;
   Map connects_;
 };
 
@@ -65,7 +67,13 @@ struct HostContext {
   // While a ReplyBatch is open, replies wait in their hosts (those listed).
   int batchDepth = 0;
   std::vector<PortwellSessionHost*> batched;
+  // A protected data connection must resume its control connection's TLS
+  // session (TLSSessionReuse).
+  bool tlsSessionReuse = true;
 };
+
+// How long a TLS handshake may take, on the control or a data connection.
+inline constexpr std::int32_t kTlsHandshakeMs = 30000;
 
 // The replies sessions give while one socket event is handled go out in one
 // write per control connection when it ends: a small download's 150 and
@@ -119,6 +127,9 @@ class PortwellSessionHost final : public ISessionHost {
   // it is taken as the data connection.
   bool OfferPassive(std::int32_t handle, const std::string& peer);
   void DataConnected(std::int32_t handle);
+  // The handshake of a protected data connection ended.
+  void DataTlsEstablished(std::int32_t handle);
+  void DataTlsFailed(std::int32_t handle, const std::string& reason);
   void DataReceived(std::int32_t handle, std::string_view bytes);
   void DataPeerClosing(std::int32_t handle, bool nothingQueued);
   void DataError(std::int32_t handle, std::int32_t number);
@@ -135,16 +146,27 @@ class PortwellSessionHost final : public ISessionHost {
 
  private:
   void PrepareData(std::int32_t handle);
+  // The data connection is there: a protected one first gets its
+  // handshake, and the session hears of it once that is done. False when
+  // the handshake could not even start (the session has heard so).
+  bool DataReady(std::int32_t handle);
+  bool QueueFile(platform::UniqueFd file, std::int64_t offset, std::int64_t length);
+  std::string ClientAddress() const;
   void ArmNextPart();
   void ForgetData();
   void EndData(bool error);
+  void SendNow(std::string text);
+  // What the session hears of the data connection goes through here: never
+  // from inside one of its calls into this host (a send the component
+  // completes at once), and always in the order it happened.
+  void Deliver(std::function<void(CFTPSession&)> delivery);
+  void RunDeliveries();
   std::string Key(std::int32_t handle) const { return std::to_string(handle); }
 
   HostContext& context_;
   CFTPSession* session_ = nullptr;
   std::int32_t control_ = 0;
   std::int32_t listener_ = 0;
-  std::int32_t listenPort_ = 0;
   std::int32_t connect_ = 0;
   std::int32_t data_ = 0;
   bool dataError_ = false;
@@ -156,6 +178,12 @@ class PortwellSessionHost final : public ISessionHost {
   std::int64_t received_ = 0;      // bytes of the data connection's upload so far
   bool lowWaterSet_ = false;       // the data connection wakes once per receive block
   std::string heldReplies_;        // replies of the running batch
+  bool protectData_ = false;       // PROT P: data connections get TLS
+  bool dataHandshake_ = false;     // the data connection's handshake runs
+  int sendCalls_ = 0;              // inside SendFile / SendData
+  std::deque<std::function<void(CFTPSession&)>> deliveries_;
+  platform::TargetHandle deliveryTarget_ = 0;
+  bool deliveryPosted_ = false;
   std::unordered_map<TimerId, std::function<void()>> timers_;
 };
 
