@@ -5,7 +5,9 @@
 //
 // The input is a list of records, each an op byte (low four bits: the kind,
 // high four: flags) and a payload for some kinds; its first byte picks the
-// account and a few options. Each input runs a fresh session, and the tree
+// account and a few options. FTPS's side: whether the host has TLS, the
+// policies, sends the host reports complete from inside its call, and (by a
+// first record of kind kImplicit) a connection of the implicit listener. Each input runs a fresh session, and the tree
 // is rebuilt whenever a session changed it, so an input replays alike.
 //
 // Whatever the session does to the file system goes through the guard
@@ -153,6 +155,22 @@ int open(const char* path, int flags, ...) {
   const bool entry = (flags & O_NOFOLLOW) != 0 || (flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL);
   if (!Allowed("open", path, write, entry, true)) return -1;
   return real(path, flags, mode);
+}
+
+// Uploads are created through their folder's descriptor.
+int openat(int dir, const char* path, int flags, ...) {
+  static const auto real = Real<int (*)(int, const char*, int, ...)>("openat");
+  mode_t mode = 0;
+  if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+    va_list args;
+    va_start(args, flags);
+    mode = static_cast<mode_t>(va_arg(args, int));
+    va_end(args);
+  }
+  const bool write = (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND)) != 0;
+  const bool entry = (flags & O_NOFOLLOW) != 0 || (flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL);
+  if (!Allowed("openat", AtPath(dir, path).c_str(), write, entry, true)) return -1;
+  return real(dir, path, flags, mode);
 }
 
 DIR* opendir(const char* path) {
@@ -336,6 +354,16 @@ struct World {
   bool passiveWorks = true;
   bool connectWorks = true;
   bool sendWorks = true;
+  bool sendsAtOnce = false;  // each send reported complete inside the call
+  velto::CFTPSession* session = nullptr;
+
+  // TLS: what the host holds and what the session asked for.
+  bool tlsAvailable = false;
+  bool secured = false;
+  bool protect = false;
+  bool requireData = false;  // the session table's TLSRequiredForData
+  bool requireLogon = false;
+  bool tlsJustStarted = false;  // AUTH's 234 went out in this step
 
   bool listening = false;
   bool connecting = false;
@@ -396,10 +424,17 @@ class Host final : public velto::ISessionHost {
   void Send(std::string_view text) override {
     if (Tracing()) std::fprintf(stderr, "< %.*s", static_cast<int>(text.size()), text.data());
     FUZZ_CHECK(!w_.controlClosed);
+    // What the client sent in clear behind AUTH is never answered.
+    FUZZ_CHECK(!w_.tlsJustStarted);
     CheckReplies(w_.openReply, text);
     w_.unreadReplies += text.size();
     for (std::size_t at = 0; at < text.size(); at = text.find("\r\n", at) + 2) {
-      if (text.substr(at, 4) == "150 ") w_.announced = true;
+      if (text.substr(at, 4) == "150 ") {
+        w_.announced = true;
+        FUZZ_CHECK(!w_.requireData || w_.protect);
+      }
+      // No log-on in clear while the policy wants TLS.
+      if (text.substr(at, 4) == "230 ") FUZZ_CHECK(!w_.requireLogon || w_.secured);
     }
   }
   bool Backlogged() override {
@@ -442,6 +477,18 @@ class Host final : public velto::ISessionHost {
     w_.sendsInFlight = 0;
   }
   std::int64_t DataBytesTaken() const override { return w_.bytesSent; }
+  bool TlsAvailable() const override { return w_.tlsAvailable; }
+  void StartControlTls(std::string_view reply) override {
+    FUZZ_CHECK(w_.tlsAvailable && !w_.secured);
+    FUZZ_CHECK(reply == "234 AUTH TLS successful\r\n");
+    Send(reply);
+    w_.secured = true;
+    w_.tlsJustStarted = true;
+  }
+  void SetDataProtection(bool protect) override {
+    FUZZ_CHECK(w_.secured);
+    w_.protect = protect;
+  }
   TimerId StartTimer(std::uint32_t milliseconds, std::function<void()> callback) override {
     w_.timers[++w_.nextTimer] = {w_.now + milliseconds, std::move(callback)};
     return w_.nextTimer;
@@ -453,8 +500,12 @@ class Host final : public velto::ISessionHost {
     // Data goes out only for a transfer the client was told of.
     FUZZ_CHECK(w_.announced);
     if (!w_.connected || !w_.sendWorks) return false;
-    ++w_.sendsInFlight;
     w_.bytesSent += length;
+    if (w_.sendsAtOnce) {
+      w_.session->OnDataSent();
+    } else {
+      ++w_.sendsInFlight;
+    }
     return true;
   }
 
@@ -464,7 +515,9 @@ class Host final : public velto::ISessionHost {
 // ---- one input -----------------------------------------------------------------
 
 enum Op : std::uint8_t {
-  kFeed = 0,        // (0 to 5) length byte, then control bytes
+  kFeed = 0,        // (0 to 3) length byte, then control bytes
+  kImplicit = 4,    // as the first record: the implicit listener's connection; elsewhere nothing
+  kTls = 5,         // flags: TLS available, a certificate configured, TLS required for data, for log-on
   kConnected = 6,   // the client connected, or the outgoing connection was made
   kConnectFailed,
   kReceive,         // length byte, then upload bytes
@@ -473,13 +526,14 @@ enum Op : std::uint8_t {
   kClosed,          // flag 1: with an error
   kTimer,           // the earliest timer fires
   kDrain,           // flag 1: the client stops or resumes reading; else it reads all
-  kFaults,          // flags: passive, connect and send fail
+  kFaults,          // flags: passive, connect and send fail; sends complete at once
   kClientQuit,      // the client closed the control connection
 };
 
 struct Run {
   World world;
   velto::CFTPSession* session = nullptr;
+  velto::CFTPSessions* table = nullptr;
   bool clientClosed = false;
   std::string unread;  // control bytes the host holds back while input is held
 
@@ -495,9 +549,10 @@ struct Run {
   void Step(std::uint8_t op, std::string_view payload) {
     World& w = world;
     const std::uint8_t flags = op >> 4;
+    w.tlsJustStarted = false;
     if (Tracing()) {
       std::fprintf(stderr, "- op %d flags %d %s\n", op & 0x0f, flags,
-                   (op & 0x0f) < kConnected ? std::string(payload).c_str() : "");
+                   (op & 0x0f) < kImplicit ? std::string(payload).c_str() : "");
     }
     switch (op & 0x0f) {
       case kConnected:
@@ -562,6 +617,15 @@ struct Run {
         w.passiveWorks = (flags & 1) == 0;
         w.connectWorks = (flags & 2) == 0;
         w.sendWorks = (flags & 4) == 0;
+        w.sendsAtOnce = (flags & 8) != 0;
+        break;
+      case kTls:
+        w.tlsAvailable = (flags & 1) != 0;
+        table->TLSCertificateFile = (flags & 2) != 0 ? "/etc/velto/cert.pem" : "";
+        w.requireData = table->TLSRequiredForData = (flags & 4) != 0;
+        w.requireLogon = table->TLSRequiredForLogon = (flags & 8) != 0;
+        break;
+      case kImplicit:
         break;
       case kClientQuit:
         if (!Open()) break;
@@ -578,7 +642,7 @@ struct Run {
 
 bool HasPayload(std::uint8_t op) {
   const std::uint8_t kind = op & 0x0f;
-  return kind < kConnected || kind == kReceive;
+  return kind < kImplicit || kind == kReceive;
 }
 
 }  // namespace
@@ -622,9 +686,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   guard.limited = limited;
   guard.active = true;
   {
-    velto::ConnectionInfo info{"127.0.0.1", 50000, "127.0.0.1", 21, (setup & 32) != 0 ? "" : "127.0.0.1"};
+    const bool implicitTls = size > 1 && (data[1] & 0x0f) == kImplicit;
+    velto::ConnectionInfo info{"127.0.0.1", 50000, "127.0.0.1", 21, (setup & 32) != 0 ? "" : "127.0.0.1",
+                               implicitTls};
+    run.world.tlsAvailable = run.world.secured = implicitTls;
+    run.table = &table;
     auto session = std::make_unique<velto::CFTPSession>(table, std::make_unique<Host>(run.world), info);
     run.session = session.get();
+    run.world.session = session.get();
+    FUZZ_CHECK(run.world.protect == implicitTls);
     session->SetActivityLogging((setup & 64) != 0);
     run.world.backlogBound = (setup & 128) != 0 ? 1024 : 64 * 1024;
     FUZZ_CHECK(session->pSubmitCommand(limited ? "USER jail\r\n" : "USER free\r\n") == "331 OK need password.\r\n");
