@@ -481,7 +481,9 @@ class CPortwell {
   // sends close_notify before the FIN. Received blocks, EmptySendQue,
   // QueSendBytes, pauses and the close rules work as on a plain socket,
   // counted in plaintext bytes (a pause holds the handshake too: nothing is
-  // read). ReceivedBytesWaiting adds what TLS holds undelivered. File ranges
+  // read). ReceivedBytesWaiting adds what TLS holds undelivered; a receive
+  // low-water mark is not applied (the peer's close_notify, with no FIN
+  // behind it, could wait below it for good). File ranges
   // are read in bounded pieces and encrypted (memory stays bounded whatever
   // the length); a piece counts as sent once all its ciphertext has gone.
   // A TLS protocol failure on an established socket is a failure of the

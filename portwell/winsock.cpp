@@ -778,6 +778,13 @@ void CWinsock::OnConnectTimeout() {
 // ---- options ------------------------------------------------------------------------
 
 std::int32_t CWinsock::SetSockOptionValue(PWL_SOCK_OPTION option, std::int32_t value) {
+  if (option == PWL_OPTIONAL_SO_RCVLOWAT && tls_) {
+    // A peer that ends with close_notify and waits for ours before its FIN
+    // would leave its last records below the mark for good.
+    PWL_DEBUG("CWinsocks::SetSockOption - receive low-water mark not applied under TLS (socket handle " +
+              std::to_string(SocketHandle) + ")");
+    return 0;
+  }
   int level = SOL_SOCKET;
   int name = -1;
   switch (option) {
@@ -961,6 +968,10 @@ void CWinsock::StartTls(std::unique_ptr<TlsLayer> layer, const PortwellData& cle
   // start of the handshake, and stays.
   receiveQueue_.Clear();
   if (receivedAny_) DiscardWaitingInput();
+  // No receive low-water mark under TLS (one a listener handed on included):
+  // the peer's close_notify could wait below it.
+  const int one = 1;
+  if (fd_) ::setsockopt(fd_.get(), SOL_SOCKET, SO_RCVLOWAT, &one, sizeof one);
   tls_ = std::move(layer);
   if (!clearText.Empty()) {
     WrapAdd(registry->RequestsToSendReceived, sendQueue_.AddRequests(clearText, ChunkSize, "", 0));
