@@ -38,6 +38,29 @@ std::vector<std::string> LocalAddresses() {
   return outside;
 }
 
+std::vector<std::string> LocalAddresses6() {
+  std::vector<std::string> outside;
+  std::vector<std::string> loopback;
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) == 0) {
+    for (ifaddrs* it = list; it != nullptr; it = it->ifa_next) {
+      if (it->ifa_addr == nullptr || it->ifa_addr->sa_family != AF_INET6) continue;
+      if ((it->ifa_flags & IFF_UP) == 0) continue;
+      const in6_addr& a = reinterpret_cast<const sockaddr_in6*>(it->ifa_addr)->sin6_addr;
+      if (IN6_IS_ADDR_LINKLOCAL(&a) || IN6_IS_ADDR_SITELOCAL(&a) || IN6_IS_ADDR_MULTICAST(&a) ||
+          IN6_IS_ADDR_UNSPECIFIED(&a) || IN6_IS_ADDR_V4MAPPED(&a) || IN6_IS_ADDR_V4COMPAT(&a)) {
+        continue;
+      }
+      char text[INET6_ADDRSTRLEN] = {};
+      if (::inet_ntop(AF_INET6, &a, text, sizeof text) == nullptr) continue;
+      (IN6_IS_ADDR_LOOPBACK(&a) ? loopback : outside).emplace_back(text);
+    }
+    ::freeifaddrs(list);
+  }
+  outside.insert(outside.end(), loopback.begin(), loopback.end());
+  return outside;
+}
+
 namespace {
 std::string FolderOf(const std::string& path) {
   const auto slash = path.rfind('/');

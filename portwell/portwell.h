@@ -18,10 +18,13 @@
 // LoadPortwell below wraps dlopen and the factory for the program.
 #pragma once
 
+#include <arpa/inet.h>
 #include <dlfcn.h>
+#include <netinet/in.h>
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -147,6 +150,63 @@ class PORTWELL_API PortwellError : public std::runtime_error {
   std::string Description;  // e.g. "No active connections"
 };
 
+// ---- address texts (inline: no lookup, no system state) ----------------------
+//
+// A literal is a dotted IPv4 address (strictly four decimal parts) or an
+// IPv6 address, which may stand in brackets ("[::1]") and carry a zone
+// ("fe80::1%eth0"). These are the texts Connect, ConnectAsync and
+// AddListenerOn take as addresses.
+
+// The form the component reports an address literal in: dotted IPv4; IPv6
+// in the system's short form (lower case, longest zero run as "::"), the
+// zone as written, no brackets; an IPv4-mapped IPv6 address (::ffff:a.b.c.d)
+// as its IPv4 text. "" for text that is no literal (names included). Two
+// literals name the same address when their forms are equal (e.g. a
+// client's EPRT address against RemoteHostIP).
+inline std::string PortwellCanonicalAddress(const std::string& Text) {
+  char out[INET6_ADDRSTRLEN] = {};
+  in_addr v4{};
+  if (::inet_pton(AF_INET, Text.c_str(), &v4) == 1) {
+    return ::inet_ntop(AF_INET, &v4, out, sizeof out) != nullptr ? std::string(out) : std::string();
+  }
+  std::string literal = Text;
+  if (literal.size() >= 2 && literal.front() == '[' && literal.back() == ']') {
+    literal = literal.substr(1, literal.size() - 2);
+  }
+  std::string zone;
+  if (const auto percent = literal.find('%'); percent != std::string::npos) {
+    zone = literal.substr(percent);
+    literal.resize(percent);
+    if (zone.size() < 2) return {};
+  }
+  in6_addr v6{};
+  if (literal.empty() || ::inet_pton(AF_INET6, literal.c_str(), &v6) != 1) return {};
+  if (IN6_IS_ADDR_V4MAPPED(&v6)) {
+    std::memcpy(&v4, &v6.s6_addr[12], sizeof v4);
+    return ::inet_ntop(AF_INET, &v4, out, sizeof out) != nullptr ? std::string(out) : std::string();
+  }
+  if (::inet_ntop(AF_INET6, &v6, out, sizeof out) == nullptr) return {};
+  return out + zone;
+}
+
+// True when Text is an IPv6 literal of an IPv6 host: false for IPv4 text,
+// for IPv4-mapped IPv6 text (the component reports those as IPv4), for names
+// and for anything else. For the component's own texts it is true exactly
+// when the socket's AddressFamily is 6.
+inline bool PortwellIsIPv6(const std::string& Text) {
+  return PortwellCanonicalAddress(Text).find(':') != std::string::npos;
+}
+
+// An address with the port that follows it, as logs and messages write it:
+// "[addr]:port" for IPv6, "a.b.c.d:port" for IPv4 (a literal in its
+// canonical form; other text, e.g. a name, as given).
+inline std::string PortwellEndpointText(const std::string& Address, std::int32_t Port) {
+  const std::string canonical = PortwellCanonicalAddress(Address);
+  const std::string& address = canonical.empty() ? Address : canonical;
+  const std::string host = address.find(':') != std::string::npos ? "[" + address + "]" : address;
+  return host + ":" + std::to_string(Port);
+}
+
 // ---- socket information (read-only snapshot) ---------------------------------
 
 // What ItemByKey / ItemByIndex report about one registered socket, taken at
@@ -188,6 +248,9 @@ struct PortwellSocketInfo {
   std::int32_t TlsState = 0;  // PWL_TLS_STATE
   std::string TlsVersion;
   bool TlsResumed = false;
+  // The family of the socket's addresses: 4 or 6 (see CPortwell::
+  // AddListenerOn). Datagram sockets are always 4.
+  std::int32_t AddressFamily = 4;
 };
 
 enum PWL_TLS_STATE : std::int32_t {
@@ -315,7 +378,7 @@ class CPortwell {
   // returns the handle; -1 and LastSockErr on failure. See ConnectAsync.
   virtual std::int32_t Connect(const std::string& Host, std::int32_t Port, PWL_PROTOCOL StreamType = PWL_TCPIP,
                                std::int32_t AdapterNumber = 0) = 0;
-  // Listening (TCP) or bound (UDP) socket; AdapterNumber -1 = all addresses,
+  // Listening (TCP) or bound (UDP) IPv4 socket; AdapterNumber -1 = all IPv4 addresses,
   // otherwise an index into LocalHostIP. Returns the handle or -1.
   virtual std::int32_t AddListener(std::int32_t PortToListenOn, PWL_PROTOCOL Protocol = PWL_TCPIP,
                                    std::int32_t AdapterNumber = -1, std::int32_t BackLog = 5) = 0;
@@ -494,6 +557,55 @@ class CPortwell {
   // the library could not make the connection object.
   virtual std::int32_t StartTls(const std::string& SocketHandle, std::int32_t ResumeOf,
                                 const PortwellData& ClearText = PortwellData(), std::int32_t TimeoutMs = 0) = 0;
+
+  // ---- IPv6, an addition ----
+  //
+  // Stream sockets are of either family; datagram sockets stay IPv4 (Connect
+  // and ConnectAsync with PWL_UDP refuse an IPv6 host: -1, LastSockErr
+  // 10047; AddListener binds IPv4 as before). Every member above keeps its
+  // meaning for IPv4; AdapterNumber still indexes the IPv4 list LocalHostIP
+  // (-1 = every IPv4 address). The addresses the component reports
+  // (RemoteHostIP, LocalIP, the snapshot's fields, LocalHostIP6) are in the
+  // form of PortwellCanonicalAddress: dotted IPv4, IPv6 in the short form
+  // ("::1", "2001:db8::5"; a link-local one with its zone, "fe80::1%eth0"),
+  // and an IPv4-mapped peer (::ffff:a.b.c.d) as its IPv4 text, so counts and
+  // bans per address take it for the IPv4 host. The snapshot's AddressFamily
+  // says which family a socket is.
+  //
+  // Connect and ConnectAsync take an IPv6 literal as Host ("::1" or
+  // "[::1]"); an IPv4-mapped literal connects over IPv4. A name connects to
+  // its first IPv4 address as before, or to its first IPv6 address when it
+  // has no IPv4 one; the name still costs one resolver call, which asks for
+  // both kinds of record at once (literals need none).
+  //
+  // Accepted connections of an IPv6 listener carry the same fields as IPv4
+  // ones (RemoteHostIP the peer, RemotePort the listening port, LocalPort the
+  // peer's port, LocalIP the address the peer reached, ListenerHandle), and
+  // StartTls works on them alike.
+
+  // A TCP listener bound to one address. Address is a literal (see
+  // PortwellCanonicalAddress): "::" is every IPv6 address of the host,
+  // "0.0.0.0" every IPv4 one, any other literal that one address (an
+  // IPv4-mapped one its IPv4 address). An IPv6 listener takes IPv6
+  // connections only (IPV6_V6ONLY), so "::" never takes the IPv4 connections
+  // of the same port: those are an IPv4 listener's, or refused. Port 0 picks
+  // a free port (LocalPort tells which); as for AddListener, ports above
+  // 65534 are refused. PWL_LISTENING is raised before it returns. Returns
+  // the handle, or -1 with LastSockErr: 10049 for text that is no literal or
+  // an address the host does not have, 10022 for a port out of range, 10048
+  // for a port in use, 10093 before Activate(true); like AddListener's, a
+  // failure after the services started raises ConnectionStatus(0,
+  // PWL_ERROR). A passive data listener on the address a control connection
+  // reached: AddListenerOn(0, ItemByKey(control).LocalIP).
+  virtual std::int32_t AddListenerOn(std::int32_t PortToListenOn, const std::string& Address,
+                                     std::int32_t BackLog = 5) = 0;
+  // The host's IPv6 addresses, taken when the services start (as
+  // LocalHostIP is): global and unique-local ones in interface order, then
+  // "::1" last when the loopback interface has it. Link-local addresses are
+  // left out: one means something only together with its interface, so no
+  // client elsewhere can be told it or reach it. Empty when the host has no
+  // IPv6. Adapter numbers never index this list.
+  virtual std::vector<std::string> LocalHostIP6() const = 0;
 };
 
 // ---- factory and loader ---------------------------------------------------------------

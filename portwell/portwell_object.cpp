@@ -130,6 +130,7 @@ PortwellSocketInfo Snapshot(CWinsock& s) {
   info.QueSendBytes = s.QueSendBytes();
   info.ReceivePaused = s.ReceivePaused();
   info.ListenerHandle = s.ListenerHandle;
+  info.AddressFamily = s.AddressFamily;
   info.TlsState = s.TlsState();
   if (info.TlsState == PWL_TLS_ESTABLISHED) {
     info.TlsVersion = s.Tls()->Version();
@@ -251,6 +252,16 @@ std::int32_t CPortwellObject::AddListener(std::int32_t PortToListenOn, PWL_PROTO
   return mobjWinsocks->AddListener(PortToListenOn, Protocol, AdapterNumber, BackLog);
 }
 
+std::int32_t CPortwellObject::AddListenerOn(std::int32_t PortToListenOn, const std::string& Address,
+                                            std::int32_t BackLog) {
+  if (!mobjWinsocks) return -1;
+  if (!mobjWinsocks->Started()) {
+    mobjWinsocks->SetLastSockErr(10093);
+    return -1;
+  }
+  return mobjWinsocks->AddListenerOn(PortToListenOn, Address, BackLog);
+}
+
 std::int32_t CPortwellObject::RequestsReceived() const { return mobjWinsocks ? mobjWinsocks->RequestsReceived : 0; }
 std::int32_t CPortwellObject::RequestsProcessed() const { return mobjWinsocks ? mobjWinsocks->RequestsProcessed : 0; }
 std::int32_t CPortwellObject::RequestsToSendReceived() const {
@@ -270,6 +281,9 @@ std::vector<std::string> CPortwellObject::LocalHostIP() const {
 }
 std::string CPortwellObject::LocalHostIP(std::int32_t Index) const {
   return mobjWinsocks ? mobjWinsocks->LocalHostIPAt(Index) : "";
+}
+std::vector<std::string> CPortwellObject::LocalHostIP6() const {
+  return mobjWinsocks ? mobjWinsocks->LocalHostIP6 : std::vector<std::string>{};
 }
 
 std::int32_t CPortwellObject::LocalPort(std::int32_t SocketHandle) const {

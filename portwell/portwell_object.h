@@ -89,6 +89,8 @@ class CPortwellObject final : public CPortwell {
   bool TlsAvailable() const override;
   std::int32_t StartTls(const std::string& SocketHandle, std::int32_t ResumeOf, const PortwellData& ClearText,
                         std::int32_t TimeoutMs) override;
+  std::int32_t AddListenerOn(std::int32_t PortToListenOn, const std::string& Address, std::int32_t BackLog) override;
+  std::vector<std::string> LocalHostIP6() const override;
 
  private:
   // Removes every socket without events; `deliver` first offers the queued

@@ -120,18 +120,35 @@ void CWinsock::CloseSock() {
 }
 
 std::int32_t CWinsock::Listen(std::int32_t port, int socketType, std::int32_t adapterNumber, std::int32_t backLog) {
-  int error = 0;
+  std::optional<SocketAddress> address;
+  if (port >= 0 && port < 65535 && registry_ != nullptr) {
+    std::uint32_t v4 = htonl(INADDR_ANY);
+    if (adapterNumber >= 0) v4 = DottedAddress(registry_->LocalHostIPAt(adapterNumber));
+    if (v4 != kInvalidAddress || adapterNumber < 0) address = SocketAddress::V4(v4, static_cast<std::uint16_t>(port));
+  }
+  return ListenAt(address ? &*address : nullptr, 0, port, socketType, backLog);
+}
+
+std::int32_t CWinsock::ListenOn(std::int32_t port, const std::string& addressText, std::int32_t backLog) {
+  std::optional<SocketAddress> address;
+  int error = 10022;
+  if (port >= 0 && port < 65535) {
+    address = SocketAddress::FromLiteral(addressText, static_cast<std::uint16_t>(port));
+    error = 10049;
+  }
+  return ListenAt(address ? &*address : nullptr, error, port, SOCK_STREAM, backLog);
+}
+
+std::int32_t CWinsock::ListenAt(const SocketAddress* address, int refusal, std::int32_t port, int socketType,
+                                std::int32_t backLog) {
+  int error = refusal;
   platform::UniqueFd s;
   std::int32_t boundPort = port;
   bool ok = false;
   do {
-    if (port < 0 || port >= 65535 || registry_ == nullptr) break;
-    std::uint32_t address = htonl(INADDR_ANY);
-    if (adapterNumber >= 0) {
-      address = DottedAddress(registry_->LocalHostIPAt(adapterNumber));
-      if (address == kInvalidAddress) break;
-    }
-    s = platform::UniqueFd(::socket(AF_INET, socketType | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (address == nullptr || registry_ == nullptr) break;
+    error = 0;
+    s = platform::UniqueFd(::socket(address->Family(), socketType | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!s) {
       error = LastSystemError();
       break;
@@ -142,8 +159,16 @@ std::int32_t CWinsock::Listen(std::int32_t port, int socketType, std::int32_t ad
       int one = 1;
       ::setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     }
-    const sockaddr_in a = MakeAddress(address, static_cast<std::uint16_t>(port));
-    if (::bind(s.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
+    if (address->Family() == AF_INET6) {
+      // IPv6 only: "::" must not take the port's IPv4 connections, which
+      // belong to an IPv4 listener of the same port (or to nobody).
+      int one = 1;
+      if (::setsockopt(s.get(), IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one) != 0) {
+        error = LastSystemError();
+        break;
+      }
+    }
+    if (::bind(s.get(), address->Data(), address->Length()) != 0) {
       error = LastSystemError();
       break;
     }
@@ -176,6 +201,7 @@ std::int32_t CWinsock::Listen(std::int32_t port, int socketType, std::int32_t ad
     return -1;
   }
   LocalPort = boundPort;
+  AddressFamily = address->FamilyNumber();
   // A listener has no connection to shut down when it closes.
   if (socketType == SOCK_STREAM) writeShut_ = true;
   PWL_DEBUG("CWinsock::Listen - Created listening socket (local port " + std::to_string(port) + ", socket handle " +

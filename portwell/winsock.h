@@ -10,6 +10,7 @@
 
 #include "portwell/portwell.h"
 #include "portwell/queues.h"
+#include "portwell/resolver.h"
 #include "portwell/timer.h"
 #include "portwell/tls_layer.h"
 #include "platform/fd.h"
@@ -17,6 +18,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace portwell {
@@ -74,6 +76,8 @@ class CWinsock {
   bool NoUnicodeConversionOnRecv = false;
   // Accepted connections: the listener that accepted it (0 otherwise).
   std::int32_t ListenerHandle = 0;
+  // 4 or 6: the family of the socket's addresses (datagram sockets: 4).
+  std::int32_t AddressFamily = 4;
 
   void RegisterCWinsocks(CWinsocks* registry);
   void UnRegisterCWinsocks();
@@ -120,6 +124,10 @@ class CWinsock {
   void Adopt(platform::UniqueFd fd);
   int Fd() const { return fd_.get(); }
   std::int32_t Listen(std::int32_t port, int socketType, std::int32_t adapterNumber, std::int32_t backLog);
+  // A stream listener on one address literal of either family ("::" and
+  // "0.0.0.0" are every address of the family); LastSockErr 10049 for text
+  // that is no literal, 10022 for a port out of range.
+  std::int32_t ListenOn(std::int32_t port, const std::string& address, std::int32_t backLog);
   void SendDataWhenReady(const PortwellData& data, const std::string& remoteHostUDP, std::int32_t remotePortUDP);
   // Queues a file range (the direct or the buffered way, as SendData does).
   void QueueFile(platform::UniqueFd file, std::int64_t offset, std::int64_t length, std::int32_t chunkSize);
@@ -195,6 +203,10 @@ class CWinsock {
   // Before the socket goes: what the system still holds when the peer has
   // closed, then the receive queue. False when a handler removed it.
   bool DeliverRemaining();
+  // Binds (and for streams listens) at `address`; nullptr fails with
+  // `refusal` as the error number.
+  std::int32_t ListenAt(const SocketAddress* address, int refusal, std::int32_t port, int socketType,
+                        std::int32_t backLog);
   bool PeerClosed() const;
   // Unpauses, then reports what the pause held back.
   void Resume();

@@ -123,7 +123,8 @@ bool CWinsocks::StartWinsockServices() {
   }
   SocketInfoMaxSockets = std::to_string(maxSockets);
   SocketInfoMaxUdpDg = "65507";  // largest IPv4 datagram payload
-  SocketInfoDescription = "Linux BSD sockets (IPv4 stream and datagram, non-blocking, epoll notifications)";
+  SocketInfoDescription =
+      "Linux BSD sockets (IPv4 and IPv6 stream, IPv4 datagram, non-blocking, epoll notifications)";
   SocketInfoSystemStatus = "Running";
   SocketInfoHighVersion = "1.1";
   SocketInfoVersion = "1.1";
@@ -131,6 +132,7 @@ bool CWinsocks::StartWinsockServices() {
   LocalHostName = LocalHostNameText();
   Aliases = HostAliases(LocalHostName);
   LocalHostIP = platform::LocalAddresses();
+  LocalHostIP6 = platform::LocalAddresses6();
   return true;
 }
 
@@ -146,22 +148,29 @@ std::string CWinsocks::LocalHostIPAt(std::int32_t index) const {
 
 // ---- opening sockets -------------------------------------------------------------------
 
-std::optional<std::uint32_t> CWinsocks::ConnectTarget(const std::string& host, std::int32_t port,
-                                                      std::int32_t adapterNumber) {
+std::optional<SocketAddress> CWinsocks::ConnectTarget(const std::string& host, std::int32_t port,
+                                                      std::int32_t adapterNumber, PWL_PROTOCOL streamType) {
   if (port < 0 || port >= 65535) {
     lastSockErr_ = 0;
     return std::nullopt;
   }
-  const std::vector<std::uint32_t> addresses = HostAddressList(host, true);
-  if (adapterNumber > static_cast<std::int32_t>(addresses.size()) - 1) {
+  // The adapter number indexes the host's addresses, of which only the
+  // first is taken.
+  if (adapterNumber > 0) {
     lastSockErr_ = 0;
     return std::nullopt;
   }
-  if (addresses.front() == kInvalidAddress) {
+  auto address = ResolveHost(host, static_cast<std::uint16_t>(port));
+  if (!address) {
     lastSockErr_ = 10049;
     return std::nullopt;
   }
-  return addresses.front();
+  // Datagram sockets speak IPv4 only.
+  if (streamType != PWL_TCPIP && address->Family() != AF_INET) {
+    lastSockErr_ = 10047;
+    return std::nullopt;
+  }
+  return address;
 }
 
 std::int32_t CWinsocks::SetSockLinger(int fd, bool on, std::int32_t seconds) {
@@ -183,10 +192,10 @@ std::int32_t CWinsocks::SetSockLinger(int fd, bool on, std::int32_t seconds) {
 
 std::int32_t CWinsocks::Connect(const std::string& host, std::int32_t port, PWL_PROTOCOL streamType,
                                 std::int32_t adapterNumber) {
-  const auto address = ConnectTarget(host, port, adapterNumber);
+  const auto address = ConnectTarget(host, port, adapterNumber, streamType);
   if (!address) return -1;
   int error = 0;
-  platform::UniqueFd s(::socket(AF_INET, static_cast<int>(streamType) | SOCK_CLOEXEC, 0));
+  platform::UniqueFd s(::socket(address->Family(), static_cast<int>(streamType) | SOCK_CLOEXEC, 0));
   if (!s) {
     error = LastSystemError();
   } else if (streamType == PWL_TCPIP && SetSockLinger(s.get(), true, 0) == -1) {
@@ -194,10 +203,9 @@ std::int32_t CWinsocks::Connect(const std::string& host, std::int32_t port, PWL_
     error = LastSystemError();
     s.reset();
   } else {
-    const sockaddr_in a = MakeAddress(*address, static_cast<std::uint16_t>(port));
     int r;
     do {
-      r = ::connect(s.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a);
+      r = ::connect(s.get(), address->Data(), address->Length());
     } while (r != 0 && errno == EINTR);
     if (r != 0) {
       lastSockErr_ = LastSystemError();
@@ -221,8 +229,9 @@ std::int32_t CWinsocks::Connect(const std::string& host, std::int32_t port, PWL_
   }
   auto socket = std::make_unique<CWinsock>();
   socket->RegisterCWinsocks(this);
-  socket->RemoteHostIP = AddressText(*address);
+  socket->RemoteHostIP = address->Text();
   socket->RemotePort = port;
+  socket->AddressFamily = address->FamilyNumber();
   socket->Adopt(std::move(s));
   socket->SetProtocol(streamType);
   if (streamType == PWL_TCPIP) {
@@ -239,14 +248,14 @@ std::int32_t CWinsocks::ConnectAsync(const std::string& host, std::int32_t port,
                                      std::int32_t adapterNumber, std::int32_t timeoutMs) {
   // A datagram "connection" completes at once.
   if (streamType != PWL_TCPIP) return Connect(host, port, streamType, adapterNumber);
-  const auto address = ConnectTarget(host, port, adapterNumber);
+  const auto address = ConnectTarget(host, port, adapterNumber, streamType);
   if (!address) return -1;
   if (hwndMsgs_ == 0) {
     PWL_DEBUG("CWinsocks::Connect - HwndMsgs is invalid (0)");
     lastSockErr_ = 0;
     return -1;
   }
-  platform::UniqueFd s(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  platform::UniqueFd s(::socket(address->Family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   int error = 0;
   if (!s || SetSockLinger(s.get(), true, 0) == -1 ||
       !Loop().AsyncSelect(s.get(), hwndMsgs_, platform::kSocketMessage,
@@ -259,8 +268,7 @@ std::int32_t CWinsocks::ConnectAsync(const std::string& host, std::int32_t port,
     return -1;
   }
   Loop().MarkConnecting(s.get());
-  const sockaddr_in a = MakeAddress(*address, static_cast<std::uint16_t>(port));
-  if (::connect(s.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 && errno != EINPROGRESS) {
+  if (::connect(s.get(), address->Data(), address->Length()) != 0 && errno != EINPROGRESS) {
     lastSockErr_ = LastSystemError();
     Loop().Unwatch(s.get());
     PWL_DEBUG("CWinsocks::Connect - Connect (" + std::to_string(lastSockErr_) + ")");
@@ -269,8 +277,9 @@ std::int32_t CWinsocks::ConnectAsync(const std::string& host, std::int32_t port,
   auto socket = std::make_unique<CWinsock>();
   socket->SetState(PWL_CONNECTING);  // not attached yet: no event for a handle the caller does not know
   socket->RegisterCWinsocks(this);
-  socket->RemoteHostIP = AddressText(*address);
+  socket->RemoteHostIP = address->Text();
   socket->RemotePort = port;
+  socket->AddressFamily = address->FamilyNumber();
   socket->Adopt(std::move(s));
   socket->SetProtocol(PWL_TCPIP);
   socket->LocalPort = LocalPortOf(socket->Fd());
@@ -301,7 +310,24 @@ std::int32_t CWinsocks::AddListener(std::int32_t port, PWL_PROTOCOL protocol, st
   return handle;
 }
 
-bool CWinsocks::AcceptConnection(std::int32_t listener, platform::UniqueFd accepted, const sockaddr_in* peer) {
+std::int32_t CWinsocks::AddListenerOn(std::int32_t port, const std::string& address, std::int32_t backLog) {
+  auto socket = std::make_unique<CWinsock>();
+  socket->RegisterCWinsocks(this);
+  const auto life = Life();
+  const std::int32_t handle = socket->ListenOn(port, address, backLog);
+  if (life.expired()) return -1;
+  if (handle == -1) {
+    socket->UnRegisterCWinsocks();
+    return -1;
+  }
+  socket->SetProtocol(PWL_TCPIP);
+  CWinsock* added = socket.get();
+  Add(std::move(socket), std::to_string(handle));
+  added->SetState(PWL_LISTENING);
+  return handle;
+}
+
+bool CWinsocks::AcceptConnection(std::int32_t listener, platform::UniqueFd accepted, const SocketAddress* peer) {
   const int fd = accepted.get();
   auto socket = std::make_unique<CWinsock>();
   socket->RegisterCWinsocks(this);
@@ -309,10 +335,10 @@ bool CWinsocks::AcceptConnection(std::int32_t listener, platform::UniqueFd accep
   // on, LocalPort the peer's port. Accept told the peer, and the listener's
   // port is the one it was bound to: no need to ask the system again.
   const CWinsock* listening = FindHandle(listener);
-  if (peer != nullptr && peer->sin_family == AF_INET && listening != nullptr && listening->LocalPort > 0) {
-    socket->RemoteHostIP = AddressText(peer->sin_addr.s_addr);
+  if (peer != nullptr && !peer->Empty() && listening != nullptr && listening->LocalPort > 0) {
+    socket->RemoteHostIP = peer->Text();
     socket->RemotePort = listening->LocalPort;
-    socket->LocalPort = ntohs(peer->sin_port);
+    socket->LocalPort = peer->Port();
   } else {
     socket->RemoteHostIP = PeerAddressText(fd);
     socket->RemotePort = LocalPortOf(fd);
@@ -320,6 +346,8 @@ bool CWinsocks::AcceptConnection(std::int32_t listener, platform::UniqueFd accep
   }
   socket->SetProtocol(PWL_TCPIP);
   socket->ListenerHandle = listener;
+  // Accepted sockets are of their listener's family.
+  if (listening != nullptr) socket->AddressFamily = listening->AddressFamily;
   // The system hands the listener's cork on.
   if (listening != nullptr) socket->SetCorkedByClient(listening->CorkedByClient());
   // Accepted non-blocking (accept4), and a connected stream socket.
@@ -777,7 +805,7 @@ void CWinsocks::OnTlsRead(CWinsock& socket) {
 
 void CWinsocks::OnAccept(CWinsock& listener) {
   const std::int32_t listenerHandle = listener.SocketHandle;
-  sockaddr_in peer{};
+  sockaddr_storage peer{};
   unsigned peerLength = sizeof peer;
   const int fd = Loop().Accept(listener.Fd(), &peer, &peerLength);
   if (fd < 0) {
@@ -794,7 +822,10 @@ void CWinsocks::OnAccept(CWinsock& listener) {
     return;
   }
   const auto life = Life();
-  if (!AcceptConnection(listenerHandle, platform::UniqueFd(fd), peerLength <= sizeof peer ? &peer : nullptr)) return;
+  const auto* peerData = reinterpret_cast<const sockaddr*>(&peer);
+  const SocketAddress peerAddress =
+      peerLength <= sizeof peer ? SocketAddress::FromSystem(peerData, peerLength) : SocketAddress();
+  if (!AcceptConnection(listenerHandle, platform::UniqueFd(fd), &peerAddress)) return;
   if (life.expired()) return;
   CWinsock* accepted = FindHandle(fd);
   if (accepted == nullptr) return;

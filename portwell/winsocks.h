@@ -5,6 +5,7 @@
 #pragma once
 
 #include "portwell/portwell.h"
+#include "portwell/resolver.h"
 #include "portwell/timer.h"
 #include "portwell/winsock.h"
 #include "platform/event_loop.h"
@@ -46,8 +47,10 @@ class CWinsocks {
   std::int32_t ConnectAsync(const std::string& host, std::int32_t port, PWL_PROTOCOL streamType,
                             std::int32_t adapterNumber, std::int32_t timeoutMs);
   std::int32_t AddListener(std::int32_t port, PWL_PROTOCOL protocol, std::int32_t adapterNumber, std::int32_t backLog);
-  // `peer` is the address accept reported (nullptr: ask the system).
-  bool AcceptConnection(std::int32_t listener, platform::UniqueFd accepted, const sockaddr_in* peer = nullptr);
+  // A stream listener bound to one address literal (either family).
+  std::int32_t AddListenerOn(std::int32_t port, const std::string& address, std::int32_t backLog);
+  // `peer` is the address accept reported (nullptr or empty: ask the system).
+  bool AcceptConnection(std::int32_t listener, platform::UniqueFd accepted, const SocketAddress* peer = nullptr);
   // Graceful close; std::out_of_range for a key that is not registered.
   std::int32_t CloseSock(const std::string& key);
   std::int32_t CloseSockDown(const std::string& key);
@@ -119,6 +122,7 @@ class CWinsocks {
   std::string LocalHostName;
   std::vector<std::string> Aliases;
   std::vector<std::string> LocalHostIP;
+  std::vector<std::string> LocalHostIP6;
 
  private:
   void OnRead(CWinsock& socket);
@@ -134,7 +138,9 @@ class CWinsocks {
   void FailConnection(CWinsock& socket, std::int32_t number);
   void QueReceiveTick();
   void QueToSendTick();
-  std::optional<std::uint32_t> ConnectTarget(const std::string& host, std::int32_t port, std::int32_t adapterNumber);
+  // Where a connection goes; nullopt (LastSockErr set) when it cannot.
+  std::optional<SocketAddress> ConnectTarget(const std::string& host, std::int32_t port, std::int32_t adapterNumber,
+                                             PWL_PROTOCOL streamType);
 
   IPortwellEvents** sink_ = nullptr;
   platform::TargetHandle hwndMsgs_ = 0;

@@ -138,6 +138,15 @@ TEST_F(PortwellTest, ServicesReportHonestValues) {
   ASSERT_FALSE(ips.empty());
   EXPECT_EQ(pw->LocalHostIP(0), ips[0]);
   EXPECT_EQ(pw->LocalHostIP(static_cast<std::int32_t>(ips.size())), "");
+  // The IPv6 list: no link-local address, loopback last.
+  const auto ips6 = pw->LocalHostIP6();
+  for (std::size_t i = 0; i < ips6.size(); ++i) {
+    EXPECT_TRUE(PortwellIsIPv6(ips6[i])) << ips6[i];
+    EXPECT_NE(ips6[i].rfind("fe80:", 0), 0u) << ips6[i];
+    if (ips6[i] == "::1") {
+      EXPECT_EQ(i + 1, ips6.size());
+    }
+  }
   EXPECT_FALSE(pw->LocalHostName().empty());
   EXPECT_EQ(pw->ChunkSize(), 4096);
   pw->SetChunkSize(0);  // ignored: a chunk holds at least one byte
@@ -173,6 +182,73 @@ TEST_F(PortwellTest, ListenAcceptAndTheReversedPorts) {
   EXPECT_EQ(pw->LocalPort(accepted), peer.LocalPort());        // the peer's port
   EXPECT_EQ(pw->RemoteHostIP(Key(accepted)), "127.0.0.1");
   EXPECT_EQ(pw->ItemByKey(Key(accepted)).LocalIP, "127.0.0.1");
+  EXPECT_EQ(pw->ItemByKey(Key(accepted)).AddressFamily, 4);
+}
+
+TEST_F(PortwellTest, IPv6ListenerAcceptsAndEchoesWithTheSameFieldsAsIPv4) {
+  if (!pwtest::HasIPv6Loopback()) GTEST_SKIP() << "::1 is not available on this host";
+  Activate();
+  const std::int32_t listener = pw->AddListenerOn(0, "::1");
+  ASSERT_GT(listener, 0);
+  EXPECT_EQ(rec.log, (std::vector<std::string>{"status " + Key(listener) + " 2"}));
+  const PortwellSocketInfo listening = pw->ItemByKey(Key(listener));
+  EXPECT_EQ(listening.AddressFamily, 6);
+  EXPECT_EQ(listening.LocalIP, "::1");
+  const int port = pw->LocalPort(listener);
+  ASSERT_GT(port, 0);
+
+  Peer peer = Peer::ConnectTo(port, "::1");
+  ASSERT_TRUE(peer.valid());
+  ASSERT_TRUE(PumpUntil([&] { return pw->NumberOfConnections() == 2; }));
+  const std::int32_t accepted = pw->ItemByIndex(2).SocketHandle;
+  const PortwellSocketInfo info = pw->ItemByKey(Key(accepted));
+  EXPECT_EQ(info.State, PWL_ACCEPTED_CONNECTION);
+  EXPECT_EQ(info.RemoteHostIP, "::1");
+  EXPECT_EQ(info.LocalIP, "::1");
+  EXPECT_EQ(info.RemotePort, port);              // the listening port, as for IPv4
+  EXPECT_EQ(info.LocalPort, peer.LocalPort());   // the peer's port
+  EXPECT_EQ(info.ListenerHandle, listener);
+  EXPECT_EQ(info.AddressFamily, 6);
+  EXPECT_EQ(PortwellEndpointText(info.RemoteHostIP, info.LocalPort), "[::1]:" + std::to_string(peer.LocalPort()));
+
+  peer.Send("ping");
+  ASSERT_TRUE(PumpUntil([&] { return rec.received[accepted] == "ping"; }));
+  pw->SendData(accepted, std::string("pong"));
+  EXPECT_EQ(peer.Read(4), "pong");
+}
+
+TEST_F(PortwellTest, AnyIPv6ListenerLeavesIPv4ToItsOwnListenerAndBadAddressesAreRefused) {
+  EXPECT_EQ(pw->AddListenerOn(0, "127.0.0.1"), -1);
+  EXPECT_EQ(pw->LastSockErr(), 10093);  // services not started
+  Activate();
+  for (const char* bad : {"localhost", "1.2.3", "::g", "", "[::1", "::1%no-such-interface"}) {
+    EXPECT_EQ(pw->AddListenerOn(0, bad), -1) << bad;
+    EXPECT_EQ(pw->LastSockErr(), 10049) << bad;
+  }
+  EXPECT_EQ(pw->AddListenerOn(70000, "127.0.0.1"), -1);
+  EXPECT_EQ(pw->LastSockErr(), 10022);
+  EXPECT_EQ(pw->Connect("[::1", 21), -1);
+  EXPECT_EQ(pw->LastSockErr(), 10049);
+  EXPECT_EQ(pw->NumberOfConnections(), 0);
+  if (!pwtest::HasIPv6Loopback()) GTEST_SKIP() << "::1 is not available on this host";
+
+  const std::int32_t any6 = pw->AddListenerOn(0, "::");
+  ASSERT_GT(any6, 0);
+  const int port = pw->LocalPort(any6);
+  // Nothing takes the port's IPv4 connections...
+  EXPECT_FALSE(Peer::ConnectTo(port).valid());
+  // ...until an IPv4 listener of the same port does, which IPv6-only makes
+  // possible at all.
+  const std::int32_t loopback4 = pw->AddListenerOn(port, "127.0.0.1");
+  ASSERT_GT(loopback4, 0);
+  EXPECT_EQ(pw->ItemByKey(Key(loopback4)).AddressFamily, 4);
+  Peer v4 = Peer::ConnectTo(port);
+  Peer v6 = Peer::ConnectTo(port, "::1");
+  ASSERT_TRUE(v4.valid() && v6.valid());
+  ASSERT_TRUE(PumpUntil([&] { return pw->NumberOfConnections() == 4; }));
+  std::map<std::int32_t, std::string> byListener;
+  for (std::int32_t i = 3; i <= 4; ++i) byListener[pw->ItemByIndex(i).ListenerHandle] = pw->ItemByIndex(i).RemoteHostIP;
+  EXPECT_EQ(byListener, (std::map<std::int32_t, std::string>{{any6, "::1"}, {loopback4, "127.0.0.1"}}));
 }
 
 TEST_F(PortwellTest, RejectedConnectionIsReportedOnceAndNeverTerminated) {
@@ -863,6 +939,34 @@ TEST_F(PortwellTest, ConnectAsyncCompletesLater) {
   EXPECT_EQ(rec.For(h), (std::vector<std::string>{"status " + Key(h) + " 7", "established " + Key(h)}));
   Peer server(::accept(plain, nullptr, nullptr));
   EXPECT_EQ(server.Read(5), "early");
+  ::close(plain);
+}
+
+TEST_F(PortwellTest, ConnectingToIPv6Loopback) {
+  if (!pwtest::HasIPv6Loopback()) GTEST_SKIP() << "::1 is not available on this host";
+  Activate();
+  int port = 0;
+  const int plain = pwtest::PlainListener(&port, 16, "::1");
+  const std::int32_t h = pw->ConnectAsync("[::1]", port);
+  ASSERT_GT(h, 0);
+  EXPECT_EQ(pw->ItemByKey(Key(h)).State, PWL_CONNECTING);
+  pw->SendData(h, std::string("early"));
+  ASSERT_TRUE(PumpUntil([&] { return rec.Count("established " + Key(h)) == 1; }));
+  const PortwellSocketInfo info = pw->ItemByKey(Key(h));
+  EXPECT_EQ(info.RemoteHostIP, "::1");
+  EXPECT_EQ(info.RemotePort, port);
+  EXPECT_EQ(info.LocalIP, "::1");
+  EXPECT_GT(info.LocalPort, 0);
+  EXPECT_EQ(info.AddressFamily, 6);
+  Peer server(::accept(plain, nullptr, nullptr));
+  EXPECT_EQ(server.Read(5), "early");
+
+  const std::int32_t blocking = pw->Connect("::1", port);
+  ASSERT_GT(blocking, 0);
+  EXPECT_EQ(pw->RemoteHostIP(Key(blocking)), "::1");
+  // Datagram sockets stay IPv4.
+  EXPECT_EQ(pw->Connect("::1", port, PWL_UDP), -1);
+  EXPECT_EQ(pw->LastSockErr(), 10047);
   ::close(plain);
 }
 

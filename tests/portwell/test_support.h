@@ -114,7 +114,46 @@ class Recorder : public IPortwellEvents {
   }
 };
 
-// A blocking client socket on 127.0.0.1 (the test's peer).
+// A loopback socket address: "127.0.0.1" or "::1" (IPv6 when it has a colon).
+inline sockaddr_storage LoopbackAddress(const char* host, int port, socklen_t* length) {
+  sockaddr_storage storage{};
+  if (std::string(host).find(':') != std::string::npos) {
+    auto* a = reinterpret_cast<sockaddr_in6*>(&storage);
+    a->sin6_family = AF_INET6;
+    a->sin6_port = htons(static_cast<std::uint16_t>(port));
+    ::inet_pton(AF_INET6, host, &a->sin6_addr);
+    *length = sizeof *a;
+  } else {
+    auto* a = reinterpret_cast<sockaddr_in*>(&storage);
+    a->sin_family = AF_INET;
+    a->sin_port = htons(static_cast<std::uint16_t>(port));
+    ::inet_pton(AF_INET, host, &a->sin_addr);
+    *length = sizeof *a;
+  }
+  return storage;
+}
+
+// The local port of a socket of either family.
+inline int SocketPort(int fd) {
+  sockaddr_storage a{};
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  return a.ss_family == AF_INET6 ? ntohs(reinterpret_cast<const sockaddr_in6*>(&a)->sin6_port)
+                                 : ntohs(reinterpret_cast<const sockaddr_in*>(&a)->sin_port);
+}
+
+// Whether the host can bind ::1 (IPv6 cases are skipped without it).
+inline bool HasIPv6Loopback() {
+  const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  socklen_t length = 0;
+  const sockaddr_storage a = LoopbackAddress("::1", 0, &length);
+  const bool ok = ::bind(fd, reinterpret_cast<const sockaddr*>(&a), length) == 0;
+  ::close(fd);
+  return ok;
+}
+
+// A blocking client socket on loopback (the test's peer).
 class Peer {
  public:
   Peer() = default;
@@ -130,13 +169,11 @@ class Peer {
   }
   ~Peer() { Close(); }
 
-  static Peer ConnectTo(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+  static Peer ConnectTo(int port, const char* host = "127.0.0.1") {
+    socklen_t length = 0;
+    const sockaddr_storage a = LoopbackAddress(host, port, &length);
+    int fd = ::socket(a.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&a), length) != 0) {
       ::close(fd);
       return Peer();
     }
@@ -145,12 +182,7 @@ class Peer {
 
   int fd() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
-  int LocalPort() const {
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    return ntohs(a.sin_port);
-  }
+  int LocalPort() const { return SocketPort(fd_); }
   void Send(const std::string& bytes) const {
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -203,17 +235,14 @@ class Peer {
   int fd_ = -1;
 };
 
-// A plain listening socket on 127.0.0.1 with a free port.
-inline int PlainListener(int* port, int backlog = 16) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+// A plain listening socket on loopback (127.0.0.1 or ::1) with a free port.
+inline int PlainListener(int* port, int backlog = 16, const char* host = "127.0.0.1") {
+  socklen_t length = 0;
+  const sockaddr_storage a = LoopbackAddress(host, 0, &length);
+  int fd = ::socket(a.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ::bind(fd, reinterpret_cast<const sockaddr*>(&a), length);
   ::listen(fd, backlog);
-  socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  *port = ntohs(a.sin_port);
+  *port = SocketPort(fd);
   return fd;
 }
 

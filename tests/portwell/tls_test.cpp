@@ -110,8 +110,8 @@ class TlsClient {
     if (ssl_ != nullptr) SSL_free(ssl_);
     if (fd_ >= 0) ::close(fd_);
   }
-  bool Connect(int port) {
-    pwtest::Peer peer = pwtest::Peer::ConnectTo(port);
+  bool Connect(int port, const char* host = "127.0.0.1") {
+    pwtest::Peer peer = pwtest::Peer::ConnectTo(port, host);
     if (!peer.valid()) return false;
     fd_ = ::dup(peer.fd());
     timeval limit{10, 0};
@@ -229,7 +229,7 @@ class TlsTest : public ::testing::Test {
   std::int32_t Established(TlsClient& client, SSL_SESSION* resume = nullptr) {
     accepted = -1;
     bool shook = false;
-    EXPECT_TRUE(client.Connect(port));
+    EXPECT_TRUE(client.Connect(port, host));
     EXPECT_TRUE(InThread([&] { shook = client.Handshake(resume); }));
     EXPECT_TRUE(shook);
     const std::int32_t h = accepted;
@@ -245,6 +245,7 @@ class TlsTest : public ::testing::Test {
   PortwellInstance pw;
   std::int32_t listener = 0;
   int port = 0;
+  const char* host = "127.0.0.1";  // where Established connects
   std::int32_t accepted = -1;
   bool startOnAccept = true;
   std::int32_t resumeOf = 0;
@@ -307,6 +308,28 @@ TEST_F(TlsTest, EchoBothWaysPauseHoldsDecryptedDataAndCloseNotifyEndsTheStream) 
   EXPECT_TRUE(answered);
   EXPECT_TRUE(sink.rec.errors.empty());
   EXPECT_EQ(sink.rec.Count("status " + Key(h) + " 8"), 1);
+}
+
+TEST_F(TlsTest, HandshakeAndEchoOverIPv6) {
+  if (!pwtest::HasIPv6Loopback()) GTEST_SKIP() << "::1 is not available on this host";
+  const std::int32_t listener6 = pw->AddListenerOn(0, "::1");
+  ASSERT_GT(listener6, 0);
+  port = pw->LocalPort(listener6);
+  host = "::1";
+  auto ctx = ClientContext(TLS1_3_VERSION);
+  TlsClient client(ctx.get());
+  const std::int32_t h = Established(client);
+  ASSERT_GT(h, 0);
+  EXPECT_EQ(pw->ItemByKey(Key(h)).AddressFamily, 6);
+  EXPECT_EQ(pw->ItemByKey(Key(h)).ListenerHandle, listener6);
+  pw->SendData(h, std::string("hello"));
+  std::string got;
+  ASSERT_TRUE(InThread([&] {
+    got = client.Read(5);
+    client.Write("back");
+  }));
+  EXPECT_EQ(got, "hello");
+  EXPECT_TRUE(PumpUntil([&] { return sink.rec.received[h] == "back"; }));
 }
 
 TEST_F(TlsTest, StartTlsDiscardsPipelinedClearTextAndSendsItsReplyInClear) {
