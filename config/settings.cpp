@@ -45,6 +45,7 @@ constexpr std::array<SettingInfo, kSettingCount> kSettings = {{
     {Setting::TLSRequiredForData, kSectionFTPSettings, "TLSRequiredForData", Bool, "False"},
     {Setting::TLSSessionReuse, kSectionFTPSettings, "TLSSessionReuse", Bool, "True"},
     {Setting::ImplicitTLSPort, kSectionFTPSettings, "ImplicitTLSPort", Int32, "0"},
+    {Setting::TransferLogFile, kSectionFTPSettings, "TransferLogFile", Text, ""},
 }};
 
 constexpr bool TableFollowsEnumOrder() {

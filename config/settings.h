@@ -59,9 +59,11 @@ enum class Setting {
   TLSSessionReuse,
   // The implicit-TLS listener's port; 0 = none.
   ImplicitTLSPort,
+  // The xferlog-style transfer log; empty = none.
+  TransferLogFile,
 };
 
-inline constexpr std::size_t kSettingCount = static_cast<std::size_t>(Setting::ImplicitTLSPort) + 1;
+inline constexpr std::size_t kSettingCount = static_cast<std::size_t>(Setting::TransferLogFile) + 1;
 
 enum class SettingType { Bool, Int16, Int32, Text };
 

@@ -259,6 +259,16 @@ class CFTPSession {
     std::int64_t length = 0;   // RETR: bytes to send
     std::unique_ptr<ListingCursor> listing;  // LIST/NLST/MLSD
     CUploadTarget target;      // STOU: the name taken for it
+    // For the transfer log: the file as the client names it, the type and
+    // the account when the command came, when the data began to move, what
+    // the host's count said then and what an upload received.
+    std::string shownPath;
+    bool ascii = false;
+    std::string user;
+    bool anonymous = false;
+    std::chrono::steady_clock::time_point started{};
+    std::int64_t takenBefore = 0;
+    std::int64_t received = 0;
   };
   enum class DataMode { None, Passive, Active };
 
@@ -279,6 +289,9 @@ class CFTPSession {
   void FlushUpload();
   void WriteUpload(const char* data, std::size_t size);
   bool TransferBusy() const;
+  // The transfer log's line for the running file transfer (listings have
+  // none); called before `active_` is cleared.
+  void LogTransfer(bool complete);
 
   CFTPSessions& table_;
   std::unique_ptr<ISessionHost> host_;

@@ -26,12 +26,15 @@ namespace velto {
 
 class CFTPUsers;
 class CLog;
+class CTransferLog;
 
 // What the sessions use and do not own.
 struct SessionServices {
   CFTPUsers* users = nullptr;
   CLog* accessLog = nullptr;
   CLog* errorLog = nullptr;
+  // One line per finished or broken-off RETR, STOR, STOU and APPE (none: no log).
+  CTransferLog* transferLog = nullptr;
   // The operating system's password check, run off the event loop; `done`
   // runs on the loop. Empty: the check runs in place.
   std::function<void(const std::string& user, const std::string& password, std::function<void(bool)> done)>

@@ -19,6 +19,7 @@
 #include "ftp/session_lookup.h"
 #include "log/clog.h"
 #include "log/log_lines.h"
+#include "log/transfer_log.h"
 #include "users/ftp_users.h"
 
 #include <arpa/inet.h>
@@ -252,6 +253,7 @@ std::string CFTPSession::CmdRETR(const ParsedCommand& command) {
   t.kind = Transfer::Kind::Retr;
   t.offset = offset;
   t.length = size - offset;
+  t.shownPath = directory_->ClientPath(found.path);
   return BeginTransfer(std::move(t), reply::kOpening);
 }
 
@@ -281,6 +283,7 @@ std::string CFTPSession::Upload(const ParsedCommand& command, bool append) {
   t.path = path;
   t.write = append ? Transfer::Write::Append : Transfer::Write::Replace;
   t.offset = restart;
+  t.shownPath = directory_->ClientPath(path);
   return BeginTransfer(std::move(t), reply::kOpening);
 }
 
@@ -307,6 +310,7 @@ std::string CFTPSession::CmdSTOU(const ParsedCommand& command) {
   t.kind = Transfer::Kind::Stor;
   t.path = path + suffix;
   t.write = Transfer::Write::Unique;
+  t.shownPath = directory_->ClientPath(t.path);
   // The name as the client would use it from its current folder.
   return BeginTransfer(std::move(t), "150 FILE: " + wanted + suffix);
 }
@@ -337,6 +341,7 @@ std::string CFTPSession::CmdABOR(const ParsedCommand&) {
     storFilePath_.clear();
     WaitingForSTORFile = false;
   }
+  LogTransfer(false);
   active_ = Transfer{};
   CloseDataConnection();
   if (running) SendReply(reply::kAbortedByPeer);
@@ -353,6 +358,9 @@ std::string CFTPSession::BeginTransfer(Transfer transfer, std::string_view preli
   if (std::string refusal = DataRefusal(); !refusal.empty()) return refusal;
   if (TransferBusy()) return Line(reply::kTransferRunning);
   SendReply(preliminary);
+  transfer.ascii = TypeMode == "A";
+  transfer.user = UserID;
+  transfer.anonymous = loggedOnAs_ == "anonymous" && Options().AllowAnonymousLogons;
   pending_ = std::move(transfer);
   // Nothing to connect: no PORT or PASV, or the one passive connection
   // has been used.
@@ -411,6 +419,8 @@ void CFTPSession::OnDataConnectFailed() {
 void CFTPSession::StartTransfer() {
   active_ = std::move(pending_);
   pending_ = Transfer{};
+  active_.started = std::chrono::steady_clock::now();
+  active_.takenBefore = host_->DataBytesTaken();
   switch (active_.kind) {
     case Transfer::Kind::None:
       return;
@@ -489,6 +499,7 @@ void CFTPSession::OnDataSent() {
 
 // The data connection closes, then the client hears how it went.
 void CFTPSession::FinishTransfer(std::string_view replyText) {
+  LogTransfer(replyText == reply::kTransferCompleted);
   active_ = Transfer{};
   CloseDataConnection();
   SendReply(replyText);
@@ -497,6 +508,7 @@ void CFTPSession::FinishTransfer(std::string_view replyText) {
 void CFTPSession::OnDataReceived(std::string_view bytes) {
   if (active_.kind != Transfer::Kind::Stor) return;
   lastAccess_ = std::chrono::steady_clock::now();
+  active_.received += static_cast<std::int64_t>(bytes.size());
   pCommandSTOR(bytes);
 }
 
@@ -511,6 +523,7 @@ void CFTPSession::OnDataClosed(bool error) {
     case Transfer::Kind::List:
     case Transfer::Kind::Nlst:
       // The client went away before everything was sent.
+      LogTransfer(false);
       active_ = Transfer{};
       host_->CloseData();
       SendReply(reply::kAbortedByPeer);
@@ -644,9 +657,32 @@ void CFTPSession::EndUpload(bool error) {
   std::string().swap(storBuffer_);  // an idle session holds no upload buffer
   storFilePath_.clear();
   storFailed_ = false;
+  LogTransfer(!error && !failed);
   active_ = Transfer{};
   host_->CloseData();
   SendReply(error ? reply::kAbortedByPeer : failed ? reply::kLocalError : reply::kTransferCompleted);
+}
+
+// The line is written as the transfer ends, whatever ended it; a download
+// that broke off counts what the client had taken of it.
+void CFTPSession::LogTransfer(bool complete) {
+  CTransferLog* log = table_.Services().transferLog;
+  const bool download = active_.kind == Transfer::Kind::Retr;
+  if (log == nullptr || !log->IsOpen() || (!download && active_.kind != Transfer::Kind::Stor)) return;
+  TransferRecord record;
+  record.seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - active_.started).count();
+  record.remoteHost = info_.clientAddress;
+  record.bytes = !download  ? active_.received
+                 : complete ? active_.length
+                            : std::clamp<std::int64_t>(host_->DataBytesTaken() - active_.takenBefore, 0, active_.length);
+  record.path = active_.shownPath;
+  record.ascii = active_.ascii;
+  record.incoming = !download;
+  record.anonymous = active_.anonymous;
+  record.user = active_.user;
+  record.complete = complete;
+  log->Write(TransferLogLine(record));
 }
 
 // ---- the data connection --------------------------------------------------------
@@ -672,6 +708,7 @@ void CFTPSession::Close() {
   }
   storFile_.reset();
   storTarget_.Abandon();
+  LogTransfer(false);
   active_ = Transfer{};
   WaitingForSTORFile = false;
   controlListing_.reset();

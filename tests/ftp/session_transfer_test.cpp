@@ -1,6 +1,7 @@
 // Data connections and transfers, driven through a fake host: what the
 // session asks of the connection, when it answers, and what reaches disk.
 #include "fake_host.h"
+#include "log/transfer_log.h"
 
 #include <sys/stat.h>
 
@@ -8,7 +9,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <set>
+#include <sstream>
+#include <vector>
 
 namespace velto {
 namespace {
@@ -298,6 +302,86 @@ TEST_F(SessionTransferTest, AppendAddsAndUniqueStoreNeverReplaces) {
   EXPECT_EQ(host->TakeReplies(), k226);
   EXPECT_EQ(ReadAll(Bob("hello.txt")), "hello world!");
   EXPECT_EQ(ReadAll(Bob("hello.txt.1")), "new");
+}
+
+// ---- The transfer log -------------------------------------------------------------
+
+// The xferlog fields of each line, split on blanks as log readers split them.
+std::vector<std::vector<std::string>> TransferLogFields(const std::string& text) {
+  std::vector<std::vector<std::string>> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream words(line);
+    lines.emplace_back(std::istream_iterator<std::string>(words), std::istream_iterator<std::string>());
+  }
+  return lines;
+}
+
+// A line per file transfer as it ends, complete or not, none for a listing;
+// the name as the client sees it with its blanks made "_".
+TEST_F(SessionTransferTest, TransferLogLineForEachEndedTransfer) {
+  std::tm when{};
+  when.tm_year = 2026 - 1900;
+  when.tm_mon = 11;
+  when.tm_mday = 11;
+  when.tm_wday = 5;
+  when.tm_hour = 17;
+  when.tm_min = 32;
+  when.tm_sec = 1;
+  EXPECT_EQ(TransferLogLine({2, "127.0.0.1", 1048576, "/pub/file.bin", false, false, false, "alice", true}, when),
+            "Fri Dec 11 17:32:01 2026 2 127.0.0.1 1048576 /pub/file.bin b _ o r alice ftp 0 * c");
+
+  CTransferLog xferlog;
+  ASSERT_EQ(xferlog.Open(tree.Path("xferlog")), 0);
+  sessions->Services().transferLog = &xferlog;
+  tree.File("ftp/bob/my file.txt", "twelve bytes");
+  Say("PASV");
+  Say("RETR my file.txt");
+  session->OnDataConnected();
+  session->OnDataSent();
+  Say("PASV");
+  Say("NLST");
+  session->OnDataConnected();
+  for (int i = 0; i < 10 && host->TakeReplies().empty(); ++i) session->OnDataSent();
+  Say("TYPE I");
+  Say("PASV");
+  Say("STOR up.bin");
+  session->OnDataConnected();
+  session->OnDataReceived("12345");
+  EXPECT_EQ(Say("ABOR"), k426 + kAborted);
+
+  // Anonymous, under a virtual root: the client took two of three bytes.
+  users.SetAnonymousSwitch([] { return true; });
+  sessions->AllowAnonymousLogons = true;
+  tree.File("ftp/alice/a.bin", "abc");
+  ASSERT_TRUE(users.pAddUser("anonymous", "x", tree.Path("ftp/alice"), true, true, true, false, false, true));
+  NewSession();
+  Cmd("USER anonymous");
+  ASSERT_EQ(Cmd("PASS guest@example.org"), "230 \r\n");
+  Say("TYPE I");
+  Say("PASV");
+  Say("RETR a.bin");
+  session->OnDataConnected();
+  host->bytesSent -= 1;
+  session->OnDataClosed(true);
+  EXPECT_EQ(host->TakeReplies(), k426);
+
+  const auto lines = TransferLogFields(ReadAll(tree.Path("xferlog")));
+  ASSERT_EQ(lines.size(), 3u) << ReadAll(tree.Path("xferlog"));
+  const std::string bobFile = tree.Path("ftp/bob/my_file.txt");
+  const std::vector<std::vector<std::string>> expected = {
+      {"1", "127.0.0.1", "12", bobFile, "a", "_", "o", "r", "bob", "ftp", "0", "*", "c"},
+      {"1", "127.0.0.1", "5", tree.Path("ftp/bob/up.bin"), "b", "_", "i", "r", "bob", "ftp", "0", "*", "i"},
+      {"1", "127.0.0.1", "2", "/a.bin", "b", "_", "o", "a", "anonymous", "ftp", "0", "*", "i"},
+  };
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    ASSERT_EQ(lines[i].size(), 18u);
+    // ctime's day, month, day of the month, clock and year come first.
+    EXPECT_EQ(lines[i][0].size(), 3u);
+    EXPECT_EQ(lines[i][3].size(), 8u);
+    EXPECT_EQ(lines[i][4].size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(lines[i].begin() + 5, lines[i].end()), expected[i]) << i;
+  }
 }
 
 // ---- Listings of paths and patterns ---------------------------------------------
