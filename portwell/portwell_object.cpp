@@ -503,6 +503,7 @@ std::int32_t CPortwellObject::StartTls(const std::string& SocketHandle, std::int
     PWL_DEBUG("CPortwell::StartTls - " + reason);
     return 10055;
   }
+  layer->controlHandle = ResumeOf;
   try {
     socket->StartTls(std::move(layer), ClearText, TimeoutMs);
   } catch (const std::exception& e) {

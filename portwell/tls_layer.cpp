@@ -66,6 +66,11 @@ SSL_TICKET_RETURN DecryptTicket(SSL* ssl, SSL_SESSION* session, const unsigned c
         SSL_SESSION_get0_ticket_appdata(session, &data, &length);
         layer->NoteTicketToken(data, length);
       }
+      // A resumed connection gets no tickets of its own: a client that
+      // uploads and closes without reading them would make its system
+      // answer with a reset that loses the end of the upload. Fresh tickets
+      // go out on the control connection instead (IssueTicket).
+      SSL_set_num_tickets(ssl, 0);
       return status == SSL_TICKET_SUCCESS ? SSL_TICKET_RETURN_USE : SSL_TICKET_RETURN_USE_RENEW;
     }
     case SSL_TICKET_NONE:
@@ -86,9 +91,9 @@ void TlsLayer::InstallSessionReuse(SSL_CTX* ctx) {
   SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_SERVER);
   SSL_CTX_set_session_id_context(ctx, reinterpret_cast<const unsigned char*>(kSessionContext),
                                  sizeof kSessionContext - 1);
-  // Tickets are stateless and so reusable; two per full handshake and new
-  // ones on resumed connections, so a client that spends one ticket per data
-  // connection never runs out.
+  // Tickets are stateless and so reusable; two per full handshake, and one
+  // more on the control connection for each data connection that resumed,
+  // so a client that spends one ticket per data connection never runs out.
   SSL_CTX_set_num_tickets(ctx, 2);
   SSL_CTX_set_session_ticket_cb(ctx, GenerateTicket, DecryptTicket, nullptr);
 }
@@ -286,6 +291,12 @@ std::int64_t TlsLayer::Consumed(std::size_t length) {
   out_.clear();
   outOffset_ = 0;
   return std::exchange(plainPending_, 0);
+}
+
+void TlsLayer::IssueTicket() {
+  if (phase_ != Phase::Established || closeNotifyQueued_ || SSL_version(ssl_) < TLS1_3_VERSION) return;
+  // Sent with the next record this connection writes (the next reply).
+  SSL_new_session_ticket(ssl_);
 }
 
 void TlsLayer::DropOutput() {

@@ -96,6 +96,11 @@ class TlsLayer {
   // The system took `length` bytes of the output. Returns the plaintext
   // bytes that now count as sent (when the output is all gone).
   std::int64_t Consumed(std::size_t length);
+  // TLS 1.3: a new ticket goes out with the next record written.
+  void IssueTicket();
+  // A data connection's control connection (0: none), which is given a new
+  // ticket when this one resumes its session.
+  std::int32_t controlHandle = 0;
   // Drops what is waiting to go (the queue it belonged to was dropped).
   void DropOutput();
   // Plaintext bytes whose ciphertext waits here.

@@ -1089,6 +1089,12 @@ bool CWinsock::AdvanceHandshake() {
             (tls_->Resumed() ? ", session resumed)" : ", new session)"));
   CWinsocks* registry = registry_;
   if (registry == nullptr) return true;
+  if (tls_->Resumed() && tls_->controlHandle != 0) {
+    // The ticket this connection spent is replaced on the control
+    // connection, which the client reads anyway.
+    CWinsock* control = registry->FindHandle(tls_->controlHandle);
+    if (control != nullptr && control->Tls() != nullptr) control->Tls()->IssueTicket();
+  }
   registry->RaiseEventTlsEstablished(handle, tls_->Resumed());
   if (life.expired()) return false;
   // What was queued meanwhile goes now, encrypted.
