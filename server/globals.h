@@ -8,6 +8,7 @@
 #include "portwell/portwell.h"
 #include "config/ini.h"
 #include "log/clog.h"
+#include "log/transfer_log.h"
 #include "platform/worker.h"
 #include "server/message_queue.h"
 #include "server/runhost.h"
@@ -45,6 +46,7 @@ struct MGlobal {
   std::unique_ptr<CFTPUsers> gobjFTPUsers;
   std::unique_ptr<CLog> gobjAccessLog;
   std::unique_ptr<CLog> gobjErrorLog;
+  std::unique_ptr<CTransferLog> gobjTransferLog;  // TransferLogFile (closed: none)
   std::unique_ptr<CMessageQueue> gobjMessageQueue;
   std::unique_ptr<CIni> gobjIni;
   // The one thread besides the loop: the system's password check.

@@ -206,6 +206,7 @@ int main(int argc, char** argv) {
       main.ReloadUsers();
       // A renewed certificate takes over without dropping a session.
       main.LoadTlsCredentials(true);
+      main.OpenTransferLog(true);
     };
     if (desktop) {
       desktop->Run(requestUnload);

@@ -85,6 +85,7 @@ void FMain::CreateSessionTable() {
   services.users = g_.gobjFTPUsers.get();
   services.accessLog = g_.gobjAccessLog.get();
   services.errorLog = g_.gobjErrorLog.get();
+  services.transferLog = g_.gobjTransferLog.get();
   // The system's password check may block (PAM modules sleep and wait on
   // services): it runs on the one worker thread, which gets copies only.
   platform::BackgroundWorker* worker = g_.worker.get();
@@ -133,6 +134,7 @@ void FMain::Load() {
   g_.gobjFTPUsers = std::make_unique<CFTPUsers>();
   g_.gobjAccessLog = std::make_unique<CLog>();
   g_.gobjErrorLog = std::make_unique<CLog>();
+  g_.gobjTransferLog = std::make_unique<CTransferLog>();
   g_.gobjIni = std::make_unique<CIni>();
   CreateSessionTable();
   if (!g_.lstConnections) g_.lstConnections = std::make_unique<MemoryListControl>();
@@ -169,6 +171,7 @@ void FMain::Load() {
   if (!g_.gobjMessageQueue->Contains(hwnd_)) g_.gobjMessageQueue->AddHwnd(hwnd_);
   g_.gobjAccessLog->SetLogFile(g_.gsAppPath + "Access.log");
   g_.gobjErrorLog->SetLogFile(g_.gsAppPath + "Errors.log");
+  OpenTransferLog(false);
   WarnAboutReadableUserFile();
   g_.gobjFTPUsers->SetDataFile(g_.gsAppPath + "Velto.usr");
   if (g_.gobjFTPUsers->Count() == 0 && ::access((g_.gsAppPath + "Velto.usr").c_str(), F_OK) == 0) {
@@ -362,6 +365,7 @@ void FMain::Unload() {
   g_.gobjFTPUsers.reset();
   g_.gobjAccessLog.reset();
   g_.gobjErrorLog.reset();
+  g_.gobjTransferLog.reset();
   g_.gobjMessageQueue.reset();
   g_.gobjRunhost.reset();
   g_.gobjIni.reset();

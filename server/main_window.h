@@ -61,6 +61,9 @@ class FMain final : public IPortwellEvents {
   // (at start; SIGHUP again, when a failure keeps the ones in force) and
   // starts the implicit-TLS listener they make possible.
   void LoadTlsCredentials(bool reload);
+  // The transfer log TransferLogFile names: opened at start, opened anew on
+  // SIGHUP (after a rotation); a failure is an error-log line and no log.
+  void OpenTransferLog(bool reopen);
 
   std::int32_t Hwnd() const { return hwnd_; }
   const std::string& Title() const { return title_; }
