@@ -255,6 +255,15 @@ void FMain::TlsEstablished(std::int32_t SocketHandle, bool Resumed) {
   Guarded(g_, "mobjPortwell_TlsEstablished", [&] {
     if (PortwellSessionHost* host = routes_.ByData(SocketHandle)) host->DataTlsEstablished(SocketHandle);
   });
+  Guarded(g_, "mobjPortwell_TlsEstablished", [&] {
+    // The connection's row says it is encrypted now.
+    const std::string key = std::to_string(SocketHandle);
+    if (!g_.gobjConnectionEntries || !g_.lstConnections || !g_.gobjConnectionEntries->pExists(key)) return;
+    const CConnectionEntry entry = g_.gobjConnectionEntries->ItemByKey(key);
+    g_.gobjConnectionEntries->pAddConnectionEntry(*g_.lstConnections, SocketHandle, entry.LocalPort(), "TLS",
+                                                  entry.LocalAddress(), entry.ForeignAddress(), entry.ForeignPort(),
+                                                  entry.State());
+  });
   if (g_.gbViewRealTime) {
     g_.Feed(TimeStampText("TLS established on SocketHandle " + std::to_string(SocketHandle) +
                           (Resumed ? " (session resumed)" : "")));
