@@ -413,6 +413,12 @@ void CFTPSession::OnDataConnected() {
 
 void CFTPSession::OnDataConnectFailed() {
   connecting_ = false;
+  if (dataMode_ == DataMode::Passive && !dataConnected_) {
+    // The listener took its one connection (which failed, e.g. in its TLS
+    // handshake) and is gone: a later transfer must not wait for another.
+    passiveOpen_ = false;
+    DataPortToListenOn.clear();
+  }
   if (pending_.kind != Transfer::Kind::None) FailTransfer();
 }
 

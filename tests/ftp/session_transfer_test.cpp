@@ -92,6 +92,11 @@ TEST_F(SessionTransferTest, TransfersNeedAConnectionModeAndOneAtATime) {
   // The client never connects: the wait ends in 425.
   ASSERT_TRUE(host->FireNextTimer());
   EXPECT_EQ(host->TakeReplies(), k425);
+  // A passive connection that failed before its command (a refused TLS
+  // handshake) used up the listener: the next transfer fails at once.
+  Say("PASV");
+  session->OnDataConnectFailed();
+  EXPECT_EQ(Say("RETR hello.txt"), k150 + k425);
 }
 
 TEST_F(SessionTransferTest, UploadReplacesTheFileOnlyOnceConnectedAndReportsHowItEnded) {
