@@ -45,6 +45,11 @@ inline constexpr const char* kEpsvAll = "200 EPSV ALL accepted.";
 inline constexpr const char* kEpsvOnly = "503 Only EPSV may set up data connections after EPSV ALL.";
 inline constexpr const char* kIllegalEprt = "500 Illegal EPRT command.";
 inline constexpr const char* kOnlyIpv4 = "522 Network protocol not supported, use (1)";
+inline constexpr const char* kOnlyIpv6 = "522 Network protocol not supported, use (2)";
+// PASV and PORT carry IPv4 addresses only: on an IPv6 control connection
+// the client is sent to their extended forms.
+inline constexpr const char* kPasvIpv4Only = "522 PASV names IPv4 addresses only, use EPSV.";
+inline constexpr const char* kPortIpv4Only = "522 PORT names IPv4 addresses only, use EPRT.";
 inline constexpr const char* kChmodDone = "200 SITE CHMOD command successful.";
 inline constexpr const char* kStatusEnd = "213 End of status.";
 // FTPS (RFC 4217).

@@ -35,6 +35,11 @@ struct SessionOptions {
   std::string TLSCertificateFile;
   bool TLSRequiredForLogon = false;  // USER/PASS only over an encrypted control connection
   bool TLSRequiredForData = false;   // transfers and listings only under PROT P
+
+  // The IPv4 literal PASV announces to clients outside the server's own
+  // networks (a server behind NAT names its public address), resolved
+  // before it gets here; empty: every client is told the address it reached.
+  std::string PassiveAddress;
 };
 
 }  // namespace velto

@@ -11,6 +11,7 @@
 //
 // Nothing on disk changes before the data connection exists: a STOR that
 // never gets one leaves an existing file exactly as it was.
+#include "ftp/data_address.h"
 #include "ftp/directory.h"
 #include "ftp/ftp_session.h"
 #include "ftp/ftp_sessions.h"
@@ -94,6 +95,10 @@ int OpenToSend(const CDirectory& directory, const std::string& path, platform::U
   return 0;
 }
 
+// The reply that names the one address family data connections of this
+// control connection can use: the client's own address is of its family.
+const char* FamilyRefusal(bool ipv6) { return ipv6 ? reply::kOnlyIpv6 : reply::kOnlyIpv4; }
+
 bool ValidFileName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find_first_of("\\/:*?\"<>|") == std::string::npos;
 }
@@ -103,6 +108,7 @@ bool ValidFileName(const std::string& name) {
 // ---- commands -----------------------------------------------------------------
 
 std::string CFTPSession::CmdPORT(const ParsedCommand& command) {
+  if (IsIPv6Address(info_.clientAddress)) return Line(epsvAll_ ? reply::kEpsvOnly : reply::kPortIpv4Only);
   std::vector<std::string> fields;
   std::size_t start = 0;
   const std::string& arg = command.argument;
@@ -128,7 +134,8 @@ std::string CFTPSession::CmdPORT(const ParsedCommand& command) {
   return Line(reply::kOk);
 }
 
-// EPRT |1|address|port| (RFC 2428; any delimiter): PORT's rules, IPv4 only.
+// EPRT |1|address|port| or |2|address|port| (RFC 2428; any delimiter):
+// PORT's rules for the control connection's own family.
 std::string CFTPSession::CmdEPRT(const ParsedCommand& command) {
   const std::string& arg = command.argument;
   if (arg.size() < 2 || arg[0] < 33 || arg[0] > 126 || arg.back() != arg[0]) {
@@ -142,20 +149,26 @@ std::string CFTPSession::CmdEPRT(const ParsedCommand& command) {
     start = end + 1;
   }
   if (fields.size() != 3) return Line(reply::kSyntaxMissingOrIncorrect);
-  if (fields[0] != "1") return Line(reply::kOnlyIpv4);
-  in_addr parsed{};
+  const bool ipv6 = IsIPv6Address(info_.clientAddress);
+  if (fields[0] != (ipv6 ? "2" : "1")) return Line(FamilyRefusal(ipv6));
   int port = 0;
   const std::string& portText = fields[2];
   const auto [end, error] = std::from_chars(portText.data(), portText.data() + portText.size(), port);
-  if (::inet_pton(AF_INET, fields[1].c_str(), &parsed) != 1 || error != std::errc() ||
-      end != portText.data() + portText.size() || port < 1 || port > 65535) {
+  // The address in the family's own text form: dotted IPv4, or IPv6 as
+  // inet_pton reads it (no brackets; a zone is allowed and not compared).
+  const std::string& addressText = fields[1];
+  in6_addr parsed{};
+  const bool literal = ipv6 ? ::inet_pton(AF_INET6, addressText.substr(0, addressText.find('%')).c_str(), &parsed) == 1
+                            : ::inet_pton(AF_INET, addressText.c_str(), &parsed) == 1;
+  if (!literal || error != std::errc() || end != portText.data() + portText.size() || port < 1 || port > 65535) {
     return Line(reply::kSyntaxMissingOrIncorrect);
   }
   if (epsvAll_) return Line(reply::kEpsvOnly);
-  char canonical[INET_ADDRSTRLEN] = {};
-  ::inet_ntop(AF_INET, &parsed, canonical, sizeof canonical);
-  if (info_.clientAddress != canonical || port < 1024) return Line(reply::kIllegalEprt);
-  UseActive(canonical, port);
+  const std::string client = ComparableAddress(info_.clientAddress);
+  if (ComparableAddress(addressText) != client || port < 1024) return Line(reply::kIllegalEprt);
+  // The connection goes to the client's address as the control connection
+  // reported it (with its zone, for a link-local client).
+  UseActive(ipv6 ? info_.clientAddress : client, port);
   return Line(reply::kOk);
 }
 
@@ -183,10 +196,13 @@ int CFTPSession::UsePassive() {
 
 std::string CFTPSession::CmdPASV(const ParsedCommand&) {
   if (epsvAll_) return Line(reply::kEpsvOnly);
+  if (IsIPv6Address(info_.clientAddress)) return Line(reply::kPasvIpv4Only);
   const int port = UsePassive();
   if (port == 0) return Line(reply::kCantOpenData);
-  // The address the client reached this server on.
-  std::string address = info_.localAddress.empty() ? info_.serverAddress : info_.localAddress;
+  // The address the client reached this server on, or the one configured
+  // for clients beyond the server's networks.
+  std::string address = AnnouncedPassiveAddress(
+      Options().PassiveAddress, info_.clientAddress, info_.localAddress.empty() ? info_.serverAddress : info_.localAddress);
   for (auto& c : address) {
     if (c == '.') c = ',';
   }
@@ -194,16 +210,17 @@ std::string CFTPSession::CmdPASV(const ParsedCommand&) {
               std::to_string(port % 256) + ").");
 }
 
-// EPSV [1|ALL] (RFC 2428): PASV without an address, which the client
-// already has.
+// EPSV [1|2|ALL] (RFC 2428): PASV without an address, which the client
+// already has; the family named must be the control connection's.
 std::string CFTPSession::CmdEPSV(const ParsedCommand& command) {
   const std::string arg = UpperAscii(command.argument);
   if (arg == "ALL") {
     epsvAll_ = true;
     return Line(reply::kEpsvAll);
   }
-  if (!arg.empty() && arg != "1") {
-    return Line(arg == "2" ? reply::kOnlyIpv4 : reply::kSyntaxMissingOrIncorrect);
+  const bool ipv6 = IsIPv6Address(info_.clientAddress);
+  if (!arg.empty() && arg != (ipv6 ? "2" : "1")) {
+    return Line(arg == "1" || arg == "2" ? FamilyRefusal(ipv6) : reply::kSyntaxMissingOrIncorrect);
   }
   const int port = UsePassive();
   if (port == 0) return Line(reply::kCantOpenData);

@@ -142,12 +142,13 @@ class SessionFixture : public ::testing::Test {
   }
 
   // `tls`: the host holds usable TLS credentials; `implicitTls`: reached
-  // through the implicit-TLS listener.
+  // through the implicit-TLS listener. The addresses are `connection`'s.
   CFTPSession& NewSession(bool tls = false, bool implicitTls = false) {
     auto fake = std::make_unique<FakeHost>();
     host = fake.get();
     host->tlsAvailable = tls;
-    ConnectionInfo info{"127.0.0.1", 50000, "127.0.0.1", 21, "127.0.0.1", implicitTls};
+    ConnectionInfo info = connection;
+    info.implicitTls = implicitTls;
     session = std::make_unique<CFTPSession>(*sessions, std::move(fake), info);
     return *session;
   }
@@ -174,6 +175,7 @@ class SessionFixture : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
+  ConnectionInfo connection{"127.0.0.1", 50000, "127.0.0.1", 21, "127.0.0.1"};
   TempTree tree;
   platform::EventLoop loop;
   CFTPUsers users;

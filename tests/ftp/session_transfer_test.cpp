@@ -1,6 +1,7 @@
 // Data connections and transfers, driven through a fake host: what the
 // session asks of the connection, when it answers, and what reaches disk.
 #include "fake_host.h"
+#include "ftp/data_address.h"
 #include "log/transfer_log.h"
 
 #include <sys/stat.h>
@@ -33,6 +34,15 @@ class SessionTransferTest : public test::SessionFixture {
     host->TakeReplies();
   }
   std::string Bob(const std::string& name) { return tree.Path("ftp/bob/" + name); }
+  // A new session of bob's from `client`, which reached `local`.
+  void ConnectFrom(const std::string& client, const std::string& local) {
+    connection.clientAddress = client;
+    connection.serverAddress = connection.localAddress = local;
+    NewSession();
+    ASSERT_EQ(Cmd("USER bob"), "331 OK need password.\r\n");
+    ASSERT_EQ(Cmd("PASS pw"), "230 \r\n");
+    host->TakeReplies();
+  }
 };
 
 TEST_F(SessionTransferTest, PassiveDownloadAnswersOnlyAfterTheDataHasGone) {
@@ -264,6 +274,7 @@ TEST_F(SessionTransferTest, UploadTargetIsCheckedAgainWhenTheConnectionArrives) 
 
 TEST_F(SessionTransferTest, ExtendedPassiveAndActiveModes) {
   EXPECT_EQ(Say("EPSV"), "229 Entering Extended Passive Mode (|||40001|)\r\n");
+  EXPECT_EQ(Say("EPSV 1"), "229 Entering Extended Passive Mode (|||40001|)\r\n");
   EXPECT_EQ(Say("EPSV 2"), "522 Network protocol not supported, use (1)\r\n");
   EXPECT_EQ(Say("EPRT |2|::1|5000|"), "522 Network protocol not supported, use (1)\r\n");
   EXPECT_EQ(Say("EPRT |1|10.0.0.9|5000|"), "500 Illegal EPRT command.\r\n");
@@ -285,6 +296,69 @@ TEST_F(SessionTransferTest, ExtendedPassiveAndActiveModes) {
   EXPECT_EQ(Say("PASV"), epsvOnly);
   EXPECT_EQ(Say("PORT 127,0,0,1,200,10"), epsvOnly);
   EXPECT_EQ(Say("EPRT |1|127.0.0.1|5000|"), epsvOnly);
+}
+
+TEST_F(SessionTransferTest, ActiveModeOverIPv6GoesOnlyToTheClient) {
+  ConnectFrom("2001:db8::5", "2001:db8::1");
+  const std::string illegal = "500 Illegal EPRT command.\r\n";
+  EXPECT_EQ(Say("EPRT |1|127.0.0.1|5000|"), "522 Network protocol not supported, use (2)\r\n");
+  EXPECT_EQ(Say("EPRT |2|2001:db8::6|5000|"), illegal);
+  EXPECT_EQ(Say("EPRT |2|2001:db8::5|1023|"), illegal);
+  EXPECT_EQ(Say("EPRT |2|::ffff:127.0.0.1|5000|"), illegal);
+  EXPECT_EQ(Say("EPRT |2|[2001:db8::5]|5000|"), "501 Syntax error--missing or incorrect parameters or arguments.\r\n");
+  EXPECT_EQ(Say("PORT 127,0,0,1,200,10"), "522 PORT names IPv4 addresses only, use EPRT.\r\n");
+  // Another spelling of the client's own address is the same address.
+  EXPECT_EQ(Say("EPRT #2#2001:DB8:0::5#5000#"), "200 OK\r\n");
+  EXPECT_EQ(Say("RETR hello.txt"), k150);
+  EXPECT_EQ(host->connectedTo, "2001:db8::5:5000");
+  session->OnDataConnected();
+  session->OnDataSent();
+  EXPECT_EQ(host->TakeReplies(), k226);
+  // A link-local client is connected to through the zone it came in on.
+  ConnectFrom("fe80::5%eth0", "fe80::1%eth0");
+  EXPECT_EQ(Say("EPRT |2|fe80::5|5000|"), "200 OK\r\n");
+  EXPECT_EQ(Say("RETR hello.txt"), k150);
+  EXPECT_EQ(host->connectedTo, "fe80::5%eth0:5000");
+}
+
+TEST_F(SessionTransferTest, PassiveModeOverIPv6IsEpsvOnly) {
+  ConnectFrom("2001:db8::5", "2001:db8::1");
+  const std::string k229 = "229 Entering Extended Passive Mode (|||40001|)\r\n";
+  EXPECT_EQ(Say("EPSV"), k229);
+  EXPECT_EQ(Say("EPSV 2"), k229);
+  EXPECT_EQ(Say("EPSV 1"), "522 Network protocol not supported, use (2)\r\n");
+  EXPECT_EQ(Say("PASV"), "522 PASV names IPv4 addresses only, use EPSV.\r\n");
+  EXPECT_EQ(Say("EPSV ALL"), "200 EPSV ALL accepted.\r\n");
+  const std::string epsvOnly = "503 Only EPSV may set up data connections after EPSV ALL.\r\n";
+  EXPECT_EQ(Say("PASV"), epsvOnly);
+  EXPECT_EQ(Say("PORT 127,0,0,1,200,10"), epsvOnly);
+  EXPECT_EQ(Say("EPRT |2|2001:db8::5|5000|"), epsvOnly);
+  EXPECT_EQ(Say("EPSV"), k229);
+}
+
+TEST(AnnouncedPassiveAddress, OutsideClientsHearTheConfiguredAddressNearbyOnesTheReachedOne) {
+  const std::string configured = "203.0.113.7";
+  const std::string reached = "192.168.1.2";
+  for (const char* nearby : {"127.0.0.1", "127.9.9.9", "10.1.2.3", "172.16.0.1", "172.31.255.255", "192.168.7.7",
+                             "169.254.1.1", "100.64.0.1", "100.127.255.255", "::1", "fd00::1", "fc00::1", "fe80::1%eth0"}) {
+    EXPECT_TRUE(IsNearbyAddress(nearby)) << nearby;
+    EXPECT_EQ(AnnouncedPassiveAddress(configured, nearby, reached), reached) << nearby;
+  }
+  for (const char* outside : {"8.8.8.8", "172.32.0.1", "172.15.255.255", "100.128.0.1", "11.0.0.1", "2001:db8::5",
+                              "fec0::1"}) {
+    EXPECT_FALSE(IsNearbyAddress(outside)) << outside;
+    EXPECT_EQ(AnnouncedPassiveAddress(configured, outside, reached), configured) << outside;
+  }
+  // Nothing (usable) configured: everyone hears the address it reached.
+  EXPECT_EQ(AnnouncedPassiveAddress("", "8.8.8.8", reached), reached);
+  EXPECT_EQ(AnnouncedPassiveAddress("ftp.example.com", "8.8.8.8", reached), reached);
+}
+
+TEST_F(SessionTransferTest, PasvNamesTheConfiguredAddressToOutsideClientsOnly) {
+  sessions->PassiveAddress = "203.0.113.7";
+  EXPECT_EQ(Say("PASV"), "227 Entering Passive Mode (127,0,0,1,156,65).\r\n");
+  ConnectFrom("198.51.100.9", "192.168.1.2");
+  EXPECT_EQ(Say("PASV"), "227 Entering Passive Mode (203,0,113,7,156,65).\r\n");
 }
 
 // ---- APPE and STOU ------------------------------------------------------------
