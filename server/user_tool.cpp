@@ -40,6 +40,7 @@ constexpr const char* kUsageText =
     "  --unlimited / --confined      may leave the home folder / stays inside it\n"
     "  --log / --no-log              every command goes to Access.log / not logged\n"
     "  --concurrent / --single       several log-ons at a time / one at a time\n"
+    "  --require-tls / --allow-clear log on only over TLS (FTPS) / also in clear\n"
     "Clients that open several connections (FileZilla, rclone, lftp with parallel\n"
     "transfers) need --concurrent. set changes only the rights given, never the password.\n";
 
@@ -62,8 +63,9 @@ struct AccountOptions {
   std::optional<bool> unlimited;
   std::optional<bool> log;
   std::optional<bool> concurrent;
+  std::optional<bool> requireTls;
 
-  bool ChangesSomething() const { return home || readOnly || unlimited || log || concurrent; }
+  bool ChangesSomething() const { return home || readOnly || unlimited || log || concurrent || requireTls; }
 };
 
 // Parses "NAME [--home DIR] [rights]"; the error text when it does not parse.
@@ -78,6 +80,7 @@ std::optional<std::string> ParseAccountOptions(const std::vector<std::string>& a
       {"--unlimited", &AccountOptions::unlimited, true},  {"--confined", &AccountOptions::unlimited, false},
       {"--log", &AccountOptions::log, true},              {"--no-log", &AccountOptions::log, false},
       {"--concurrent", &AccountOptions::concurrent, true}, {"--single", &AccountOptions::concurrent, false},
+      {"--require-tls", &AccountOptions::requireTls, true}, {"--allow-clear", &AccountOptions::requireTls, false},
   };
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -160,6 +163,7 @@ std::string RightsText(const CFTPUser& user) {
   text += user.LimitToDefaultDirectory ? " confined" : " unlimited";
   if (user.LogAccess) text += ",log";
   if (user.AllowConcurrentLogons) text += ",concurrent";
+  if (user.RequireTLS) text += ",tls";
   return text;
 }
 
@@ -188,6 +192,8 @@ std::optional<std::string> CheckHome(const std::string& home, const CFTPUsers& u
   return std::nullopt;
 }
 
+int Saved(CFTPUsers& users);
+
 int Add(CFTPUsers& users, const std::vector<std::string>& args, const std::string& folder) {
   AccountOptions options;
   if (const auto error = ParseAccountOptions(args, options)) return Usage(*error);
@@ -207,6 +213,10 @@ int Add(CFTPUsers& users, const std::vector<std::string>& args, const std::strin
     return Fail(users.LastError());
   }
   if (!users.LastSaveSucceeded()) return Fail("cannot save " + users.DataFile() + "; nothing changed");
+  if (options.requireTls.value_or(false)) {
+    users.ItemByKey(options.name).RequireTLS = true;
+    if (Saved(users) != kDone) return kFailed;
+  }
   std::printf("Added %s (%s) with home %s\n", options.name.c_str(),
               RightsText(users.ItemByKey(options.name)).c_str(), home.c_str());
   TellRunningServer(folder);
@@ -235,6 +245,7 @@ int Set(CFTPUsers& users, const std::vector<std::string>& args, const std::strin
   if (options.unlimited) user.LimitToDefaultDirectory = !*options.unlimited;
   if (options.log) user.LogAccess = *options.log;
   if (options.concurrent) user.AllowConcurrentLogons = *options.concurrent;
+  if (options.requireTls) user.RequireTLS = *options.requireTls;
   if (Saved(users) != kDone) return kFailed;
   std::printf("Changed %s (%s) with home %s\n", user.UserID.c_str(), RightsText(user).c_str(),
               user.DefaultDirectory.c_str());

@@ -79,6 +79,9 @@ class UserToolTest(VeltoTestCase):
         self.assertEqual(second.cmd("PWD"), '257 "/" is the current directory.\r\n')
         self.assertEqual(self.tool(srv, "set", "carl", "--single", "--read-write", "--no-log", "--confined")[0], 0)
         self.assertRegex(self.tool(srv, "list")[1], r"carl\s+rw confined\s")
+        self.assertEqual(self.tool(srv, "set", "carl", "--require-tls")[0], 0)
+        self.assertRegex(self.tool(srv, "list")[1], r"carl\s+rw confined,tls\s")
+        self.assertIn(b"RequireTLS=True", (srv.folder / "Velto.usr").read_bytes())
 
         for args, expected, message in ((("set", "carl"), 2, "set needs"), (("set", "nobody", "--log"), 1, "no account"),
                                         (("set", "carl", "--home", "missing"), 1, "cannot be used")):
