@@ -346,8 +346,12 @@ bool CWinsocks::AcceptConnection(std::int32_t listener, platform::UniqueFd accep
   }
   socket->SetProtocol(PWL_TCPIP);
   socket->ListenerHandle = listener;
-  // Accepted sockets are of their listener's family.
-  if (listening != nullptr) socket->AddressFamily = listening->AddressFamily;
+  // Accepted sockets are of their listener's family (which accept told).
+  if (peer != nullptr && !peer->Empty()) {
+    socket->AddressFamily = peer->FamilyNumber();
+  } else if (listening != nullptr) {
+    socket->AddressFamily = listening->AddressFamily;
+  }
   // The system hands the listener's cork on.
   if (listening != nullptr) socket->SetCorkedByClient(listening->CorkedByClient());
   // Accepted non-blocking (accept4), and a connected stream socket.
