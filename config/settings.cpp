@@ -46,6 +46,10 @@ constexpr std::array<SettingInfo, kSettingCount> kSettings = {{
     {Setting::TLSSessionReuse, kSectionFTPSettings, "TLSSessionReuse", Bool, "True"},
     {Setting::ImplicitTLSPort, kSectionFTPSettings, "ImplicitTLSPort", Int32, "0"},
     {Setting::TransferLogFile, kSectionFTPSettings, "TransferLogFile", Text, ""},
+    {Setting::FTPBindToIPv6, kSectionFTPSettings, "FTPBindToIPv6", Text, ""},
+    {Setting::PassivePortMin, kSectionFTPSettings, "PassivePortMin", Int32, "0"},
+    {Setting::PassivePortMax, kSectionFTPSettings, "PassivePortMax", Int32, "0"},
+    {Setting::PassiveAddress, kSectionFTPSettings, "PassiveAddress", Text, ""},
 }};
 
 constexpr bool TableFollowsEnumOrder() {

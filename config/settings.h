@@ -61,9 +61,20 @@ enum class Setting {
   ImplicitTLSPort,
   // The xferlog-style transfer log; empty = none.
   TransferLogFile,
+  // A second FTP listener for IPv6 clients: empty = none, "-1" or "::" =
+  // every IPv6 address, otherwise one IPv6 address.
+  FTPBindToIPv6,
+  // The ports passive listeners take (both 0 = any free port), for a
+  // firewall or a router that forwards only those.
+  PassivePortMin,
+  PassivePortMax,
+  // The address PASV announces to clients outside the local networks (an
+  // IPv4 address or a name resolved at start and on SIGHUP); empty = the
+  // address the client reached.
+  PassiveAddress,
 };
 
-inline constexpr std::size_t kSettingCount = static_cast<std::size_t>(Setting::TransferLogFile) + 1;
+inline constexpr std::size_t kSettingCount = static_cast<std::size_t>(Setting::PassiveAddress) + 1;
 
 enum class SettingType { Bool, Int16, Int32, Text };
 

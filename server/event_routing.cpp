@@ -31,6 +31,9 @@ bool Guarded(MGlobal& g, const char* context, Step step) {
 void FMain::AddListEntry(std::int32_t handle, std::int32_t addressIndex, bool accepted) {
   CPortwell& pw = *g_.gobjPortwell;
   const std::string key = std::to_string(handle);
+  // An IPv6 socket shows the address it is on: the adapter list is IPv4's.
+  const auto info = pw.ItemByKey(key);
+  const std::string localAddress = info.AddressFamily == 6 ? info.LocalIP : pw.LocalHostIP(addressIndex);
   // An accepted socket reports the listening (local) port as RemotePort and
   // the client's port as LocalPort; taking the ports from its record spares
   // asking the system again. Every connection listed here is a TCP one.
@@ -39,7 +42,7 @@ void FMain::AddListEntry(std::int32_t handle, std::int32_t addressIndex, bool ac
   const std::int32_t localPort = accepted ? remotePort : recordedLocalPort;
   const std::int32_t foreignPort = accepted ? recordedLocalPort : remotePort;
   g_.gobjConnectionEntries->pAddConnectionEntry(*g_.lstConnections, handle, std::to_string(UnsignedPort(localPort)),
-                                                "TCP", pw.LocalHostIP(addressIndex), pw.RemoteHostIP(key),
+                                                "TCP", localAddress, info.RemoteHostIP,
                                                 std::to_string(UnsignedPort(foreignPort)), "");
 }
 
@@ -76,8 +79,8 @@ void FMain::ConnectionRequest(std::int32_t SocketHandle, bool& Accept) {
   // The listener that accepted it says what it is: a port number could be
   // any of them.
   const std::int32_t listener = accepted.ListenerHandle;
-  const bool implicitTls = listener != 0 && listener == g_.gnImplicitListenSocket;
-  if (listener == 0 || (listener != g_.gnListenSocket && !implicitTls)) {
+  const bool implicitTls = g_.IsImplicitListener(listener);
+  if (!g_.IsFTPListener(listener) && !implicitTls) {
     // A passive data connection: it belongs to the session that listens
     // there, only when it comes from that session's client, and only the
     // first one.
@@ -127,7 +130,9 @@ void FMain::ConnectionRequest(std::int32_t SocketHandle, bool& Accept) {
     // For an accepted socket the component reports the listening port as
     // RemotePort and the client's port as LocalPort.
     connection.clientPort = UnsignedPort(info.LocalPort);
-    connection.serverAddress = g_.ServerAddress();
+    // An IPv6 client reached one of the host's IPv6 addresses: that one is
+    // the server's in its log lines (the adapter list is IPv4's).
+    connection.serverAddress = info.AddressFamily == 6 ? info.LocalIP : g_.ServerAddress();
     connection.serverPort = UnsignedPort(info.RemotePort);
     connection.localAddress = info.LocalIP;
     connection.implicitTls = implicitTls;
@@ -237,8 +242,12 @@ void FMain::gConnectionTerminated(const std::string& handleText, IListControl& l
   if (g_.gobjConnectionEntries->pExists(handleText)) g_.gobjConnectionEntries->pDeleteByKey(handleText, list);
   if (handle == g_.gnListenSocket) {
     g_.gnListenSocket = 0;
+  } else if (handle == g_.gnListenSocket6) {
+    g_.gnListenSocket6 = 0;
   } else if (handle == g_.gnImplicitListenSocket) {
     g_.gnImplicitListenSocket = 0;
+  } else if (handle == g_.gnImplicitListenSocket6) {
+    g_.gnImplicitListenSocket6 = 0;
   } else {
     g_.ConnectionClosed();
   }

@@ -63,4 +63,12 @@ std::string MGlobal::ServerAddress() const {
   return gobjPortwell->LocalHostIP(gnFTPBindToIP < 0 ? 0 : gnFTPBindToIP);
 }
 
+std::string MGlobal::FTPBindAddress6() const {
+  std::string text = gsFTPBindToIPv6;
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.pop_back();
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.erase(0, 1);
+  if (text == "-1") return "::";
+  return text;
+}
+
 }  // namespace velto

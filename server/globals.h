@@ -56,6 +56,16 @@ struct MGlobal {
   std::int32_t gnFTPPort = 21;
   std::int32_t gnFTPBindToIP = 0;
   std::int32_t gnListenSocket = 0;
+  // FTPBindToIPv6 as written (empty: no IPv6 listener), and the IPv6
+  // listeners that follow the FTP listener and the implicit-TLS one.
+  std::string gsFTPBindToIPv6;
+  std::int32_t gnListenSocket6 = 0;
+  std::int32_t gnImplicitListenSocket6 = 0;
+  // The passive port range as the settings give it (0, 0: none), and
+  // PassiveAddress as written (the sessions get what it resolves to).
+  std::int32_t gnPassivePortMin = 0;
+  std::int32_t gnPassivePortMax = 0;
+  std::string gsPassiveAddress;
   // FTPS: the credential files as the settings name them (read at start;
   // SIGHUP loads them again), and the implicit-TLS listener (port 0: none).
   std::string gsTLSCertificateFile;
@@ -97,8 +107,19 @@ struct MGlobal {
   // `priority` (LOG_ERR, LOG_INFO, ...); a warning or worse goes into
   // Errors.log too.
   void Report(int priority, const std::string& text, std::int64_t number, const std::string& context);
-  // The server's local address as the access log and PASV show it.
+  // The server's local address as the access log and PASV show it (an
+  // IPv4 client's; an IPv6 client's is the address it reached).
   std::string ServerAddress() const;
+  // The address FTPBindToIPv6 names ("::" for "-1"), empty for none.
+  std::string FTPBindAddress6() const;
+  // Whether `listener` is one of the FTP listeners, or one of the
+  // implicit-TLS ones.
+  bool IsFTPListener(std::int32_t listener) const {
+    return listener != 0 && (listener == gnListenSocket || listener == gnListenSocket6);
+  }
+  bool IsImplicitListener(std::int32_t listener) const {
+    return listener != 0 && (listener == gnImplicitListenSocket || listener == gnImplicitListenSocket6);
+  }
 };
 
 }  // namespace velto

@@ -60,6 +60,13 @@ LiveSettings::LiveSettings(MGlobal& globals) : g_(globals) {
   BindText(Setting::TLSCertificateFile, [sessions]() -> std::string& { return sessions().TLSCertificateFile; });
   BindBool(Setting::TLSRequiredForLogon, [sessions]() -> bool& { return sessions().TLSRequiredForLogon; });
   BindBool(Setting::TLSRequiredForData, [sessions]() -> bool& { return sessions().TLSRequiredForData; });
+  // The IPv6 address takes effect when the listener starts, the port range
+  // at start, the passive address at start and on SIGHUP
+  // (server/network_setup.cpp).
+  BindText(Setting::FTPBindToIPv6, [this]() -> std::string& { return g_.gsFTPBindToIPv6; });
+  BindInt32(Setting::PassivePortMin, [this]() -> std::int32_t& { return g_.gnPassivePortMin; });
+  BindInt32(Setting::PassivePortMax, [this]() -> std::int32_t& { return g_.gnPassivePortMax; });
+  BindText(Setting::PassiveAddress, [this]() -> std::string& { return g_.gsPassiveAddress; });
 }
 
 void LiveSettings::BindBool(Setting setting, std::function<bool&()> target) {

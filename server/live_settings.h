@@ -57,8 +57,9 @@ class LiveSettings {
 
 // The keys the load step reads into live values, in its order: the
 // component's socket settings, then the program's switches, then the
-// listener's address, then the session table's options.
-inline constexpr std::array<Setting, 26> kLoadSettings = {
+// listener's address, then the session table's options, then where the
+// server can be reached (the IPv6 listener, the passive ports and address).
+inline constexpr std::array<Setting, 30> kLoadSettings = {
     Setting::ChunkSize,          Setting::ProcessingIntervalToSend, Setting::ProcessingIntervalReceive,
     Setting::UseBuffersToSend,   Setting::UseBuffersToReceive,      Setting::HideIcon,
     Setting::ViewRealTime,       Setting::FTPPort,                  Setting::FTPBindToIP,
@@ -67,7 +68,8 @@ inline constexpr std::array<Setting, 26> kLoadSettings = {
     Setting::UseNTAuthentication, Setting::Timeout,                 Setting::FailedLogonDelay,
     Setting::BanFailedLogons,    Setting::BanTime,                  Setting::LogonTimeout,
     Setting::MaxConnectionsPerIP, Setting::AtomicUploads,     Setting::TLSCertificateFile,
-    Setting::TLSRequiredForLogon, Setting::TLSRequiredForData,
+    Setting::TLSRequiredForLogon, Setting::TLSRequiredForData,   Setting::FTPBindToIPv6,
+    Setting::PassivePortMin,     Setting::PassivePortMax,           Setting::PassiveAddress,
 };
 
 }  // namespace velto

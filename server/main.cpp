@@ -207,6 +207,7 @@ int main(int argc, char** argv) {
       // A renewed certificate takes over without dropping a session.
       main.LoadTlsCredentials(true);
       main.OpenTransferLog(true);
+      main.ResolvePassiveAddress(true);
     };
     if (desktop) {
       desktop->Run(requestUnload);

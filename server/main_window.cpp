@@ -201,6 +201,8 @@ void FMain::Load() {
 
   // 13-18: every setting that has a live value, through the one table.
   settings_.Load(ini, kLoadSettings);
+  ApplyPassivePorts();
+  ResolvePassiveAddress(false);
   menus_.viewRealTimeChecked = g_.gbViewRealTime;
   bool ftpActive = false;
   ReadSetting(ini, Setting::FTPActive, ftpActive);
@@ -288,6 +290,11 @@ bool FMain::ActivateFTP() {
     } catch (const PortwellError& e) {
       g_.LogError(e.Number, e.Description, "ActivateFTP");
     }
+    if (g_.gnListenSocket6 != 0) {
+      // A listener has nothing to drain: it goes at once (its row with it).
+      g_.CloseSocket(g_.gnListenSocket6, false);
+      g_.gnListenSocket6 = 0;
+    }
     StopImplicitListener();
     g_.gbFTPActive = false;
     menus_.activateFTPChecked = false;
@@ -323,6 +330,9 @@ bool FMain::ActivateFTP() {
       info.Protocol == PWL_TCPIP ? "TCP" : "UDP", pw.LocalHostIP(g_.gnFTPBindToIP < 0 ? 0 : g_.gnFTPBindToIP),
       "0.0.0.0", "0", CConnectionEntry::kListening);
   std::fprintf(stderr, "velto: listening on %s port %d\n", bindAddress.c_str(), g_.gnFTPPort);
+  // IPv6 clients get a listener of their own on the same port; the IPv4
+  // one serves as before when it cannot start.
+  g_.gnListenSocket6 = StartListener6(g_.gnFTPPort, false);
   menus_.activateFTPChecked = true;
   g_.gbFTPActive = true;
   SetListenerProblem({});

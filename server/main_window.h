@@ -64,6 +64,10 @@ class FMain final : public IPortwellEvents {
   // The transfer log TransferLogFile names: opened at start, opened anew on
   // SIGHUP (after a rotation); a failure is an error-log line and no log.
   void OpenTransferLog(bool reopen);
+  // PassiveAddress into the sessions' options: a literal at once, a name
+  // resolved on the worker (at start; SIGHUP again), the old value staying
+  // while that runs and when it fails.
+  void ResolvePassiveAddress(bool reload);
 
   std::int32_t Hwnd() const { return hwnd_; }
   const std::string& Title() const { return title_; }
@@ -110,6 +114,12 @@ class FMain final : public IPortwellEvents {
   // The implicit-TLS listener follows the FTP listener (server/tls_setup.cpp).
   void StartImplicitListener();
   void StopImplicitListener();
+  // The IPv6 listeners FTPBindToIPv6 asks for, beside the IPv4 ones
+  // (server/network_setup.cpp): a handle, or 0 when it could not start
+  // (reported).
+  std::int32_t StartListener6(std::int32_t port, bool implicitTls);
+  // The passive port range from the settings (an invalid pair reported).
+  void ApplyPassivePorts();
   void SetListenerProblem(std::string problem);
   void NotifySessionsChanged(SessionChange::Kind kind, const std::string& key) {
     if (onSessionsChanged) onSessionsChanged(SessionChange{kind, key});

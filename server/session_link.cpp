@@ -5,15 +5,12 @@
 #include <algorithm>
 #include <climits>
 #include <optional>
-#include <cstdio>
-#include <random>
 #include <stdexcept>
 
 namespace velto {
 
 namespace {
 
-constexpr int kPassivePortTries = 20;
 constexpr std::int32_t kActiveConnectMs = 30000;
 // Completion of a long send is announced in parts of at most this many
 // bytes: the component counts sent bytes in 32 bits.
@@ -22,36 +19,6 @@ constexpr std::int64_t kCompletionPart = std::int64_t{1} << 30;
 // data connection is read only when a whole receive block waits (or the
 // client has closed), not each time the client's next piece arrives.
 constexpr std::int64_t kBulkUpload = 256 * 1024;
-
-std::mt19937& Random() {
-  static std::mt19937 generator{std::random_device{}()};
-  return generator;
-}
-
-// A random passive port from 1025 to 65535, outside the range the system
-// hands out to outgoing connections: a port taken by some client's
-// connection there would make the listener fail.
-int PassivePort() {
-  static const auto range = [] {
-    int low = 32768;
-    int high = 60999;
-    if (FILE* f = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "r")) {
-      if (std::fscanf(f, "%d %d", &low, &high) != 2) {
-        low = 32768;
-        high = 60999;
-      }
-      std::fclose(f);
-    }
-    low = std::clamp(low, 1025, 65536);
-    high = std::clamp(high, low - 1, 65535);
-    return std::pair<int, int>(low, high);
-  }();
-  const int below = range.first - 1025;    // ports 1025 .. low-1
-  const int above = 65535 - range.second;  // ports high+1 .. 65535
-  if (below + above <= 0) return std::uniform_int_distribution<int>(1025, 65535)(Random());
-  const int pick = std::uniform_int_distribution<int>(0, below + above - 1)(Random());
-  return pick < below ? 1025 + pick : range.second + 1 + (pick - below);
-}
 
 // The component's snapshot of a socket, or nothing when it is gone.
 std::optional<PortwellSocketInfo> Info(const CPortwell& pw, const std::string& key) {
@@ -179,14 +146,27 @@ void PortwellSessionHost::CloseControl() {
 int PortwellSessionHost::OpenPassive() {
   ClosePassive();
   CPortwell& pw = context_.portwell;
-  std::int32_t listener = -1;
-  int port = 0;
-  for (int attempt = 0; attempt < kPassivePortTries && listener == -1; ++attempt) {
-    port = PassivePort();
-    listener = pw.AddListener(port, PWL_TCPIP, -1, 5);
+  // The listener takes the address the control connection reached, not
+  // every address: that is the one the client is told (or can reach), and
+  // the family its EPSV asks for.
+  std::string address = session_ != nullptr ? session_->Connection().localAddress : std::string();
+  if (address.empty()) {
+    if (const auto control = Info(pw, Key(control_))) address = control->LocalIP;
   }
-  pw.LastSockErr();  // a refused port is expected here; do not leave it behind
-  if (listener == -1) return 0;
+  if (address.empty()) address = "0.0.0.0";
+  std::int32_t listener = -1;
+  const int port = context_.passivePorts.Take([&](int candidate) {
+    listener = pw.AddListenerOn(candidate, address, 5);
+    return listener != -1;
+  });
+  const std::int32_t error = pw.LastSockErr();  // a refused port is expected here; do not leave it behind
+  if (port == 0 || listener == -1) {
+    if (context_.passivePorts.HasRange()) {
+      context_.logError(error, "no free passive port in " + context_.passivePorts.RangeText() + " on " + address,
+                        "OpenPassive");
+    }
+    return 0;
+  }
   // The data connection it accepts inherits the cork: a download leaves in
   // full segments, and the closing shutdown takes the last one with the FIN
   // in it, so a small file is one segment and its end never waits for the

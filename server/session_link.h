@@ -11,6 +11,7 @@
 #include "ftp/session_host.h"
 #include "platform/event_loop.h"
 #include "portwell/portwell.h"
+#include "server/passive_ports.h"
 
 #include <cstdint>
 #include <deque>
@@ -70,6 +71,8 @@ struct HostContext {
   // A protected data connection must resume its control connection's TLS
   // session (TLSSessionReuse).
   bool tlsSessionReuse = true;
+  // The ports passive listeners take (PassivePortMin..PassivePortMax).
+  PassivePorts passivePorts;
 };
 
 // How long a TLS handshake may take, on the control or a data connection.

@@ -66,7 +66,12 @@ void FMain::LoadTlsCredentials(bool reload) {
 
 void FMain::StartImplicitListener() {
   const std::int32_t port = g_.gnImplicitTLSPort;
-  if (port == 0 || g_.gnImplicitListenSocket != 0 || !g_.gbFTPActive || !g_.gobjPortwell) return;
+  if (port == 0 || !g_.gbFTPActive || !g_.gobjPortwell) return;
+  if (g_.gnImplicitListenSocket != 0) {
+    // Credentials that failed at start may serve the IPv6 one now.
+    if (g_.gnImplicitListenSocket6 == 0) g_.gnImplicitListenSocket6 = StartListener6(port, true);
+    return;
+  }
   CPortwell& pw = *g_.gobjPortwell;
   constexpr const char* kContext = "ActivateFTP";
   const std::string refused = "no implicit-TLS listener on port " + std::to_string(port) + ": ";
@@ -96,14 +101,18 @@ void FMain::StartImplicitListener() {
       *g_.lstConnections, handle, std::to_string(UnsignedPort(pw.LocalPort(handle))), "TCP",
       pw.LocalHostIP(g_.gnFTPBindToIP < 0 ? 0 : g_.gnFTPBindToIP), "0.0.0.0", "0", CConnectionEntry::kListening);
   std::fprintf(stderr, "velto: listening for implicit TLS on %s port %d\n", bindAddress.c_str(), port);
+  if (g_.gnImplicitListenSocket6 == 0) g_.gnImplicitListenSocket6 = StartListener6(port, true);
 }
 
 void FMain::StopImplicitListener() {
-  if (g_.gnImplicitListenSocket == 0 || !g_.gobjPortwell) return;
-  const std::int32_t handle = g_.gnImplicitListenSocket;
+  if (!g_.gobjPortwell) return;
   // A listener has nothing to drain: it goes at once (its row with it).
-  g_.CloseSocket(handle, false);
-  g_.gnImplicitListenSocket = 0;
+  for (std::int32_t* listener : {&g_.gnImplicitListenSocket, &g_.gnImplicitListenSocket6}) {
+    if (*listener == 0) continue;
+    const std::int32_t handle = *listener;
+    g_.CloseSocket(handle, false);
+    *listener = 0;
+  }
 }
 
 }  // namespace velto
