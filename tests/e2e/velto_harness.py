@@ -70,6 +70,17 @@ def free_port():
         return s.getsockname()[1]
 
 
+def write_certificate(folder, name="velto"):
+    """A self-signed certificate for 127.0.0.1 and its unencrypted key, as PEM
+    files made by the openssl tool in `folder`; returns (certificate, key)."""
+    certificate, key = Path(folder) / f"{name}-cert.pem", Path(folder) / f"{name}-key.pem"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                    "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                    "-keyout", str(key), "-out", str(certificate)],
+                   check=True, capture_output=True, timeout=30, stdin=subprocess.DEVNULL)
+    return certificate, key
+
+
 def rss_kib(pid):
     """A process's resident memory (VmRSS) in KiB."""
     with open(f"/proc/{pid}/status") as status:
@@ -238,6 +249,13 @@ class RawClient:
     def local_port(self):
         return self.sock.getsockname()[1]
 
+    def start_tls(self, context):
+        """Runs the client side of a TLS handshake on the connection (after a
+        234); returns what had arrived in clear beyond the replies read."""
+        leftover, self.buffer = self.buffer, b""
+        self.sock = context.wrap_socket(self.sock, server_hostname="127.0.0.1")
+        return leftover
+
     def send(self, data):
         """Sends bytes (or latin-1 text) as one write."""
         if isinstance(data, str):
@@ -342,11 +360,15 @@ class VeltoServer:
     ready:    "greeting" waits for a 220 line, "connect" for an accepted
               connection, None does not wait.
     ready_timeout: how long that wait may last.
+    tls:      writes a self-signed certificate and key beside the program and
+              names them in the settings (certificate_path, key_path).
+    implicit_tls: also opens the implicit TLS listener on a free port
+              (implicit_port), which start-up then waits for too.
     """
 
     def __init__(self, ini=None, settings=None, users=None, args=(), port=None, bind_to_ip=-1,
                  ready="greeting", remove_files=(), extra_files=None, env=None,
-                 ready_timeout=READY_TIMEOUT):
+                 ready_timeout=READY_TIMEOUT, tls=False, implicit_tls=False):
         self.args = list(args)
         self.port = port if port is not None else free_port()
         self.ready = ready
@@ -365,6 +387,14 @@ class VeltoServer:
         self.folder.mkdir()
         self.cwd.mkdir()
         self._copy_program(remove_files)
+        self.implicit_port = free_port() if implicit_tls else None
+        if tls or implicit_tls:
+            self.certificate_path, self.key_path = write_certificate(self.folder)
+            keys = {"TLSCertificateFile": self.certificate_path, "TLSKeyFile": self.key_path}
+            if implicit_tls:
+                keys["ImplicitTLSPort"] = self.implicit_port
+            settings = dict(settings or {})
+            settings["FTP Settings"] = dict(keys, **settings.get("FTP Settings", {}))
         self._write_ini(ini, settings, bind_to_ip)
         if users is not None:
             (self.folder / "Velto.usr").write_bytes(user_file_bytes(users, str(self.folder)))
@@ -497,6 +527,11 @@ class VeltoServer:
                             break
                         data += chunk
                     if data.startswith(b"220"):
+                        if self.implicit_port is None:
+                            return
+                        # The implicit listener only accepts: a handshake
+                        # would be the test's own business.
+                        socket.create_connection(("127.0.0.1", self.implicit_port), timeout=1.0).close()
                         return
                     last_error = f"first line was {data!r}"
             except OSError as error:
