@@ -43,6 +43,14 @@ void CLog::SetLogFile(std::string path) {
   logFile_ = std::move(path);
 }
 
+int CLog::Reopen() {
+  if (!file_ || logFile_.empty()) return 0;
+  platform::UniqueFd fresh(::open(logFile_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (!fresh) return errno;
+  file_ = std::move(fresh);
+  return 0;
+}
+
 bool CLog::LogData(std::string_view vsData, std::int32_t vnPendingError) {
   bool ok = true;
   if (LogMode == kModeFile || LogMode == kModeBoth) ok = WriteToFile(vsData) && ok;

@@ -33,6 +33,10 @@ class CLog {
   // A new path takes effect at once (the old file is closed).
   void SetLogFile(std::string path);
   const std::string& LogFile() const { return logFile_; }
+  // Opens the path anew, so entries go to a new file once a rotation moved
+  // the old one away. 0 when done (or nothing was open yet: the next write
+  // opens the path); otherwise the errno, and the old file stays in use.
+  int Reopen();
 
   // The identity used for the system log; empty until registered.
   const std::string& NTEventAppName() const { return eventAppName_; }

@@ -36,6 +36,12 @@ struct MGlobal {
 
   std::unique_ptr<CRunhost> gobjRunhost;
   std::string gsAppPath;  // the executable's folder, ending in "/"
+  // Where the data (Velto.ini, Velto.usr, Velto.pid) and the logs are kept,
+  // ending in "/"; empty: the executable's folder.
+  std::string gsDataPath;
+  std::string gsLogPath;
+  const std::string& DataPath() const { return gsDataPath.empty() ? gsAppPath : gsDataPath; }
+  const std::string& LogPath() const { return gsLogPath.empty() ? DataPath() : gsLogPath; }
   bool gbRunningAsService = false;
   bool gbAbortStart = false;
   bool gbUnloading = false;

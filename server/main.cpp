@@ -106,7 +106,9 @@ int main(int argc, char** argv) {
   HangupWatch hangup(loop, [&] {
     if (onHangup) onHangup();
   });
-  std::unique_ptr<IFrontEnd> desktop = DisplayAvailable() ? CreateDesktopFrontEnd(argc, argv) : nullptr;
+  // The windows' library is loaded only when there is a display for them.
+  DesktopInstance desktopLibrary = DisplayAvailable() ? OpenDesktop(argc, argv) : DesktopInstance();
+  IFrontEnd* desktop = desktopLibrary.get();
   HeadlessUserInterface headless("velto");
   IUserInterface& ui = desktop ? desktop->UserInterface() : headless;
   MGlobal g(loop);

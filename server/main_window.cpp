@@ -109,7 +109,7 @@ void FMain::CreateSessionTable() {
 // The user file's cipher key is public: anyone who can read the file has
 // every password.
 void FMain::WarnAboutReadableUserFile() {
-  const std::string path = g_.gsAppPath + "Velto.usr";
+  const std::string path = g_.DataPath() + "Velto.usr";
   struct stat st{};
   if (::stat(path.c_str(), &st) != 0 || (st.st_mode & 077) == 0) return;
   char mode[8];
@@ -146,7 +146,7 @@ void FMain::Load() {
       [this](std::int32_t handle) { g_.CloseSocket(handle, true); }});
 
   // 4: the settings file.
-  g_.gobjIni->SetFileName(g_.gsAppPath + "Velto.ini", CIni::LoneLineFeed::kLineBreak);
+  g_.gobjIni->SetFileName(g_.DataPath() + "Velto.ini", CIni::LoneLineFeed::kLineBreak);
   const CIni& ini = *g_.gobjIni;
 
   // 5-6: socket services.
@@ -169,13 +169,13 @@ void FMain::Load() {
   // 7-9.
   g_.gsSupportOnlineURL = ReadSettingText(ini, Setting::SupportOnlineURL);
   if (!g_.gobjMessageQueue->Contains(hwnd_)) g_.gobjMessageQueue->AddHwnd(hwnd_);
-  g_.gobjAccessLog->SetLogFile(g_.gsAppPath + "Access.log");
-  g_.gobjErrorLog->SetLogFile(g_.gsAppPath + "Errors.log");
+  g_.gobjAccessLog->SetLogFile(g_.LogPath() + "Access.log");
+  g_.gobjErrorLog->SetLogFile(g_.LogPath() + "Errors.log");
   OpenTransferLog(false);
   WarnAboutReadableUserFile();
-  g_.gobjFTPUsers->SetDataFile(g_.gsAppPath + "Velto.usr");
-  if (g_.gobjFTPUsers->Count() == 0 && ::access((g_.gsAppPath + "Velto.usr").c_str(), F_OK) == 0) {
-    const std::string text = g_.gsAppPath + "Velto.usr holds no account that could be read";
+  g_.gobjFTPUsers->SetDataFile(g_.DataPath() + "Velto.usr");
+  if (g_.gobjFTPUsers->Count() == 0 && ::access((g_.DataPath() + "Velto.usr").c_str(), F_OK) == 0) {
+    const std::string text = g_.DataPath() + "Velto.usr holds no account that could be read";
     std::fprintf(stderr, "velto: %s\n", text.c_str());
     g_.LogError(0, text, "Form_Load");
   }
@@ -240,7 +240,7 @@ void FMain::Load() {
 
 void FMain::ReloadUsers() {
   if (!g_.gobjFTPUsers) return;
-  const std::string path = g_.gsAppPath + "Velto.usr";
+  const std::string path = g_.DataPath() + "Velto.usr";
   if (!g_.gobjFTPUsers->Reload()) {
     const int error = errno;
     const std::string text = "cannot read " + path + " (" + std::strerror(error) + "); the accounts stay as they were";

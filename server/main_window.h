@@ -64,6 +64,9 @@ class FMain final : public IPortwellEvents {
   // The transfer log TransferLogFile names: opened at start, opened anew on
   // SIGHUP (after a rotation); a failure is an error-log line and no log.
   void OpenTransferLog(bool reopen);
+  // Access.log, Errors.log and the transfer log opened anew at their paths
+  // (SIGHUP, after a rotation); one that cannot be keeps its old file.
+  void ReopenLogs();
   // PassiveAddress into the sessions' options: a literal at once, a name
   // resolved on the worker (at start; SIGHUP again), the old value staying
   // while that runs and when it fails.

@@ -106,9 +106,9 @@ PidFile::~PidFile() {
   if (written_ && StillNamed(fd_.get(), path_)) ::unlink(path_.c_str());
 }
 
-RunningServer FindRunningServer(const std::string& folder) {
+RunningServer FindRunningServer(const std::string& dataFolder, const std::string& programFolder) {
   RunningServer found;
-  const auto pid = ReadPid(folder + kPidFileName);
+  const auto pid = ReadPid(dataFolder + kPidFileName);
   if (!pid || (::kill(*pid, 0) != 0 && errno != EPERM)) return found;
   found.pid = *pid;
   char exe[PATH_MAX + 1] = {};
@@ -120,7 +120,7 @@ RunningServer FindRunningServer(const std::string& folder) {
   }
   // A rebuilt program shows its old file as "... (deleted)"; the folder is
   // what counts.
-  found.state = FolderOf(std::string_view(exe, static_cast<std::size_t>(n))) == folder
+  found.state = FolderOf(std::string_view(exe, static_cast<std::size_t>(n))) == programFolder
                     ? RunningServer::State::Running
                     : RunningServer::State::None;
   return found;

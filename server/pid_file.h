@@ -1,4 +1,4 @@
-// The running server's process id, in Velto.pid beside the executable: how
+// The running server's process id, in Velto.pid in the data folder: how
 // the account tool finds the server to tell it to read the user file again,
 // and how a second server in the same folder learns that one runs.
 #pragma once
@@ -47,17 +47,19 @@ class PidFile {
   bool written_ = false;
 };
 
-// What the folder's pid file says about a server running from that folder.
+// What the data folder's pid file says about a server running on it.
 struct RunningServer {
   enum class State {
     None,     // no file, or it names no live process, or another program
-    Running,  // a live process whose executable lies in the folder
+    Running,  // a live process whose executable lies in the program's folder
     Unknown,  // a live process this user may not inspect
   };
   State state = State::None;
   pid_t pid = 0;
 };
 
-RunningServer FindRunningServer(const std::string& folder);
+// `programFolder` is where the program's executable lies: an id that now
+// names another program is no server.
+RunningServer FindRunningServer(const std::string& dataFolder, const std::string& programFolder);
 
 }  // namespace velto

@@ -44,7 +44,27 @@ std::string UnitName(const std::string& serviceName) {
   return name + ".service";
 }
 
+// One word of ExecStart: systemd splits at blanks, undoes quotes and
+// backslashes, and expands "%" specifiers and "$" variables.
+std::string UnitWord(const std::string& word) {
+  std::string text;
+  bool quote = word.empty();
+  for (const char c : word) {
+    if (c == '%' || c == '$') text.push_back(c);
+    if (c == '"' || c == '\\') text.push_back('\\');
+    if (c == ' ' || c == '\t' || c == '\'' || c == ';') quote = true;
+    text.push_back(c);
+  }
+  return quote ? "\"" + text + "\"" : text;
+}
+
 }  // namespace
+
+std::string CRunhost::Command() const {
+  std::string command = UnitWord(appPath_ + "velto") + " SERVICE";
+  for (const auto& option : commandOptions_) command += " " + UnitWord(option);
+  return command;
+}
 
 CRunhost::CRunhost(platform::EventLoop& loop, std::string appPath, std::string unitFolder)
     : loop_(loop), appPath_(std::move(appPath)), unitFolder_(std::move(unitFolder)) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace velto {
 
@@ -32,8 +33,11 @@ class CRunhost {
   void SetServiceParams(const std::string& vsServiceName, const std::string& vsDisplayName);
   const std::string& ServiceName() const { return serviceName_; }
   const std::string& DisplayName() const { return displayName_; }
+  // Options the unit's command passes on (the folders this install was
+  // given), blank-separated, each word quoted for the unit file as needed.
+  void SetCommandOptions(std::vector<std::string> options) { commandOptions_ = std::move(options); }
   // The command the unit starts.
-  std::string Command() const { return appPath_ + "velto SERVICE"; }
+  std::string Command() const;
   std::string UnitPath() const;
 
   bool ServiceInstall();
@@ -60,6 +64,7 @@ class CRunhost {
   std::string displayName_;
   platform::TargetHandle supportWindow_ = 0;
   std::function<void()> onStop_;
+  std::vector<std::string> commandOptions_;
 };
 
 }  // namespace velto

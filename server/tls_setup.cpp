@@ -13,11 +13,11 @@ namespace velto {
 
 namespace {
 
-// A relative name is taken from the program's folder, where its other
-// files are: the service runs from /, a shell from anywhere.
-std::string FromAppFolder(const std::string& appPath, const std::string& name) {
+// A relative name is taken from the data folder, where Velto.ini is: the
+// service runs from /, a shell from anywhere.
+std::string FromDataFolder(const std::string& dataPath, const std::string& name) {
   if (name.empty() || name.front() == '/') return name;
-  return appPath + name;
+  return dataPath + name;
 }
 
 }  // namespace
@@ -30,8 +30,8 @@ void FMain::LoadTlsCredentials(bool reload) {
     // The names and the listener's port are read once; SIGHUP reads the
     // files again (a renewal replaces them in place).
     const CIni& ini = *g_.gobjIni;
-    g_.gsTLSCertificateFile = FromAppFolder(g_.gsAppPath, ReadSettingText(ini, Setting::TLSCertificateFile));
-    g_.gsTLSKeyFile = FromAppFolder(g_.gsAppPath, ReadSettingText(ini, Setting::TLSKeyFile));
+    g_.gsTLSCertificateFile = FromDataFolder(g_.DataPath(), ReadSettingText(ini, Setting::TLSCertificateFile));
+    g_.gsTLSKeyFile = FromDataFolder(g_.DataPath(), ReadSettingText(ini, Setting::TLSKeyFile));
     ReadSetting(ini, Setting::ImplicitTLSPort, g_.gnImplicitTLSPort);
     bool reuse = true;
     ReadSetting(ini, Setting::TLSSessionReuse, reuse);

@@ -42,7 +42,8 @@ constexpr const char* kUsageText =
     "  --concurrent / --single       several log-ons at a time / one at a time\n"
     "  --require-tls / --allow-clear log on only over TLS (FTPS) / also in clear\n"
     "Clients that open several connections (FileZilla, rclone, lftp with parallel\n"
-    "transfers) need --concurrent. set changes only the rights given, never the password.\n";
+    "transfers) need --concurrent. set changes only the rights given, never the password.\n"
+    "--data-dir DIR works on the Velto.usr in DIR (as the server: see velto --help).\n";
 
 int Fail(const std::string& text) {
   std::fprintf(stderr, "velto: %s\n", text.c_str());
@@ -139,7 +140,7 @@ std::optional<std::string> ReadNewPassword(std::string& error) {
 
 // After a change: a running server learns of it through SIGHUP.
 void TellRunningServer(const std::string& folder) {
-  const RunningServer server = FindRunningServer(folder);
+  const RunningServer server = FindRunningServer(folder, platform::ExecutableFolder());
   const std::string pid = std::to_string(server.pid);
   switch (server.state) {
     case RunningServer::State::None:
@@ -281,10 +282,14 @@ int Delete(CFTPUsers& users, const std::vector<std::string>& args, const std::st
 
 }  // namespace
 
-int RunUserTool(const std::vector<std::string>& args) {
+int RunUserTool(const std::vector<std::string>& args, const Folders& folders) {
   if (args.empty()) return Usage("which user command?");
   const std::string& verb = args[0];
-  const std::string folder = platform::ExecutableFolder();
+  const std::string& folder = folders.data;
+  // A mistyped folder would otherwise become a new, empty user file.
+  if (const auto problem = FolderProblem(folder, false)) {
+    return Fail("the data folder " + folder + " cannot be used: " + *problem);
+  }
   const std::string file = folder + "Velto.usr";
   // An unreadable file would look empty, and the first save would then
   // replace every account in it.
