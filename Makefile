@@ -41,12 +41,12 @@ build: deps
 	$(RELEASE_CONFIGURE)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-# What `make run` needs: only what bin/ holds, the program and the socket
-# component it loads (libvelto_platform.so comes with the program), none of
-# the tests.
+# What `make run` needs: only what bin/ holds, the program and the libraries
+# it loads (the socket component, the windows; libvelto_platform.so comes
+# with the program), none of the tests.
 build-program: deps
 	$(RELEASE_CONFIGURE)
-	cmake --build $(BUILD_DIR) -j $(JOBS) --target velto portwell
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target velto portwell velto_desktop
 
 # Test build: the same tree with AddressSanitizer and UBSan, so the unit tests
 # and the end-to-end runs of the real program are both checked.

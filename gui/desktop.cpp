@@ -9,10 +9,6 @@
 
 namespace velto {
 
-std::unique_ptr<IFrontEnd> CreateDesktopFrontEnd(int& argc, char** argv) {
-  return std::make_unique<DesktopFrontEnd>(argc, argv);
-}
-
 DesktopFrontEnd::DesktopFrontEnd(int& argc, char** argv) : app_(std::make_unique<QApplication>(argc, argv)) {
   QApplication::setApplicationName(QStringLiteral("Velto"));
   QApplication::setWindowIcon(AppIcon());

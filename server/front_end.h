@@ -1,6 +1,8 @@
 // The desktop front end: the windows over the running server. The program
 // runs them when a display exists; without one (a service on a server, a
-// test run) it runs headless with the same core.
+// test run) it runs headless with the same core. The Qt views live in
+// libvelto_desktop.so beside the executable, loaded only then, so the
+// program itself maps no Qt, GL or X library.
 #pragma once
 
 #include "server/globals.h"
@@ -10,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace velto {
 
@@ -30,7 +33,46 @@ class IFrontEnd {
 // A display is there: X11 or Wayland say where, or Qt is told a platform.
 bool DisplayAvailable();
 
-// Made by the windowing library; `argc`/`argv` lose the options it takes.
-std::unique_ptr<IFrontEnd> CreateDesktopFrontEnd(int& argc, char** argv);
+// The view library's one export. The library carries its own copy of the
+// server's classes, so it must come from the same build: it refuses
+// (nullptr) an interface version other than its own. `argc`/`argv` lose
+// the options the windowing library takes. The object is deleted through
+// its virtual destructor, before the library is closed.
+inline constexpr const char* kDesktopLibraryFile = "libvelto_desktop.so";
+inline constexpr const char* kDesktopFactoryName = "VeltoDesktopCreateObject";
+inline constexpr int kDesktopInterfaceVersion = 1;
+extern "C" {
+using DesktopCreateFn = IFrontEnd* (*)(int interfaceVersion, int* argc, char** argv);
+}
+
+// The loaded view library and the front end made by it: the front end goes
+// first, then the library is closed.
+class DesktopInstance {
+ public:
+  DesktopInstance() = default;
+  DesktopInstance(DesktopInstance&& other) noexcept;
+  DesktopInstance& operator=(DesktopInstance&& other) noexcept;
+  DesktopInstance(const DesktopInstance&) = delete;
+  DesktopInstance& operator=(const DesktopInstance&) = delete;
+  ~DesktopInstance() { Reset(); }
+
+  // Null when nothing is loaded; borrowed.
+  IFrontEnd* get() const { return frontEnd_.get(); }
+  explicit operator bool() const { return frontEnd_ != nullptr; }
+  void Reset();
+
+  // Loads the library at `path` and makes its front end. On failure the
+  // result is empty and `error` holds the loader's message.
+  static DesktopInstance Load(const std::string& path, int& argc, char** argv, std::string& error);
+
+ private:
+  void* library_ = nullptr;
+  std::unique_ptr<IFrontEnd> frontEnd_;
+};
+
+// The windows from the view library beside the executable. A library that
+// is missing or cannot be loaded is said on standard error and syslog; the
+// result is then empty and the program runs headless.
+DesktopInstance OpenDesktop(int& argc, char** argv);
 
 }  // namespace velto
