@@ -4,6 +4,7 @@
 #include "admin/about_info.h"
 #include "platform/event_loop.h"
 #include "platform/host_info.h"
+#include "server/folders.h"
 #include "server/front_end.h"
 #include "server/globals.h"
 #include "config/settings.h"
@@ -36,8 +37,11 @@ constexpr const char* kUsageText =
     "       velto addresses     the local addresses by the numbers FTPBindToIP takes\n"
     "       velto --help | -h   this text\n"
     "       velto --version     the program's version\n"
-    "The server keeps its files beside the program. SIGTERM and SIGINT stop it (settings\n"
-    "saved); SIGHUP reads Velto.usr and the TLS certificate and key again.\n";
+    "Each of them also takes --data-dir DIR (Velto.ini, Velto.usr, Velto.pid) and --log-dir\n"
+    "DIR (Access.log, Errors.log); else $VELTO_DATA_DIR and $VELTO_LOG_DIR, else DataFolder=\n"
+    "and LogFolder= in velto.paths beside the program, else the program's folder (the logs:\n"
+    "the data folder). SIGTERM and SIGINT stop the server (settings saved); SIGHUP reads\n"
+    "Velto.usr and the TLS certificate and key again and opens the logs anew.\n";
 
 // The arguments as given, joined by blanks (for messages).
 std::string Arguments(int argc, char** argv) {
@@ -70,9 +74,17 @@ bool RunsTheProgram(const std::string& commandLine) {
 
 int main(int argc, char** argv) {
   using namespace velto;
+  // The folders may be named anywhere among the arguments, for every mode.
+  FolderOptions folderOptions;
+  if (const auto error = TakeFolderOptions(argc, argv, folderOptions)) {
+    std::fprintf(stderr, "velto: %s\n%s", error->c_str(), kUsageText);
+    return 2;
+  }
   // Administration from the command line; never starts a server.
   const std::string_view tool = argc > 1 ? argv[1] : "";
-  if (tool == "user") return RunUserTool(std::vector<std::string>(argv + 2, argv + argc));
+  if (tool == "user") {
+    return RunUserTool(std::vector<std::string>(argv + 2, argv + argc), ProgramFolders(folderOptions));
+  }
   if (tool == "addresses" && argc == 2) return PrintLocalAddresses();
   // Read before the windowing library takes its own options out.
   const std::string commandLine = CommandLine(argc, argv);
@@ -89,6 +101,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "velto: unknown arguments \"%s\"\n%s", Arguments(argc, argv).c_str(), kUsageText);
     return 2;
   }
+  const Folders folders = ProgramFolders(folderOptions);
+  if (commandLine != "-INSTALL" && commandLine != "-UNINSTALL" && !ServerFoldersUsable(folders)) return 1;
   platform::EventLoop& loop = platform::EventLoop::Instance();
   // Stop requests (SIGTERM, SIGINT) come through the loop. They are watched
   // before the windowing library starts its threads, which inherit the
@@ -115,6 +129,8 @@ int main(int argc, char** argv) {
   g.ui = &ui;
 
   g.gsAppPath = platform::ExecutableFolder();
+  g.gsDataPath = folders.data;
+  g.gsLogPath = folders.log;
 
   // One server per folder: a second one would take the first one's pid
   // file, and the account tool could no longer reach the first. Installing
@@ -127,10 +143,10 @@ int main(int argc, char** argv) {
     // No pid file either: the tool's SIGHUP would end this server.
     pidProblem = "cannot watch SIGHUP; changes to Velto.usr take effect at the next start";
   } else if (serverRun) {
-    pidFile.emplace(g.gsAppPath);
+    pidFile.emplace(g.gsDataPath);
     if (pidFile->Held()) {
       const pid_t holder = pidFile->HolderPid();
-      ui.ShowAppMessage("A Velto server already runs from " + g.gsAppPath +
+      ui.ShowAppMessage("A Velto server already runs from " + g.gsDataPath +
                             (holder > 0 ? " (process " + std::to_string(holder) + ")" : std::string()) +
                             "; stop it before starting another one there.",
                         kMbStop, "");
@@ -145,6 +161,7 @@ int main(int argc, char** argv) {
 
   g.gobjRunhost = std::make_unique<CRunhost>(loop, g.gsAppPath, CRunhost::DefaultUnitFolder());
   g.gobjRunhost->CommandParams = commandLine;
+  g.gobjRunhost->SetCommandOptions(FolderArguments(folderOptions));
   g.gobjRunhost->SetServiceParams("Velto", "Velto");
 
   // Scripts and the service manager read the exit status: a failure is
@@ -208,7 +225,7 @@ int main(int argc, char** argv) {
       main.ReloadUsers();
       // A renewed certificate takes over without dropping a session.
       main.LoadTlsCredentials(true);
-      main.OpenTransferLog(true);
+      main.ReopenLogs();
       main.ResolvePassiveAddress(true);
     };
     if (desktop) {
