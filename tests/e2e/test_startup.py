@@ -4,6 +4,7 @@ unload on SIGTERM and SIGINT, and the same with the windows on a private X
 server."""
 
 import os
+import re
 import shutil
 import signal
 import socket
@@ -11,7 +12,7 @@ import subprocess
 import time
 import unittest
 
-from velto_harness import (NO_FILE, REPLY_NOT_LOGGED_ON, VeltoTestCase, crlf, ini_find_value,
+from velto_harness import (NO_FILE, REPLY_NOT_LOGGED_ON, VeltoTestCase, bin_dir, crlf, ini_find_value,
                            user_file_bytes)
 
 PORT_RANGE_MESSAGE = "Values port values are between 1 and 65535"
@@ -383,6 +384,23 @@ class DesktopTest(VeltoTestCase):
                                capture_output=True, timeout=60)
         self.assertEqual(found.returncode, 0, server.stderr_text()[-4000:])
         wait_alive(server, 1.0)
+        self.stop_server(server)
+
+    def test_without_the_view_library_the_program_says_so_and_serves_headless(self):
+        # The program links no Qt: the windows come from the library alone.
+        if shutil.which("readelf") is not None:
+            dynamic = subprocess.run(["readelf", "-d", str(bin_dir() / "velto")], capture_output=True,
+                                     text=True, check=True, timeout=30).stdout
+            needed = [line for line in dynamic.splitlines() if "(NEEDED)" in line]
+            self.assertTrue(needed, dynamic)
+            self.assertEqual([line for line in needed if re.search(r"Qt|libGL|libOpenGL|libX|libxcb", line)], [])
+        alice = {"UserID": "alice", "Password": "secret"}
+        server = self.desktop_server(users=[alice], remove_files=("libvelto_desktop.so",))
+        with server.logged_on_client("alice", "secret") as client:
+            self.assertEqual(client.cmd("NOOP")[:3], "200")
+        message = "velto: cannot load the windows (libvelto_desktop.so): "
+        self.assertEqual(server.stderr_text().count(message), 1, server.stderr_text()[-4000:])
+        self.assertIn("; running headless\n", server.stderr_text())
         self.stop_server(server)
 
 
