@@ -42,6 +42,13 @@ class InstallTest(VeltoTestCase):
         self.assertIn(INSTALL_FAILED, errors)
         self.assertEqual(self.unit.read_text(), text, "a failed install changed the unit")
 
+    def test_install_passes_the_folder_options_on(self):
+        errors = self._run("-INSTALL", "--data-dir", "data dir", "--log-dir=/var/log/velto")
+        self.assertNotIn(INSTALL_FAILED, errors)
+        exec_start = [line for line in self.unit.read_text().splitlines() if line.startswith("ExecStart=")]
+        self.assertEqual(exec_start, [f'ExecStart={self.srv.folder}/velto SERVICE --data-dir "{self.srv.cwd}/data dir/"'
+                                      ' --log-dir /var/log/velto/'])
+
     def test_uninstall_removes_the_unit_and_a_second_uninstall_fails(self):
         self._run("-INSTALL")
         self.assertTrue(self.unit.is_file())

@@ -315,6 +315,81 @@ class OneServerPerFolderTest(VeltoTestCase):
         self.assertFalse((server.folder / "Velto.pid").exists())
 
 
+def program_files(server):
+    """The program folder's files and their bytes."""
+    return {p.name: p.read_bytes() for p in server.folder.iterdir()}
+
+
+def wait_for_file_text(path, text, seconds=10.0):
+    deadline = time.monotonic() + seconds
+    while not (path.exists() and text in path.read_text("latin-1")):
+        if time.monotonic() > deadline:
+            raise AssertionError(f"{text!r} not in {path}")
+        time.sleep(0.1)
+
+
+class FoldersTest(VeltoTestCase):
+    """The data and log folders away from the program, and logs that rotate."""
+
+    ALICE = {"UserID": "alice", "Password": "secret", "LogAccess": True}
+
+    def test_data_and_logs_elsewhere_leave_the_program_folder_alone(self):
+        for how in ("options", "environment", "velto.paths"):
+            with self.subTest(how=how):
+                server = self.server(start=False, users=[self.ALICE],
+                                     settings={"FTP Settings": {"BannerExit": "Bye " + how}})
+                data, logs = self.temp_dir(), self.temp_dir()
+                # The loopback Velto.ini the harness wrote goes with the data.
+                for name in ("Velto.ini", "Velto.usr"):
+                    shutil.move(server.folder / name, data / name)
+                if how == "options":
+                    server.args = ["--log-dir", str(logs), "--data-dir", str(data)]
+                elif how == "environment":
+                    server.env.update(VELTO_DATA_DIR=str(data), VELTO_LOG_DIR=str(logs))
+                else:
+                    (server.folder / "velto.paths").write_text(f"# installed\nDataFolder={data}\nLogFolder={logs}\n")
+                before = program_files(server)
+                server.start()
+                self.assertEqual((data / "Velto.pid").read_text(), f"{server.proc.pid}\n")
+                with self.track(server.logged_on_client("alice", "secret")) as client:
+                    self.assertEqual(client.cmd("QUIT"), f"221 Bye {how}\r\n")
+                wait_for_file_text(logs / "Access.log", "QUIT")
+                self.stop_server(server)
+                self.assertIn("Timeout=", (data / "Velto.ini").read_text("latin-1"), "written at exit")
+                self.assertEqual(program_files(server), before)
+                self.assertEqual(sorted(p.name for p in data.iterdir()), ["Velto.ini", "Velto.usr"])
+
+    def test_unusable_data_folder_or_velto_paths(self):
+        server = self.server(start=False)
+        missing = server.root / "missing"
+        result = server.run_command(["--data-dir", str(missing)])
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(f"the data folder {missing}/ cannot be used", result.stderr.decode())
+        self.assertFalse(missing.exists())
+        # A malformed file is one line and the defaults: the harness's folder.
+        (server.folder / "velto.paths").write_text("DataFolder /etc/velto\n")
+        server.start()
+        self.assertIn("velto.paths line 1 is not DataFolder=DIR", server.stderr_text())
+        self.assertTrue((server.folder / "Velto.pid").exists())
+        self.stop_server(server)
+
+    def test_sighup_opens_a_rotated_access_log_anew(self):
+        server = self.server(users=[self.ALICE])
+        log = server.folder / "Access.log"
+        with self.track(server.logged_on_client("alice", "secret")) as client:
+            client.cmd("NOOP")
+            wait_for_file_text(log, "NOOP")
+            rotated = server.folder / "Access.log.1"
+            log.rename(rotated)
+            server.send_signal(signal.SIGHUP)
+            server.wait_for_stderr("reloaded 1 account")
+            client.cmd("PWD")
+            wait_for_file_text(log, "PWD")
+        self.assertNotIn("PWD", rotated.read_text("latin-1"))
+        self.assertNotIn("NOOP", log.read_text("latin-1"))
+        self.stop_server(server)
+
+
 class AbortedStartTest(VeltoTestCase):
     def _assert_aborted(self, server):
         before = server.read_ini()

@@ -58,6 +58,27 @@ class UserToolTest(VeltoTestCase):
                 self.assertEqual(client.cmd("PASS " + password), REPLY_NOT_LOGGED_ON)
         self.track(srv.logged_on_client("bob", "new"))
 
+    def test_data_folder_option_edits_that_folders_user_file_and_tells_its_server(self):
+        home = self.temp_dir()
+        srv = self.server(start=False, users=[dict(ALICE, DefaultDirectory=str(home))])
+        data = self.temp_dir()
+        # The loopback Velto.ini goes with the data.
+        for name in ("Velto.ini", "Velto.usr"):
+            (srv.folder / name).rename(data / name)
+        srv.args = ["--data-dir", str(data)]
+        srv.start()
+        status, out, err = self.tool(srv, "add", "--data-dir", str(data), "bob", "--home", str(home),
+                                     password="b0b")
+        self.assertEqual((status, err), (0, ""))
+        self.assertIn(f"Told the running server (pid {srv.proc.pid}) to reload", out)
+        srv.wait_for_stderr("reloaded 2 accounts")
+        self.track(srv.logged_on_client("bob", "b0b"))
+        self.assertIn(b"UserID=bob", (data / "Velto.usr").read_bytes())
+        self.assertFalse((srv.folder / "Velto.usr").exists())
+        status, _, err = self.tool(srv, "list", "--data-dir", str(srv.root / "missing"))
+        self.assertEqual(status, 1)
+        self.assertIn("cannot be used", err)
+
     def test_set_changes_rights_without_the_password_and_hashed_passwords_log_on(self):
         srv = self.server(users=[], settings={"FTP Settings": {"HashPasswords": "True"}})
         (srv.cwd / "files").mkdir()
