@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -69,6 +70,26 @@ TEST_F(CLogTest, UnopenableFileLosesLinesAndIsRetried) {
   fs::create_directory(folder);
   EXPECT_TRUE(log.LogData("kept"));
   EXPECT_EQ(Read(file), "kept\r\n");
+}
+
+TEST_F(CLogTest, ReopenFollowsARotationAndKeepsTheOldFileWhenThePathCannotBeOpened) {
+  const fs::path file = dir_ / "Access.log";
+  const fs::path rotated = dir_ / "Access.log.1";
+  CLog log;
+  log.SetLogFile(file.string());
+  EXPECT_EQ(log.Reopen(), 0) << "nothing open yet";
+  EXPECT_TRUE(log.LogData("one"));
+  fs::rename(file, rotated);
+  EXPECT_EQ(log.Reopen(), 0);
+  EXPECT_TRUE(log.LogData("two"));
+  EXPECT_EQ(Read(rotated), "one\r\n");
+  EXPECT_EQ(Read(file), "two\r\n");
+
+  fs::rename(file, rotated);
+  fs::create_directory(file);  // the path cannot be opened for writing
+  EXPECT_EQ(log.Reopen(), EISDIR);
+  EXPECT_TRUE(log.LogData("three"));
+  EXPECT_EQ(Read(rotated), "two\r\nthree\r\n");
 }
 
 TEST_F(CLogTest, NoPathWritesNothing) {
