@@ -6,7 +6,8 @@ JOBS ?= $(shell nproc)
 # Debian packages the project needs to build, test and run.
 DEPS := build-essential cmake pkg-config libgtest-dev libgmock-dev libpam0g-dev libssl-dev \
         python3 curl lftp tnftp wget procps strace openssl \
-        qt6-base-dev libqt6svg6 libgl-dev xvfb trayer xdotool imagemagick
+        qt6-base-dev libqt6svg6 libgl-dev xvfb trayer xdotool imagemagick \
+        dpkg-dev pandoc
 
 # What the fuzzers add: clang and its runtime, which holds libFuzzer.
 FUZZ_DEPS := clang libclang-rt-dev
@@ -18,7 +19,7 @@ FUZZ_SECONDS ?= 240
 # CI treats warnings as errors.
 WERROR := $(if $(CI),ON,OFF)
 
-.PHONY: all deps fuzz-deps build build-program build-test test-clients test fuzz fuzz-run run screenshots bench clean
+.PHONY: all deps fuzz-deps build build-program build-test test-clients test fuzz fuzz-run run screenshots bench package package-check clean
 
 all: build
 
@@ -97,6 +98,24 @@ run: build-program
 screenshots: build-test
 	cd $(BUILD_DIR) && ctest -R '^gui_screenshots$$' --output-on-failure
 	cp $(BUILD_DIR)/screenshots/*.png docs/
+
+# The Debian packages velto and velto-desktop, optimised, into
+# $(BUILD_DIR)/packages/ (cmake/packaging.cmake); lintian checks them.
+PACKAGE_TARGETS := velto portwell velto_desktop velto_man velto_package_docs
+package: deps
+	$(RELEASE_CONFIGURE)
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target $(PACKAGE_TARGETS)
+	rm -f $(BUILD_DIR)/packages/*.deb
+	cd $(BUILD_DIR) && cpack -G DEB
+	@if command -v lintian >/dev/null; then lintian --profile debian $(BUILD_DIR)/packages/*.deb; \
+	  else echo "lintian not installed: packages not checked"; fi
+	@ls -l $(BUILD_DIR)/packages/*.deb
+
+# Installs, runs, upgrades and purges the package in a Debian 12 chroot
+# (debootstrap, cached in $(BUILD_DIR)/chroot-cache); needs root. Not part
+# of `make test`.
+package-check: package
+	packaging/check-in-chroot.sh $(BUILD_DIR)
 
 bench: build
 	python3 bench/ftp_bench.py --build-dir $(BUILD_DIR)
