@@ -34,7 +34,7 @@ REPO = Path(__file__).resolve().parents[1]
 BENCH = Path(__file__).resolve().parent
 
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
-from velto_harness import user_file_bytes  # noqa: E402  (the classic user-file writer)
+from velto_harness import user_file_bytes, write_certificate  # noqa: E402
 
 USER = "veltobench"
 # Any password works for the system servers; this one also encrypts to bytes a
@@ -66,6 +66,12 @@ DISK_FOLDER = Path("/var/tmp/velto-bench-disk")
 UNPACKED_PACKAGES = ("pure-ftpd", "python3-pyftpdlib")
 PURE_FTPD_LIBRARIES = ("libsodium23", "libcap2", "libcrypt1", "libpam0g", "libssl3")
 
+# The FTPS section: every connection TLS with exactly this version, and the
+# servers that take part (pyftpdlib's TLS needs pyOpenSSL's handler; ProFTPD
+# does not install beside vsftpd).
+FTPS_VERSION = "1.3"
+FTPS_SERVERS = ("velto", "vsftpd", "pure-ftpd")
+
 # Passive port ranges below the kernel's ephemeral range, one per server, so
 # left-over connections of one server never meet the next.
 PASSIVE_RANGES = {"vsftpd": (10000, 16999), "pure-ftpd": (17000, 28999), "pyftpdlib": (29000, 32499)}
@@ -92,6 +98,19 @@ METRICS = (
     ("idle_kib_per_session", "idle session memory (RSS)", "KiB", False, 1),
     ("idle_pss_kib_per_session", "  same, proportional (PSS)", "KiB", False, 1),
     ("list_10k_s", "LIST of 10,000 files (median)", "s", False, 4),
+)
+
+FTPS_METRICS = (
+    ("ftps_download_mib_s", "1 GiB download (median)", "MiB/s", True, 0),
+    ("ftps_download_mib_per_cpu_s", "  MiB per server core-second", "MiB/s", True, 0),
+    ("ftps_upload_mib_s", "1 GiB upload (median)", "MiB/s", True, 0),
+    ("ftps_upload_mib_per_cpu_s", "  MiB per server core-second", "MiB/s", True, 0),
+    ("ftps_small_get_per_s", "4 KiB downloads, 20 clients", "files/s", True, 0),
+    ("ftps_small_get_p99_ms", "  p99 per download", "ms", False, 2),
+    ("ftps_small_get_cpu_s_per_1000", "  server CPU per 1,000 files", "s", False, 3),
+    ("ftps_small_put_per_s", "4 KiB uploads, 20 clients", "files/s", True, 0),
+    ("ftps_small_put_p99_ms", "  p99 per upload", "ms", False, 2),
+    ("ftps_small_put_cpu_s_per_1000", "  server CPU per 1,000 files", "s", False, 3),
 )
 
 _started = []  # every server process this run started, stopped at exit
@@ -178,7 +197,7 @@ def build_client(client_dir):
     client_dir.mkdir(parents=True, exist_ok=True)
     run(["g++", "-std=c++20", "-O2", "-Wall", "-Wextra", "-Wpedantic", "-Wshadow", "-Werror",
          "-I", str(REPO), "-I", str(BENCH / "ftpload"), *map(str, sources), "-pthread",
-         "-o", str(program)])
+         "-lssl", "-lcrypto", "-o", str(program)])
     return program
 
 
@@ -374,7 +393,8 @@ class Strace:
 class Server:
     name = "?"
 
-    def __init__(self, work, data):
+    def __init__(self, work, data, tls=None):
+        self.tls = tls  # (certificate, key) for FTPS, or None
         self.work = work / self.name
         self.work.mkdir(parents=True, exist_ok=True)
         self.data = data
@@ -459,8 +479,8 @@ class Server:
 class Velto(Server):
     name = "velto"
 
-    def __init__(self, work, data, bin_dir):
-        super().__init__(work, data)
+    def __init__(self, work, data, bin_dir, tls=None):
+        super().__init__(work, data, tls)
         self.folder = self.work / "bin"
         shutil.rmtree(self.folder, ignore_errors=True)
         self.folder.mkdir()
@@ -475,6 +495,8 @@ class Velto(Server):
                f"FTPPort={self.port}\r\n"
                "FTPBindToIP=-1\r\n"
                f"MaxUsers={VELTO_MAX_USERS}\r\n")
+        if tls:
+            ini += f"TLSCertificateFile={tls[0]}\r\nTLSKeyFile={tls[1]}\r\n"
         (self.folder / "Velto.ini").write_bytes(ini.encode("latin-1"))
         account = {"UserID": USER, "Password": PASSWORD, "AllowConcurrentLogons": True,
                    "DefaultDirectory": str(data) + "/"}
@@ -504,9 +526,18 @@ class Vsftpd(Server):
             "local_umask=022", "pasv_enable=YES", f"pasv_min_port={low}", f"pasv_max_port={high}",
             "max_clients=2000", "max_per_ip=2000", "connect_from_port_20=NO",
             "xferlog_enable=NO", "syslog_enable=NO", f"vsftpd_log_file={self.work / 'vsftpd.log'}",
-            "pam_service_name=vsftpd", f"secure_chroot_dir={empty}", "ssl_enable=NO",
-            "use_localtime=YES", "seccomp_sandbox=NO", "",
+            "pam_service_name=vsftpd", f"secure_chroot_dir={empty}",
+            "use_localtime=YES", "seccomp_sandbox=NO",
         ])
+        if self.tls:
+            # Its built-in cipher list (DES-CBC3-SHA) leaves TLS 1.2 no
+            # cipher OpenSSL 3 still offers; session reuse stays required.
+            config += "\n" + "\n".join([
+                "ssl_enable=YES", f"rsa_cert_file={self.tls[0]}", f"rsa_private_key_file={self.tls[1]}",
+                "ssl_ciphers=HIGH", "require_ssl_reuse=YES", "ssl_request_cert=NO"])
+        else:
+            config += "\nssl_enable=NO"
+        config += "\n"
         path = self.work / "vsftpd.conf"
         path.write_text(config)
         os.chmod(path, 0o600)  # vsftpd refuses a configuration others can write
@@ -516,15 +547,16 @@ class Vsftpd(Server):
 class PureFtpd(Server):
     name = "pure-ftpd"
 
-    def __init__(self, work, data, root):
-        super().__init__(work, data)
+    def __init__(self, work, data, root, tls=None):
+        super().__init__(work, data, tls)
         self.root = root
 
     def command(self):
         low, high = PASSIVE_RANGES[self.name]
+        tls = ["-Y", "1", "-2", f"{self.tls[0]},{self.tls[1]}"] if self.tls else []
         return [str(self.root / "usr" / "sbin" / "pure-ftpd"),
                 "-S", f"127.0.0.1,{self.port}", "-4", "-l", "unix", "-E", "-H",
-                "-c", "2000", "-C", "2000", "-p", f"{low}:{high}", "-f", "none"]
+                "-c", "2000", "-C", "2000", "-p", f"{low}:{high}", "-f", "none", *tls]
 
     def environment(self):
         env = dict(os.environ)
@@ -572,7 +604,8 @@ def end_client(proc, last_word=""):
 
 
 class Bench:
-    def __init__(self, client, pattern_path, data, quick):
+    def __init__(self, client, pattern_path, data, quick, tls=None):
+        self.tls = tls  # TLS version of every connection, or None for plain FTP
         self.client = client
         self.pattern_path = pattern_path
         self.data = data
@@ -582,7 +615,8 @@ class Bench:
 
     def client_cmd(self, server, mode, *extra):
         return [str(self.client), mode, "--port", str(server.port), "--user", USER, "--pass", PASSWORD,
-                "--pattern", str(self.pattern_path), *map(str, extra)]
+                "--pattern", str(self.pattern_path), *(["--tls", self.tls] if self.tls else []),
+                *map(str, extra)]
 
     def run_client(self, server, mode, *extra, timeout):
         cmd = self.client_cmd(server, mode, *extra)
@@ -822,6 +856,36 @@ class Bench:
         return None
 
 
+def ftps_section(bench, servers):
+    """FTPS: 1 GiB downloads and uploads (the servers taking turns, as in the
+    plain section), then 4 KiB downloads and uploads with 20 clients, each
+    server in turn. Returns ({name: figures}, {name: notes})."""
+    notes = {}
+    figures = {name: {f"ftps_{key}": value for key, value in f.items()}
+               for name, f in bench.big_transfers(servers, notes).items()}
+    owner = pwd.getpwnam(USER)
+    for server in servers:
+        f = figures.setdefault(server.name, {})
+        updir = bench.data / f"ftps-up-{server.name}"
+        updir.mkdir(exist_ok=True)
+        os.chown(updir, owner.pw_uid, owner.pw_gid)
+        for what, mode, folder in (("get", "smallget", "small"), ("put", "smallput", updir.name)):
+            time.sleep(SETTLE_SECONDS)
+            r = bench.run_gated(server, mode, "--file", folder, "--size", SMALL_SIZE, "--count", SMALL_FILES,
+                                "--clients", 20, "--duration", bench.load_seconds, "--limit", 30,
+                                "--timeout-ms", 10000, timeout=bench.load_seconds + 90)
+            if r.get("error") or r.get("errors"):
+                notes.setdefault(server.name, []).append(
+                    f"FTPS 4 KiB {what}: {r.get('error') or str(int(r['errors'])) + ' failed, e.g. ' + r.get('error_samples', '')}")
+            if r.get("ok"):
+                f[f"ftps_small_{what}_per_s"] = r["per_s"]
+                f[f"ftps_small_{what}_p99_ms"] = r["p99_ms"]
+                per_core(f, f"ftps_small_{what}", r)
+            f[f"ftps_small_{what}_raw"] = r
+        shutil.rmtree(updir, ignore_errors=True)
+    return figures, notes
+
+
 def per_core(figures, prefix, r):
     """Files per server core-second and server CPU per 1,000 files of a load run."""
     cpu = r.get("server_cpu_s")
@@ -951,6 +1015,30 @@ def print_table(results, rel, order):
             log(f"note [{n}]: {results[n]['failed']}")
 
 
+def print_ftps_table(results, order):
+    """Each server's FTPS figure and its ratio to the best of all of them."""
+    names = [n for n in order if results.get(n, {}).get("ftps")]
+    if not names:
+        return
+    width = 34
+    header = f"{'FTPS (TLS ' + FTPS_VERSION + ')':{width}} {'unit':>7} " + " ".join(f"{n:>18}" for n in names)
+    log("\n" + header)
+    log("-" * len(header))
+    for key, label, unit, higher, decimals in FTPS_METRICS:
+        values = {n: results[n]["ftps"].get(key) for n in names}
+        known = [v for v in values.values() if v]
+        best = (max(known) if higher else min(known)) if known else None
+        cells = []
+        for n in names:
+            v = values[n]
+            cells.append(f"{v:>10,.{decimals}f} ({v / best:4.2f})" if v and best else f"{'failed':>18}")
+        log(f"{label:{width}} {unit:>7} " + " ".join(cells))
+    log("In brackets: the figure divided by the best server's (rates: best is highest, times: lowest).")
+    for n in names:
+        for text in results[n].get("ftps_notes", []):
+            log(f"note [{n}, FTPS]: {text}")
+
+
 # --- Main --------------------------------------------------------------------------
 
 
@@ -972,7 +1060,8 @@ def main():
                         help="tmpfs folder for the served files (removed afterwards)")
     parser.add_argument("--servers", default="velto,vsftpd,pure-ftpd,pyftpdlib")
     parser.add_argument("--quick", action="store_true", help="3 s load phases (a smoke run)")
-    parser.add_argument("--skip", default="", help="phases to leave out (comma-separated): disk")
+    parser.add_argument("--skip", default="",
+                        help="phases to leave out (comma-separated): plain (every FTP phase), disk, ftps")
     args = parser.parse_args()
 
     if os.geteuid() != 0:
@@ -1004,12 +1093,13 @@ def main():
         prepare_data(data, pattern_path, uid, gid)
         bench = Bench(client, pattern_path, data, args.quick)
         makers = {
-            "velto": lambda: Velto(work, data, bin_dir),
-            "vsftpd": lambda: Vsftpd(work, data),
-            "pure-ftpd": lambda: PureFtpd(work, data, root),
+            "velto": lambda tls=None: Velto(work, data, bin_dir, tls),
+            "vsftpd": lambda tls=None: Vsftpd(work, data, tls),
+            "pure-ftpd": lambda tls=None: PureFtpd(work, data, root, tls),
             "pyftpdlib": lambda: Pyftpdlib(work, data, root),
         }
-        for name in wanted:
+        skip = {s.strip() for s in args.skip.split(",")}
+        for name in wanted if "plain" not in skip else ():
             if name not in makers:
                 log(f"unknown server {name}, skipped")
                 continue
@@ -1031,7 +1121,7 @@ def main():
                     server.stop()
         # Large transfers: every server up at once, taking turns.
         names = [n for n in wanted if n in makers and not results.get(n, {}).get("failed")]
-        if names:
+        if names and "plain" not in skip:
             log(f"1 GiB downloads and uploads, the servers taking turns ({BIG_RUNS} runs each)")
             servers = []
             notes = {}
@@ -1042,7 +1132,7 @@ def main():
                     servers.append(server)
                 for name, figures in bench.big_transfers(servers, notes).items():
                     results[name]["figures"].update(figures)
-                if "disk" not in args.skip:
+                if "disk" not in skip:
                     log(f"1 GiB uploads with curl to a disk folder, taking turns ({DISK_RUNS} runs each)")
                     disk_notes = []
                     for name, figures in disk_uploads(servers, data / "big.bin", data, disk_notes).items():
@@ -1055,20 +1145,45 @@ def main():
                     server.stop()
             for name, texts in notes.items():
                 results[name]["notes"].extend(texts)
+        # FTPS: the same certificate for every server, the same client.
+        names = [n for n in wanted if n in FTPS_SERVERS and not results.get(n, {}).get("failed")]
+        if names and "ftps" not in skip:
+            log(f"FTPS (TLS {FTPS_VERSION}): 1 GiB transfers taking turns ({BIG_RUNS} runs each), "
+                "4 KiB files with 20 clients")
+            tls = write_certificate(work, "bench")
+            ftps_bench = Bench(client, pattern_path, data, args.quick, tls=FTPS_VERSION)
+            servers = []
+            try:
+                for name in names:
+                    server = makers[name](tls)
+                    server.start()
+                    servers.append(server)
+                figures, notes = ftps_section(ftps_bench, servers)
+                for name in names:
+                    entry = results.setdefault(name, {"figures": {}, "notes": []})
+                    entry["ftps"] = figures.get(name, {})
+                    entry["ftps_notes"] = notes.get(name, [])
+            except Exception as error:
+                results.setdefault(names[0], {"figures": {}, "notes": []})["notes"].append(f"FTPS failed: {error}")
+            finally:
+                for server in servers:
+                    server.stop()
     finally:
         stop_all()
         shutil.rmtree(data_root, ignore_errors=True)
         shutil.rmtree(work, ignore_errors=True)
 
     rel = ratios(results)
-    print_table(results, rel, wanted)
+    if any(r.get("figures") for r in results.values()):
+        print_table(results, rel, wanted)
+    print_ftps_table(results, wanted)
     report = {
         "host": {"machine": host_platform.machine(), "kernel": host_platform.release(),
                  "cpus": os.cpu_count()},
         "settings": {"big_file_bytes": BIG_SIZE, "small_file_bytes": SMALL_SIZE, "clients": 20,
                      "load_seconds": bench.load_seconds, "logon_seconds": bench.logon_seconds,
                      "idle_sessions": IDLE_SESSIONS, "list_files": LIST_FILES, "big_runs": BIG_RUNS,
-                     "velto_max_users": VELTO_MAX_USERS},
+                     "velto_max_users": VELTO_MAX_USERS, "ftps_tls_version": FTPS_VERSION},
         "seconds_total": time.monotonic() - started_at,
         "servers": results,
         "velto_vs_best": rel,

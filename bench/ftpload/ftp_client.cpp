@@ -111,7 +111,7 @@ std::optional<std::string> ControlConnection::ReadLine(std::string& error) {
       return std::nullopt;
     }
     char chunk[4096];
-    const ssize_t n = ::recv(fd_.get(), chunk, sizeof chunk, 0);
+    const ssize_t n = tls_ ? tls_->Read(chunk, sizeof chunk) : ::recv(fd_.get(), chunk, sizeof chunk, 0);
     if (n > 0) {
       buffer_.append(chunk, static_cast<size_t>(n));
       continue;
@@ -154,11 +154,15 @@ std::optional<Reply> ControlConnection::ReadReply(std::string& error) {
 std::optional<Reply> ControlConnection::Command(std::string_view line, std::string& error) {
   std::string wire(line);
   wire += "\r\n";
-  if (!SendAll(fd_.get(), wire.data(), wire.size())) {
+  if (!SendLine(wire)) {
     error = ErrnoText("send on control connection");
     return std::nullopt;
   }
   return ReadReply(error);
+}
+
+bool ControlConnection::SendLine(const std::string& wire) {
+  return tls_ ? tls_->WriteAll(wire.data(), wire.size()) : SendAll(fd_.get(), wire.data(), wire.size());
 }
 
 Status ControlConnection::Expect(std::string_view line, int klass) {
@@ -173,13 +177,18 @@ Status ControlConnection::Expect(std::string_view line, int klass) {
 
 Status ControlConnection::Connect(int port) {
   std::string error;
-  buffer_.clear();
+  Close();
   auto fd = ConnectLoopback(port, timeout_, error);
   if (!fd) return Status::Fail(error);
   fd_ = std::move(*fd);
   auto greeting = ReadReply(error);
   if (!greeting) return Status::Fail("greeting: " + error);
   if (greeting->code != 220) return Status::Fail("greeting was " + greeting->text);
+  if (!TlsEnabled()) return Status::Ok();
+  if (Status s = Expect("AUTH TLS", 2); !s.ok()) return s;
+  auto tls = std::make_unique<TlsStream>();
+  if (!tls->Handshake(fd_.get(), nullptr, error)) return Status::Fail("control connection: " + error);
+  tls_ = std::move(tls);
   return Status::Ok();
 }
 
@@ -191,6 +200,10 @@ Status ControlConnection::LogOn(const std::string& user, const std::string& pass
 Status ControlConnection::Open(int port, const std::string& user, const std::string& password) {
   if (Status s = Connect(port); !s.ok()) return s;
   if (Status s = LogOn(user, password); !s.ok()) return s;
+  if (tls_) {
+    if (Status s = Expect("PBSZ 0", 2); !s.ok()) return s;
+    if (Status s = Expect("PROT P", 2); !s.ok()) return s;
+  }
   return Expect("TYPE I", 2);
 }
 

@@ -4,8 +4,10 @@
 #pragma once
 
 #include "platform/fd.h"
+#include "tls.h"
 
 #include <chrono>
+#include <memory>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -52,14 +54,22 @@ class ControlConnection {
  public:
   explicit ControlConnection(std::chrono::milliseconds timeout) : timeout_(timeout) {}
 
-  // Connects, reads the greeting, logs on, and switches to binary.
+  // Connects, reads the greeting, logs on, and switches to binary. With TLS
+  // (InitTls) it secures the control connection first (AUTH TLS) and asks
+  // for protected data connections (PBSZ 0, PROT P) after the log-on.
   Status Open(int port, const std::string& user, const std::string& password);
   // Connect + greeting only.
   Status Connect(int port);
   Status LogOn(const std::string& user, const std::string& password);
   // Sends QUIT and waits for the 221 reply.
   Status Quit();
-  void Close() { fd_.reset(); buffer_.clear(); }
+  void Close() {
+    tls_.reset();
+    fd_.reset();
+    buffer_.clear();
+  }
+  // The control connection's TLS, or null in clear.
+  const TlsStream* tls() const { return tls_.get(); }
   bool connected() const { return static_cast<bool>(fd_); }
 
   std::optional<Reply> Command(std::string_view line, std::string& error);
@@ -73,8 +83,11 @@ class ControlConnection {
  private:
   std::optional<std::string> ReadLine(std::string& error);
 
+  bool SendLine(const std::string& wire);
+
   std::chrono::milliseconds timeout_;
   platform::UniqueFd fd_;
+  std::unique_ptr<TlsStream> tls_;
   std::string buffer_;
 };
 

@@ -8,7 +8,9 @@
 //
 //   With --gate 1 the client says {"ready": 1} once it has logged on and waits
 //   for a line on standard input before it starts; after its result it waits
-//   for another line before it lets go of its connections. The benchmark
+//   for another line before it lets go of its connections. With --tls 1.3
+//   (or 1.2) every connection is FTPS: AUTH TLS, PROT P, and data connections
+//   that resume the control connection's session. The benchmark
 //   samples the server (CPU time, system calls) between the two.
 
 #include "ftp_client.h"
@@ -55,6 +57,7 @@ struct Options {
   int timeout_ms = 30000;
   bool gate = false;
   long files = 0;        // smallget/smallput: stop after this many transfers in all (0: duration only)
+  std::string tls;       // "1.2" or "1.3": FTPS (AUTH TLS, PROT P) with exactly that version
 };
 
 std::string JsonText(const std::string& text) {
@@ -482,6 +485,7 @@ bool Parse(int argc, char** argv, Options& o) {
     else if (key == "--timeout-ms") o.timeout_ms = std::stoi(value);
     else if (key == "--gate") o.gate = value != "0";
     else if (key == "--files") o.files = std::stol(value);
+    else if (key == "--tls") o.tls = value;
     else return false;
   }
   return o.port > 0 && o.clients > 0 && o.count > 0;
@@ -507,6 +511,12 @@ int main(int argc, char** argv) {
   if (::getrlimit(RLIMIT_NOFILE, &files) == 0) {
     files.rlim_cur = files.rlim_max;
     ::setrlimit(RLIMIT_NOFILE, &files);
+  }
+  if (!o.tls.empty()) {
+    if (std::string error = InitTls(o.tls); !error.empty()) {
+      std::cerr << "TLS: " << error << "\n";
+      return 2;
+    }
   }
   std::optional<Pattern> pattern;
   if (o.mode == "get" || o.mode == "put" || o.mode == "smallget" || o.mode == "smallput") {

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace ftpload {
@@ -19,6 +20,17 @@ Status StartTransfer(ControlConnection& control, const std::string& command) {
   const std::string verb = command.substr(0, command.find(' '));
   if (!reply) return Status::Fail(verb + ": " + error);
   if (reply->code / 100 != 1) return Status::Fail(verb + " answered " + reply->text);
+  return Status::Ok();
+}
+
+// Under TLS, the data connection's handshake, offering the control
+// connection's session (servers require that it resume it).
+Status SecureData(ControlConnection& control, int fd, std::unique_ptr<TlsStream>& tls) {
+  if (!control.tls()) return Status::Ok();
+  std::string error;
+  tls = std::make_unique<TlsStream>();
+  SessionPtr session = control.tls()->Session();
+  if (!tls->Handshake(fd, session.get(), error)) return Status::Fail("data connection: " + error);
   return Status::Ok();
 }
 
@@ -43,11 +55,15 @@ Transfer Download(ControlConnection& control, const std::string& command, const 
     return result;
   }
   if (result.status = StartTransfer(control, command); !result.status.ok()) return result;
+  std::unique_ptr<TlsStream> tls;
+  if (result.status = SecureData(control, data->get(), tls); !result.status.ok()) return result;
 
   thread_local std::vector<char> buffer(kReceiveBuffer);
   for (;;) {
+    // TLS has to decrypt every byte anyway, so nothing is skipped there.
     const bool copy = !want || want(result.bytes);
-    const ssize_t n = ::recv(data->get(), buffer.data(), buffer.size(), copy ? 0 : MSG_TRUNC);
+    const ssize_t n = tls ? tls->Read(buffer.data(), buffer.size())
+                          : ::recv(data->get(), buffer.data(), buffer.size(), copy ? 0 : MSG_TRUNC);
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -67,6 +83,10 @@ Transfer Download(ControlConnection& control, const std::string& command, const 
       return result;
     }
   }
+  // Our close_notify too: a server may drop a session whose connection
+  // ended without one, and then refuse the next data connection's reuse.
+  if (tls) tls->Shutdown();
+  tls.reset();
   data->reset();
   result.status = FinalReply(control, command);
   return result;
@@ -82,13 +102,20 @@ Transfer Upload(ControlConnection& control, const std::string& command, const Pa
     return result;
   }
   if (result.status = StartTransfer(control, command); !result.status.ok()) return result;
+  std::unique_ptr<TlsStream> tls;
+  if (result.status = SecureData(control, data->get(), tls); !result.status.ok()) return result;
 
   const std::string& block = pattern.bytes();
   while (result.bytes < size) {
     const size_t at = static_cast<size_t>(result.bytes % block.size());
     const size_t n = static_cast<size_t>(std::min<uint64_t>(size - result.bytes, block.size() - at));
     bool sent = false;
-    if (source >= 0) {
+    if (tls) {
+      if (tls->WriteAll(block.data() + at, n)) {
+        result.bytes += n;
+        sent = true;
+      }
+    } else if (source >= 0) {
       off_t offset = static_cast<off_t>(result.bytes);
       const ssize_t m = ::sendfile(data->get(), source, &offset, n);
       if (m > 0) {
@@ -112,7 +139,18 @@ Transfer Upload(ControlConnection& control, const std::string& command, const Pa
       return result;
     }
   }
-  // Closing the data connection marks the end of the file.
+  // Closing the data connection marks the end of the file (under TLS, its
+  // close_notify).
+  // Then whatever the server still sends (a TLS 1.3 ticket, its own
+  // close_notify) is read until it closes: a close with unread bytes would
+  // reset the connection, and the server would count the upload as failed.
+  if (tls) {
+    tls->Shutdown();
+    char rest[4096];
+    while (tls->Read(rest, sizeof rest) > 0) {
+    }
+  }
+  tls.reset();
   data->reset();
   result.status = FinalReply(control, command);
   return result;
