@@ -12,11 +12,24 @@ std::string CConnectionEntry::FitField(std::string_view value, std::size_t width
   return out;
 }
 
+namespace {
+
+// An IPv6 address is never cut (a cut one names another host): one longer
+// than its column widens the row instead.
+std::string AddressField(std::string_view value) {
+  if (value.find(':') != std::string_view::npos && value.size() >= CConnectionEntry::kAddressWidth) {
+    return std::string(value) + ' ';
+  }
+  return CConnectionEntry::FitField(value, CConnectionEntry::kAddressWidth);
+}
+
+}  // namespace
+
 void CConnectionEntry::SetProtocol(std::string_view value) { protocol_ = FitField(value, kProtocolWidth); }
-void CConnectionEntry::SetLocalAddress(std::string_view value) { localAddress_ = FitField(value, kAddressWidth); }
+void CConnectionEntry::SetLocalAddress(std::string_view value) { localAddress_ = AddressField(value); }
 void CConnectionEntry::SetLocalPort(std::string_view value) { localPort_ = FitField(value, kPortWidth); }
 void CConnectionEntry::SetForeignAddress(std::string_view value) {
-  foreignAddress_ = FitField(value, kAddressWidth);
+  foreignAddress_ = AddressField(value);
 }
 void CConnectionEntry::SetForeignPort(std::string_view value) { foreignPort_ = FitField(value, kPortWidth); }
 void CConnectionEntry::SetState(std::string_view value) { state_ = FitField(value, kStateWidth); }
@@ -48,9 +61,9 @@ struct RowValues {
 bool SameValues(const CConnectionEntry& entry, const RowValues& v) {
   using E = CConnectionEntry;
   return entry.protocol() == E::FitField(v.protocol, E::kProtocolWidth) &&
-         entry.LocalAddress() == E::FitField(v.localAddress, E::kAddressWidth) &&
+         entry.LocalAddress() == AddressField(v.localAddress) &&
          entry.LocalPort() == E::FitField(v.localPort, E::kPortWidth) &&
-         entry.ForeignAddress() == E::FitField(v.foreignAddress, E::kAddressWidth) &&
+         entry.ForeignAddress() == AddressField(v.foreignAddress) &&
          entry.ForeignPort() == E::FitField(v.foreignPort, E::kPortWidth) &&
          entry.State() == E::FitField(v.state, E::kStateWidth);
 }

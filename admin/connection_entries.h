@@ -39,7 +39,8 @@ class CConnectionEntry {
   static bool IsListeningRow(std::string_view rowText);
 
   // Every fixed field is stored padded with blanks on the right, or cut on
-  // the right, to its width; reading returns the full width.
+  // the right, to its width; reading returns the full width. An IPv6
+  // address longer than its column is kept whole, with one blank after it.
   const std::string& protocol() const { return protocol_; }
   const std::string& LocalAddress() const { return localAddress_; }
   const std::string& LocalPort() const { return localPort_; }

@@ -27,6 +27,11 @@ TEST(CConnectionEntry, FieldsArePaddedOrCutToTheirWidth) {
   EXPECT_EQ(entry.DisplayText().size(), CConnectionEntry::kRowWidth);
   EXPECT_EQ(CConnectionEntry::kRowWidth, 63u);
   EXPECT_TRUE(CConnectionEntry::IsListeningRow(entry.DisplayText()));
+  entry.SetForeignAddress("2001:db8:85a3::8a2e:370:7334");
+  EXPECT_EQ(entry.ForeignAddress(), "2001:db8:85a3::8a2e:370:7334 ") << "an IPv6 address is never cut";
+  entry.SetForeignAddress("::1");
+  EXPECT_EQ(entry.ForeignAddress(), "::1             ");
+  entry.SetForeignAddress("0.0.0.0");
   entry.SetState("");
   EXPECT_FALSE(CConnectionEntry::IsListeningRow(entry.DisplayText()));
   EXPECT_FALSE(CConnectionEntry::IsListeningRow("Listening ")) << "not a row";
