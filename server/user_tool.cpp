@@ -309,6 +309,12 @@ int PrintLocalAddresses() {
   const auto addresses = platform::LocalAddresses();
   std::printf("-1  (every address)\n");
   for (std::size_t i = 0; i < addresses.size(); ++i) std::printf("%2zu  %s\n", i, addresses[i].c_str());
+  // FTPBindToIPv6 names an address itself rather than a number.
+  const auto addresses6 = platform::LocalAddresses6();
+  if (!addresses6.empty()) {
+    std::printf("IPv6 (FTPBindToIPv6: -1 for every IPv6 address, or one of these):\n");
+    for (const std::string& address : addresses6) std::printf("    %s\n", address.c_str());
+  }
   return kDone;
 }
 
