@@ -52,7 +52,7 @@ port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); p
 server_cmd="/usr/sbin/velto SERVICE"
 start_server() {
   # shellcheck disable=SC2086
-  in_root $server_cmd >>"$root/tmp/velto.out" 2>&1 &
+  chroot "$root" $server_cmd >>"$root/tmp/velto.out" 2>&1 &
   server=$!
   i=0
   until curl -s -o /dev/null "ftp://127.0.0.1:$port/" --max-time 2 -u x:y 2>/dev/null || [ $? = 67 ]; do
