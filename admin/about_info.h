@@ -13,7 +13,8 @@ struct ProgramVersion {
   int revision = 0;
 };
 
-inline constexpr ProgramVersion kProgramVersion{2, 0, 101};
+// From the build (the CMake project version).
+inline constexpr ProgramVersion kProgramVersion{VELTO_VERSION_MAJOR, VELTO_VERSION_MINOR, VELTO_VERSION_PATCH};
 
 inline constexpr std::string_view kMakerName = "Velto Software";
 inline constexpr std::string_view kMakerAddress = "1 Harbour Row\nPort Ellery PE1 2VT";
