@@ -29,7 +29,7 @@ class SettingsModel {
 
   using MessageSink = std::function<void(const DialogMessage&)>;
 
-  // `appPath` is the program's folder (ending in "/"), named by the
+  // `appPath` is the folder of Velto.ini (ending in "/"), named by the
   // hide-icon warning.
   SettingsModel(ISettingStore& settings, std::string appPath, MessageSink message);
 

@@ -24,7 +24,7 @@ using Buffer = SettingsModel::Buffer;
 }  // namespace
 
 FSettings::FSettings(CServerFacade& server, QWidget* parent) : QDialog(parent) {
-  model_ = std::make_unique<SettingsModel>(server, server.AppPath(), [this](const DialogMessage& message) {
+  model_ = std::make_unique<SettingsModel>(server, server.DataPath(), [this](const DialogMessage& message) {
     ShowDialogMessage(this, message);
   });
   setWindowTitle(tr("Settings"));

@@ -52,6 +52,8 @@ class CServerFacade final : public ISettingStore {
   void SetViewRealTime(bool on) { main_.SetViewRealTime(on); }
   const std::string& SupportOnlineURL() const { return g_.gsSupportOnlineURL; }
   const std::string& AppPath() const { return g_.gsAppPath; }
+  // Where Velto.ini and Velto.usr are (the program's folder unless told).
+  const std::string& DataPath() const { return g_.DataPath(); }
   // Ends the program the orderly way (settings saved); the loop ends after
   // the current event.
   void RequestExit();
