@@ -44,11 +44,16 @@ if(VELTO_PANDOC)
   foreach(page IN LISTS VELTO_MAN_PAGES)
     string(REGEX MATCH "[0-9]$" section ${page})
     set(source ${VELTO_PACKAGING_DIR}/man/${page}.md)
+    set(filled ${CMAKE_BINARY_DIR}/packaging/${page}.md)
     set(output ${CMAKE_BINARY_DIR}/packaging/${page}.gz)
+    # The settings keys come from the README's table, the one list of them.
     add_custom_command(OUTPUT ${output}
-      COMMAND ${VELTO_PANDOC} --standalone --to man ${source} -o ${CMAKE_BINARY_DIR}/packaging/${page}
+      COMMAND ${CMAKE_COMMAND} -DREADME=${CMAKE_SOURCE_DIR}/README.md -DSOURCE=${source} -DOUTPUT=${filled}
+              -P ${VELTO_PACKAGING_DIR}/man/insert_readme_section.cmake
+      COMMAND ${VELTO_PANDOC} --standalone --to man ${filled} -o ${CMAKE_BINARY_DIR}/packaging/${page}
       COMMAND ${VELTO_GZIP} -9nf ${CMAKE_BINARY_DIR}/packaging/${page}
-      DEPENDS ${source} VERBATIM)
+      DEPENDS ${source} ${CMAKE_SOURCE_DIR}/README.md ${VELTO_PACKAGING_DIR}/man/insert_readme_section.cmake
+      VERBATIM)
     install(FILES ${output} DESTINATION share/man/man${section} COMPONENT velto)
     list(APPEND VELTO_MAN_OUTPUTS ${output})
   endforeach()
