@@ -40,6 +40,7 @@ find_program(VELTO_PANDOC pandoc)
 find_program(VELTO_GZIP gzip REQUIRED)
 set(VELTO_MAN_PAGES velto.8 velto.usr.5)
 set(VELTO_MAN_OUTPUTS)
+set(VELTO_DOC_OUTPUTS)
 if(VELTO_PANDOC)
   foreach(page IN LISTS VELTO_MAN_PAGES)
     string(REGEX MATCH "[0-9]$" section ${page})
@@ -71,7 +72,7 @@ foreach(package velto velto-desktop)
   add_custom_command(OUTPUT ${changelog}.gz
     COMMAND ${VELTO_GZIP} -9nc ${changelog} > ${changelog}.gz
     DEPENDS ${changelog})
-  list(APPEND VELTO_MAN_OUTPUTS ${changelog}.gz)
+  list(APPEND VELTO_DOC_OUTPUTS ${changelog}.gz)
   if(package STREQUAL "velto")
     set(component velto)
   else()
@@ -80,7 +81,12 @@ foreach(package velto velto-desktop)
   install(FILES ${VELTO_PACKAGING_DIR}/debian/copyright ${changelog}.gz
           DESTINATION share/doc/${package} COMPONENT ${component})
 endforeach()
-add_custom_target(velto_package_docs ALL DEPENDS ${VELTO_MAN_OUTPUTS})
+# Each output belongs to one target only: two targets with the same custom
+# command would run it twice at once in a parallel build.
+add_custom_target(velto_package_docs ALL DEPENDS ${VELTO_DOC_OUTPUTS})
+if(TARGET velto_man)
+  add_dependencies(velto_package_docs velto_man)
+endif()
 
 # CPack, Debian generator, one package per component.
 set(CPACK_GENERATOR DEB)
