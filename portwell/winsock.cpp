@@ -349,15 +349,7 @@ SendOutcome CWinsock::SendStream(SendPath path, std::int64_t budget) {
       n = count == 1 ? Loop().Send(fd_.get(), vectors[0].iov_base, vectors[0].iov_len)
                      : Loop().SendV(fd_.get(), vectors, count);
     }
-    if (n < 0) {
-      const int error = errno;
-      if (WouldBlock(error)) {
-        writeBlocked_ = true;
-        LogBlocked(path);
-        return SendOutcome::Blocked;
-      }
-      return SendFailed(error);
-    }
+    if (n < 0) return SendRefused(path);
     sendQueue_.Advance(n, runs);
     if (DebugOn()) {
       for (const auto& r : runs) {
@@ -397,15 +389,7 @@ SendOutcome CWinsock::SendDatagrams(SendPath path, std::int64_t budget) {
     const sockaddr_in to = MakeAddress(DottedAddress(host), static_cast<std::uint16_t>(port));
     const std::int64_t length = head.HeadRequestEnd() - head.sent;
     const long n = Loop().SendTo(fd_.get(), head.Next(), static_cast<std::size_t>(length), &to, sizeof to);
-    if (n < 0) {
-      const int error = errno;
-      if (WouldBlock(error)) {
-        writeBlocked_ = true;
-        LogBlocked(path);
-        return SendOutcome::Blocked;
-      }
-      return SendFailed(error);
-    }
+    if (n < 0) return SendRefused(path);
     if (n < length) {
       LogBlocked(path);
       return SendOutcome::Blocked;
@@ -478,6 +462,16 @@ void CWinsock::Uncork() {
   corkLeft_ = 0;
   int off = 0;
   if (fd_) ::setsockopt(fd_.get(), IPPROTO_TCP, TCP_CORK, &off, sizeof off);
+}
+
+// A send the system refused (errno set): full buffers wait for write
+// readiness, anything else fails the socket.
+SendOutcome CWinsock::SendRefused(SendPath path) {
+  const int error = errno;
+  if (!WouldBlock(error)) return SendFailed(error);
+  writeBlocked_ = true;
+  LogBlocked(path);
+  return SendOutcome::Blocked;
 }
 
 SendOutcome CWinsock::SendFailed(int error) {
@@ -1266,15 +1260,7 @@ SendOutcome CWinsock::SendTls(SendPath path, bool payload) {
         return SendOutcome::Blocked;
       }
       const long n = Loop().Send(fd_.get(), tls_->Output(), tls_->OutputSize());
-      if (n < 0) {
-        const int error = errno;
-        if (WouldBlock(error)) {
-          writeBlocked_ = true;
-          LogBlocked(path);
-          return SendOutcome::Blocked;
-        }
-        return SendFailed(error);
-      }
+      if (n < 0) return SendRefused(path);
       const std::int64_t plain = tls_->Consumed(static_cast<std::size_t>(n));
       if (plain > 0) {
         runs.clear();

@@ -232,6 +232,7 @@ class CWinsock {
   bool Complete(const std::vector<CompletionRun>& runs);
   bool CompleteDue();
   SendOutcome SendFailed(int error);
+  SendOutcome SendRefused(SendPath path);
   void LogSent(SendPath path, std::int64_t count) const;
   void LogPartial(SendPath path, std::int64_t count, std::int64_t length) const;
   void LogBlocked(SendPath path) const;

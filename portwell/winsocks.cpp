@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <functional>
 
 namespace portwell {
 
@@ -293,34 +294,28 @@ std::int32_t CWinsocks::ConnectAsync(const std::string& host, std::int32_t port,
 std::int32_t CWinsocks::AddListener(std::int32_t port, PWL_PROTOCOL protocol, std::int32_t adapterNumber,
                                     std::int32_t backLog) {
   if (protocol != PWL_TCPIP && protocol != PWL_UDP) return -1;
+  return AddListening(protocol, [&](CWinsock& socket) {
+    return socket.Listen(port, protocol == PWL_TCPIP ? SOCK_STREAM : SOCK_DGRAM, adapterNumber, backLog);
+  });
+}
+
+std::int32_t CWinsocks::AddListenerOn(std::int32_t port, const std::string& address, std::int32_t backLog) {
+  return AddListening(PWL_TCPIP, [&](CWinsock& socket) { return socket.ListenOn(port, address, backLog); });
+}
+
+// A new socket that `listen` binds (its handle, or -1) joins the registry
+// as listening.
+std::int32_t CWinsocks::AddListening(PWL_PROTOCOL protocol, const std::function<std::int32_t(CWinsock&)>& listen) {
   auto socket = std::make_unique<CWinsock>();
   socket->RegisterCWinsocks(this);
   const auto life = Life();
-  const std::int32_t handle =
-      socket->Listen(port, protocol == PWL_TCPIP ? SOCK_STREAM : SOCK_DGRAM, adapterNumber, backLog);
+  const std::int32_t handle = listen(*socket);
   if (life.expired()) return -1;
   if (handle == -1) {
     socket->UnRegisterCWinsocks();
     return -1;
   }
   socket->SetProtocol(protocol);
-  CWinsock* added = socket.get();
-  Add(std::move(socket), std::to_string(handle));
-  added->SetState(PWL_LISTENING);
-  return handle;
-}
-
-std::int32_t CWinsocks::AddListenerOn(std::int32_t port, const std::string& address, std::int32_t backLog) {
-  auto socket = std::make_unique<CWinsock>();
-  socket->RegisterCWinsocks(this);
-  const auto life = Life();
-  const std::int32_t handle = socket->ListenOn(port, address, backLog);
-  if (life.expired()) return -1;
-  if (handle == -1) {
-    socket->UnRegisterCWinsocks();
-    return -1;
-  }
-  socket->SetProtocol(PWL_TCPIP);
   CWinsock* added = socket.get();
   Add(std::move(socket), std::to_string(handle));
   added->SetState(PWL_LISTENING);

@@ -13,6 +13,7 @@
 #include <netinet/in.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -125,6 +126,7 @@ class CWinsocks {
   std::vector<std::string> LocalHostIP6;
 
  private:
+  std::int32_t AddListening(PWL_PROTOCOL protocol, const std::function<std::int32_t(CWinsock&)>& listen);
   void OnRead(CWinsock& socket);
   // A read notification on a socket that has started TLS.
   void OnTlsRead(CWinsock& socket);

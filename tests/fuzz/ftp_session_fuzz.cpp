@@ -136,6 +136,13 @@ F Real(const char* name) {
   return reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
 }
 
+// What an open's flags ask: to change the file, and to act on the entry
+// itself (no link followed, or a new name made).
+bool Writes(int flags) { return (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND)) != 0; }
+bool NamesEntry(int flags) {
+  return (flags & O_NOFOLLOW) != 0 || (flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL);
+}
+
 }  // namespace
 
 // The calls the engine changes or reads the file system with, checked
@@ -151,9 +158,7 @@ int open(const char* path, int flags, ...) {
     mode = static_cast<mode_t>(va_arg(args, int));
     va_end(args);
   }
-  const bool write = (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND)) != 0;
-  const bool entry = (flags & O_NOFOLLOW) != 0 || (flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL);
-  if (!Allowed("open", path, write, entry, true)) return -1;
+  if (!Allowed("open", path, Writes(flags), NamesEntry(flags), true)) return -1;
   return real(path, flags, mode);
 }
 
@@ -167,9 +172,7 @@ int openat(int dir, const char* path, int flags, ...) {
     mode = static_cast<mode_t>(va_arg(args, int));
     va_end(args);
   }
-  const bool write = (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND)) != 0;
-  const bool entry = (flags & O_NOFOLLOW) != 0 || (flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL);
-  if (!Allowed("openat", AtPath(dir, path).c_str(), write, entry, true)) return -1;
+  if (!Allowed("openat", AtPath(dir, path).c_str(), Writes(flags), NamesEntry(flags), true)) return -1;
   return real(dir, path, flags, mode);
 }
 
